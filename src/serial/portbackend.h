@@ -1,0 +1,35 @@
+#pragma once
+
+#include "commevent.h"
+#include "settingsstring.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace vantor::serial {
+
+// Receives what an open backend sees. May be called on any thread.
+class PortSink
+{
+public:
+    virtual ~PortSink() = default;
+    virtual void event(CommEvent event) = 0;                          // line change, error, data
+    virtual void lost(qint32 number, const QString &description) = 0; // the device went away
+    virtual void notice(const QString &line) = 0;                     // a line for the port log
+};
+
+// One open device behind a port number: a local tty, a network serial port, ...
+// open() and the other members run on the user-interface thread; failures throw
+// vantor::RuntimeError with a number and a description.
+class PortBackend
+{
+public:
+    virtual ~PortBackend() = default;
+    virtual void open(const QString &target, const SettingsString &settings, PortSink &sink) = 0;
+    virtual void close() = 0;
+    virtual bool cts() const = 0;
+    virtual bool dsr() const = 0;
+    virtual void write(const QByteArray &bytes) = 0;
+};
+
+} // namespace vantor::serial

@@ -1,0 +1,142 @@
+#include "serialportservice.h"
+
+#include "serialerrors.h"
+#include "settingsstring.h"
+
+#include "errortrap/runtimeerror.h"
+
+#include <QMetaObject>
+
+#include <utility>
+
+namespace vantor::serial {
+
+SerialPortService::SerialPortService(QObject *parent)
+    : QObject(parent)
+{
+}
+
+SerialPortService::~SerialPortService() = default;
+
+void SerialPortService::validatePort(qint16 port) const
+{
+    if (port < 1)
+        throw RuntimeError(errors::InvalidPortNumber, "Invalid port number");
+}
+
+void SerialPortService::setCommPort(qint16 port)
+{
+    if (m_open)
+        throw RuntimeError(errors::PortAlreadyOpen, "Port already open");
+    validatePort(port);
+    m_commPort = port;
+}
+
+void SerialPortService::setSettings(const QString &settings)
+{
+    if (!SettingsString::parse(settings))
+        throw RuntimeError(errors::InvalidPropertyValue, "Invalid property value");
+    m_settings = settings;
+}
+
+void SerialPortService::setPortOpen(bool open)
+{
+    if (open == m_open) {
+        if (open)
+            throw RuntimeError(errors::PortAlreadyOpen, "Port already open");
+        return;
+    }
+    if (open) {
+        m_pending.clear();
+        openDevice();
+        m_open = true;
+    } else {
+        m_open = false;
+        closeDevice();
+        m_pending.clear();
+    }
+}
+
+qint16 SerialPortService::commEvent() const
+{
+    return m_current ? m_current->code : 0;
+}
+
+bool SerialPortService::ctsHolding() const
+{
+    if (m_current && m_current->code == comm::Cts)
+        return m_current->level;
+    return m_open && presentCts();
+}
+
+bool SerialPortService::dsrHolding() const
+{
+    if (m_current && m_current->code == comm::Dsr)
+        return m_current->level;
+    return m_open && presentDsr();
+}
+
+QByteArray SerialPortService::input()
+{
+    if (!m_open)
+        throw RuntimeError(errors::PortNotOpen, "Operation valid only when the port is open");
+    if (!m_current)
+        return {};
+    return std::exchange(m_current->data, QByteArray());
+}
+
+void SerialPortService::output(const QByteArray &bytes)
+{
+    if (!m_open)
+        throw RuntimeError(errors::PortNotOpen, "Operation valid only when the port is open");
+    writeDevice(bytes);
+}
+
+void SerialPortService::post(CommEvent event)
+{
+    QMetaObject::invokeMethod(
+        this, [this, event = std::move(event)]() mutable { deliver(std::move(event)); },
+        Qt::QueuedConnection);
+}
+
+void SerialPortService::postLost(qint32 number, const QString &description)
+{
+    QMetaObject::invokeMethod(
+        this, [this, number, description] { lose(number, description); }, Qt::QueuedConnection);
+}
+
+void SerialPortService::deliver(CommEvent event)
+{
+    if (!m_open)
+        return; // posted before the port was closed
+    m_pending.push_back(std::move(event));
+    deliverPending();
+}
+
+// One event at a time: a handler that opens a modal box runs a nested event loop, and the
+// events that arrive meanwhile wait for it instead of interleaving with it.
+void SerialPortService::deliverPending()
+{
+    if (m_delivering)
+        return;
+    m_delivering = true;
+    while (!m_pending.empty() && m_open) {
+        m_current = std::move(m_pending.front());
+        m_pending.pop_front();
+        Q_EMIT onComm();
+        m_current.reset();
+    }
+    m_delivering = false;
+}
+
+void SerialPortService::lose(qint32 number, const QString &description)
+{
+    if (!m_open)
+        return;
+    m_open = false;
+    m_pending.clear();
+    closeDevice();
+    Q_EMIT portLost(number, description);
+}
+
+} // namespace vantor::serial

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "commevent.h"
+
+#include <QObject>
+#include <QString>
+
+#include <deque>
+#include <optional>
+
+namespace vantor::serial {
+
+// The one serial port of the window. Members follow the classic serial control: CommPort,
+// PortOpen, Settings, CommEvent, CTSHolding, DSRHolding, Input, Output, and the onComm()
+// notification, always on the user-interface thread, once for each event in the order the
+// events happened. Failures are thrown as vantor::RuntimeError (number and description).
+//
+// Backends (the Linux port, network ports, the tests' fake) implement the device hooks and
+// hand their events to post(), from any thread.
+class SerialPortService : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit SerialPortService(QObject *parent = nullptr);
+    ~SerialPortService() override;
+
+    // Stored configuration: port 1, settings "9600,n,8,1".
+    qint16 commPort() const { return m_commPort; }
+    void setCommPort(qint16 port);
+    QString settings() const { return m_settings; }
+    void setSettings(const QString &settings);
+
+    bool portOpen() const { return m_open; }
+    void setPortOpen(bool open);
+
+    // While onComm() is handled: the event's code, else 0.
+    qint16 commEvent() const;
+    // While a CTS (DSR) change is handled: the level the line took in that change.
+    // Otherwise the present level.
+    bool ctsHolding() const;
+    bool dsrHolding() const;
+    // The received bytes of the receive event being handled; taken once.
+    QByteArray input();
+    // Sends the bytes as they are. Fails while the port is closed.
+    void output(const QByteArray &bytes);
+
+    // Thread-safe: queues an event for delivery on the user-interface thread.
+    void post(CommEvent event);
+
+Q_SIGNALS:
+    void onComm();
+    // Extra lines for the port log: what the port cannot do, warnings when it opens.
+    void notice(const QString &line);
+    // The open port went away (adapter pulled, server gone); the service is closed already.
+    void portLost(qint32 number, const QString &description);
+
+protected:
+    // Device hooks, called on the user-interface thread.
+    virtual void validatePort(qint16 port) const;
+    virtual void openDevice() = 0;
+    virtual void closeDevice() = 0;
+    virtual bool presentCts() const = 0;
+    virtual bool presentDsr() const = 0;
+    virtual void writeDevice(const QByteArray &bytes) = 0;
+
+    // Backends call this (on any thread) when the open device is gone.
+    void postLost(qint32 number, const QString &description);
+
+private:
+    void deliver(CommEvent event);
+    void deliverPending();
+    void lose(qint32 number, const QString &description);
+
+    qint16 m_commPort = 1;
+    QString m_settings = QStringLiteral("9600,n,8,1");
+    bool m_open = false;
+    std::deque<CommEvent> m_pending;
+    std::optional<CommEvent> m_current;
+    bool m_delivering = false;
+};
+
+} // namespace vantor::serial
