@@ -1,0 +1,77 @@
+#include "amcpreplies.h"
+
+namespace vantor::playout {
+
+namespace {
+
+// The three-digit code at the start of a status line, or -1.
+int statusCode(const QByteArray &line)
+{
+    if (line.size() < 3)
+        return -1;
+    int code = 0;
+    for (int i = 0; i < 3; ++i) {
+        const char c = line[i];
+        if (c < '0' || c > '9')
+            return -1;
+        code = code * 10 + (c - '0');
+    }
+    if (line.size() > 3 && line[3] != ' ')
+        return -1;
+    return code;
+}
+
+} // namespace
+
+void AmcpReplies::reset()
+{
+    m_partial.clear();
+    m_expect = Expect::Status;
+}
+
+QByteArrayList AmcpReplies::feed(const QByteArray &bytes)
+{
+    QByteArrayList failures;
+    qsizetype from = 0;
+    while (from < bytes.size()) {
+        const qsizetype lf = bytes.indexOf('\n', from);
+        const qsizetype end = lf < 0 ? bytes.size() : lf;
+        const qsizetype room = MaxLine - m_partial.size();
+        m_partial.append(bytes.constData() + from, qMin(end - from, room));
+        if (lf < 0)
+            break;
+        if (m_partial.endsWith('\r'))
+            m_partial.chop(1);
+        takeLine(std::exchange(m_partial, {}), failures);
+        from = lf + 1;
+    }
+    return failures;
+}
+
+void AmcpReplies::takeLine(QByteArray line, QByteArrayList &failures)
+{
+    switch (m_expect) {
+    case Expect::DataBlock:
+        if (line.isEmpty())
+            m_expect = Expect::Status;
+        return;
+    case Expect::DataLine:
+    case Expect::Echo:
+        m_expect = Expect::Status;
+        return;
+    case Expect::Status:
+        break;
+    }
+
+    const int code = statusCode(line);
+    if (code == 200)
+        m_expect = Expect::DataBlock;
+    else if (code == 201)
+        m_expect = Expect::DataLine;
+    else if (code == 400)
+        m_expect = Expect::Echo;
+    if (code >= 400)
+        failures.append(line);
+}
+
+} // namespace vantor::playout

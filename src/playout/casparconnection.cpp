@@ -1,0 +1,204 @@
+#include "casparconnection.h"
+
+#include "errortrap/runtimeerror.h"
+
+#include <QNetworkProxy>
+#include <QTcpSocket>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+namespace vantor::playout {
+
+namespace {
+
+// The classic socket control's error for sending without a connection.
+constexpr qint32 WrongConnectionState = 40006;
+
+// A server that vanishes without closing (power cut, cable pulled) is noticed after about
+// 10 s of silence plus 3 unanswered probes 2 s apart, or 10 s after data stays unacknowledged.
+constexpr int KeepIdleSeconds = 10;
+constexpr int KeepIntervalSeconds = 2;
+constexpr int KeepCount = 3;
+constexpr unsigned UserTimeoutMs = 10000;
+
+} // namespace
+
+CasparConnection::CasparConnection(quint16 port, Timing timing, QObject *parent)
+    : QObject(parent)
+    , m_socket(new QTcpSocket(this))
+    , m_port(port)
+    , m_timing(timing)
+{
+    m_socket->setProxy(QNetworkProxy::NoProxy);
+    m_retry.setSingleShot(true);
+    m_attemptTimeout.setSingleShot(true);
+
+    connect(m_socket, &QTcpSocket::connected, this, &CasparConnection::onConnected);
+    connect(m_socket, &QTcpSocket::disconnected, this, &CasparConnection::onDisconnected);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, &CasparConnection::onErrorOccurred);
+    connect(m_socket, &QTcpSocket::readyRead, this, &CasparConnection::onReadyRead);
+    connect(&m_retry, &QTimer::timeout, this, &CasparConnection::startAttempt);
+    connect(&m_attemptTimeout, &QTimer::timeout, this, [this] {
+        m_socket->abort();
+        attemptFailed(tr("Connection timed out"));
+    });
+}
+
+CasparConnection::~CasparConnection()
+{
+    m_wanted = false;
+    m_socket->disconnect(this);
+}
+
+// The one place where the socket's state becomes the classic numbering. This socket never
+// binds or listens, so Open and Listening do not occur; between a failure and the next
+// attempt the state is Error.
+int CasparConnection::state() const
+{
+    switch (m_socket->state()) {
+    case QAbstractSocket::UnconnectedState:
+        return m_failed ? Error : Closed;
+    case QAbstractSocket::HostLookupState:
+        return ResolvingHost;
+    case QAbstractSocket::ConnectingState:
+        return Connecting;
+    case QAbstractSocket::ConnectedState:
+        return Connected;
+    case QAbstractSocket::BoundState:
+        return Open;
+    case QAbstractSocket::ListeningState:
+        return Listening;
+    case QAbstractSocket::ClosingState:
+        return Closing;
+    }
+    return Error;
+}
+
+void CasparConnection::connectTo(const QString &host)
+{
+    close();
+    m_host = host;
+    m_wanted = true;
+    m_retries = 0;
+    m_failureReported = false;
+    startAttempt();
+}
+
+void CasparConnection::close()
+{
+    m_wanted = false;
+    m_retry.stop();
+    m_attemptTimeout.stop();
+    m_attempting = false;
+    m_socket->abort(); // reports the end of an established connection through onDisconnected
+    m_failed = false;
+}
+
+void CasparConnection::send(const QByteArray &bytes)
+{
+    if (m_socket->write(bytes) != bytes.size())
+        throw RuntimeError(WrongConnectionState,
+                           "Wrong protocol or connection state for the requested transaction or request");
+    m_socket->flush();
+}
+
+qintptr CasparConnection::socketDescriptor() const
+{
+    return m_socket->socketDescriptor();
+}
+
+void CasparConnection::startAttempt()
+{
+    if (!m_wanted)
+        return;
+    m_attempting = true;
+    m_replies.reset();
+    m_socket->abort();
+    m_socket->connectToHost(m_host, m_port);
+    m_attemptTimeout.start(m_timing.connectTimeoutMs);
+}
+
+void CasparConnection::attemptFailed(const QString &reason)
+{
+    if (!m_attempting)
+        return;
+    m_attempting = false;
+    m_attemptTimeout.stop();
+    m_failed = true;
+    if (!m_failureReported) {
+        m_failureReported = true;
+        Q_EMIT historyLine(QStringLiteral("***Caspar connection failed: ") + reason);
+    }
+    scheduleRetry();
+}
+
+void CasparConnection::scheduleRetry()
+{
+    if (!m_wanted)
+        return;
+    m_retry.start(m_retries++ == 0 ? m_timing.firstRetryMs : m_timing.retryMs);
+}
+
+void CasparConnection::onConnected()
+{
+    m_attempting = false;
+    m_attemptTimeout.stop();
+    m_established = true;
+    m_failed = false;
+    m_failureReported = false;
+    m_retries = 0;
+    tuneSocket();
+    Q_EMIT historyLine(QStringLiteral("Caspar connected ") + m_host);
+    Q_EMIT establishedChanged(true);
+}
+
+void CasparConnection::onDisconnected()
+{
+    if (!m_established)
+        return;
+    m_established = false;
+    if (m_wanted) {
+        QString reason = m_socket->errorString();
+        if (m_socket->error() == QAbstractSocket::UnknownSocketError)
+            reason = tr("The remote host closed the connection");
+        m_failed = true;
+        Q_EMIT historyLine(QStringLiteral("***Caspar connection lost: ") + reason);
+        scheduleRetry();
+    }
+    Q_EMIT establishedChanged(false);
+}
+
+void CasparConnection::onErrorOccurred()
+{
+    // Errors of an established connection end in onDisconnected.
+    if (m_attempting && m_socket->state() != QAbstractSocket::ConnectedState)
+        attemptFailed(m_socket->errorString());
+}
+
+void CasparConnection::onReadyRead()
+{
+    const QByteArrayList failures = m_replies.feed(m_socket->readAll());
+    for (const QByteArray &line : failures)
+        Q_EMIT historyLine(QStringLiteral("***Caspar replied: ") + QString::fromUtf8(line));
+}
+
+// Nagle's algorithm off, so that every command leaves at once, and keep-alive probes so that
+// a server that vanished silently is noticed and reconnected.
+void CasparConnection::tuneSocket()
+{
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    const int fd = int(m_socket->socketDescriptor());
+    if (fd < 0)
+        return;
+    const int idle = KeepIdleSeconds, interval = KeepIntervalSeconds, count = KeepCount;
+    const unsigned userTimeout = UserTimeoutMs;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof userTimeout);
+}
+
+} // namespace vantor::playout

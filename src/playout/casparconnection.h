@@ -1,0 +1,102 @@
+#pragma once
+
+#include "amcpreplies.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+class QTcpSocket;
+
+namespace vantor::playout {
+
+// How the connection retries.
+struct ConnectionTiming
+{
+    int firstRetryMs = 1000;
+    int retryMs = 5000;
+    // An attempt that has neither succeeded nor failed by then is given up and retried.
+    int connectTimeoutMs = 5000;
+};
+
+// The one TCP connection to the Caspar playout server.
+//
+// The operator asks for a connection (connectTo) or ends it (close). While a connection is
+// asked for, an attempt that fails or a connection that drops is retried, first after
+// Timing::firstRetryMs, then every Timing::retryMs, until it succeeds or the operator closes.
+// Changes of the real connection are reported as History lines and by establishedChanged().
+// Replies of the server are read as they come; failures are reported as History lines.
+class CasparConnection : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Socket states, numbered as the classic socket control numbers them.
+    enum State : int {
+        Closed = 0,
+        Open = 1,
+        Listening = 2,
+        ConnectionPending = 3,
+        ResolvingHost = 4,
+        HostResolved = 5,
+        Connecting = 6,
+        Connected = 7,
+        Closing = 8,
+        Error = 9,
+    };
+
+    using Timing = ConnectionTiming;
+
+    static constexpr quint16 DefaultPort = 5250;
+
+    explicit CasparConnection(quint16 port = DefaultPort, Timing timing = {}, QObject *parent = nullptr);
+    ~CasparConnection() override;
+
+    // Starts connecting to host in the background; returns at once.
+    void connectTo(const QString &host);
+    // Ends the connection or the attempt and stops retrying.
+    void close();
+
+    int state() const;
+    bool isEstablished() const { return m_established; }
+    bool isWanted() const { return m_wanted; }
+    quint16 port() const { return m_port; }
+
+    // Hands the bytes to the connection and pushes them out at once.
+    // Throws a RuntimeError when the socket refuses them.
+    void send(const QByteArray &bytes);
+
+    // The operating system's socket, or -1 without a connection.
+    qintptr socketDescriptor() const;
+
+Q_SIGNALS:
+    void establishedChanged(bool established);
+    // A line for the History log.
+    void historyLine(const QString &line);
+
+private:
+    void startAttempt();
+    void attemptFailed(const QString &reason);
+    void scheduleRetry();
+    void onConnected();
+    void onDisconnected();
+    void onErrorOccurred();
+    void onReadyRead();
+    void tuneSocket();
+
+    QTcpSocket *m_socket;
+    QTimer m_retry;
+    QTimer m_attemptTimeout;
+    AmcpReplies m_replies;
+    QString m_host;
+    const quint16 m_port;
+    const Timing m_timing;
+    bool m_wanted = false;
+    bool m_attempting = false;
+    bool m_established = false;
+    bool m_failed = false;
+    bool m_failureReported = false;
+    int m_retries = 0;
+};
+
+} // namespace vantor::playout
