@@ -1,0 +1,366 @@
+#include "linewatcher.h"
+
+#include <cerrno>
+#include <csignal>
+#include <ctime>
+
+#include <linux/serial.h>
+#include <pthread.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace vantor::serial {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr int WaitMask = TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RNG;
+constexpr int LineBits[] = {TIOCM_CTS, TIOCM_DSR, TIOCM_CD, TIOCM_RNG};
+constexpr int Ri = 3;
+
+// After activity the thread looks again after FirstRecheck, then after twice as long each
+// time nothing moved, and stops looking once the interval would exceed LastRecheck.
+constexpr std::chrono::microseconds FirstRecheck = 1ms;
+constexpr std::chrono::microseconds LastRecheck = 64ms;
+constexpr timespec KickInterval{0, 100'000};
+
+int wakeSignal()
+{
+    return SIGRTMIN + 1;
+}
+
+void onWake(int) {}
+
+// Without SA_RESTART, so that a wait in the driver returns EINTR when the signal arrives.
+void installWakeHandler()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction action {};
+        action.sa_handler = onWake;
+        sigemptyset(&action.sa_mask);
+        sigaction(wakeSignal(), &action, nullptr);
+    });
+}
+
+bool notSupported(int error)
+{
+    return error == ENOTTY || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
+}
+
+// In the order of LineWatcher::Signal.
+std::array<std::uint32_t, 9> countsOf(const serial_icounter_struct &c)
+{
+    auto u = [](int v) { return static_cast<std::uint32_t>(v); };
+    return {u(c.cts),   u(c.dsr),    u(c.dcd),     u(c.rng),        u(c.brk),
+            u(c.frame), u(c.parity), u(c.overrun), u(c.buf_overrun)};
+}
+
+timespec toTimespec(std::chrono::nanoseconds d)
+{
+    const auto s = std::chrono::duration_cast<std::chrono::seconds>(d);
+    return {static_cast<time_t>(s.count()), static_cast<long>((d - s).count())};
+}
+
+} // namespace
+
+// A one-shot timer that sends the wake signal to the thread that created it.
+class LineWatcher::RecheckTimer
+{
+public:
+    RecheckTimer()
+    {
+        sigevent event{};
+        event.sigev_notify = SIGEV_THREAD_ID;
+        event.sigev_signo = wakeSignal();
+        event._sigev_un._tid = gettid();
+        m_valid = timer_create(CLOCK_MONOTONIC, &event, &m_timer) == 0;
+    }
+    ~RecheckTimer()
+    {
+        if (m_valid)
+            timer_delete(m_timer);
+    }
+    void arm(std::chrono::microseconds after)
+    {
+        if (!m_valid || after <= 0us)
+            return;
+        itimerspec spec{};
+        spec.it_value = toTimespec(after);
+        m_armed = timer_settime(m_timer, 0, &spec, nullptr) == 0;
+    }
+    void disarm()
+    {
+        if (!m_armed)
+            return;
+        itimerspec spec{};
+        timer_settime(m_timer, 0, &spec, nullptr);
+        m_armed = false;
+    }
+
+private:
+    timer_t m_timer{};
+    bool m_valid = false;
+    bool m_armed = false;
+};
+
+LineWatcher::LineWatcher(int fd, Sink sink, std::chrono::microseconds pollInterval)
+    : m_fd(fd), m_sink(std::move(sink)), m_pollInterval(pollInterval)
+{
+}
+
+LineWatcher::~LineWatcher()
+{
+    stop();
+}
+
+LineWatcher::Method LineWatcher::start()
+{
+    std::lock_guard lock(m_control);
+    if (m_thread.joinable())
+        return m_method;
+    int lines = 0;
+    if (::ioctl(m_fd, TIOCMGET, &lines) < 0) {
+        m_method = Method::Unsupported;
+        return m_method;
+    }
+    serial_icounter_struct counters{};
+    m_counters = ::ioctl(m_fd, TIOCGICOUNT, &counters) == 0;
+    Snapshot base;
+    if (!take(base)) {
+        m_method = Method::Unsupported;
+        return m_method;
+    }
+    installWakeHandler();
+    m_stop = false;
+    m_exited = false;
+    m_decided = false;
+    m_error = 0;
+    m_recheck = 0us;
+    m_thread = std::thread([this, base] { run(base); });
+    // The first wait either fails at once (the driver has no TIOCMIWAIT), returns, or sleeps
+    // until the signal interrupts it; any of these settles the method.
+    kickUntil([this] { return m_decided.load(); });
+    return m_method;
+}
+
+void LineWatcher::stop()
+{
+    std::lock_guard lock(m_control);
+    if (!m_thread.joinable())
+        return;
+    m_stop = true;
+    kickUntil([this] { return m_exited.load(); });
+    m_thread.join();
+}
+
+void LineWatcher::whilePaused(const std::function<void()> &f)
+{
+    if (m_watcherId.load() == std::this_thread::get_id()) {
+        // Called from the sink: the thread is not waiting in the driver now.
+        f();
+        m_recheck = FirstRecheck;
+        return;
+    }
+    std::lock_guard lock(m_control);
+    if (!m_thread.joinable() || m_exited) {
+        f();
+        return;
+    }
+    {
+        std::lock_guard pause(m_pauseMutex);
+        m_pauseRequested = true;
+    }
+    kickUntil([this] { return m_paused.load() || m_exited.load(); });
+    struct Resume
+    {
+        LineWatcher &w;
+        ~Resume()
+        {
+            {
+                std::lock_guard pause(w.m_pauseMutex);
+                w.m_pauseRequested = false;
+            }
+            w.m_resume.notify_all();
+        }
+    } resume{*this};
+    f();
+}
+
+bool LineWatcher::level(Signal s) const
+{
+    const int i = static_cast<int>(s);
+    int lines = 0;
+    if (i > Ri || ::ioctl(m_fd, TIOCMGET, &lines) < 0)
+        return false;
+    return lines & LineBits[i];
+}
+
+// Reads counters and levels. On the 8250 driver reading the levels counts a change that is
+// still pending, so the snapshot is only taken as consistent when no count moved around it.
+bool LineWatcher::take(Snapshot &s) const
+{
+    serial_icounter_struct before{}, after{};
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        if (m_counters && ::ioctl(m_fd, TIOCGICOUNT, &before) < 0)
+            return false;
+        if (::ioctl(m_fd, TIOCMGET, &s.lines) < 0)
+            return false;
+        if (!m_counters)
+            return true;
+        if (::ioctl(m_fd, TIOCGICOUNT, &after) < 0)
+            return false;
+        if (countsOf(before) == countsOf(after))
+            break;
+    }
+    s.count = countsOf(after);
+    return true;
+}
+
+void LineWatcher::report(const Snapshot &before, const Snapshot &now, Clock::time_point when) const
+{
+    auto moved = [&](int i) {
+        const auto d = static_cast<std::int32_t>(now.count[i] - before.count[i]);
+        return d > 0 ? static_cast<std::uint32_t>(d) : 0u; // a counter going back: reopened
+    };
+    for (int i = 0; i < Ri; ++i) {
+        const bool was = before.lines & LineBits[i];
+        const bool is = now.lines & LineBits[i];
+        // The edges of a line alternate and end at the present level. A count whose parity
+        // disagrees with the levels means edges the hardware merged (both edges of a pulse
+        // between two readings of its status register) or could not count: round it up.
+        std::uint32_t n = moved(i);
+        if ((n % 2 == 1) != (was != is))
+            ++n;
+        for (std::uint32_t k = 1; k <= n; ++k)
+            m_sink({static_cast<Signal>(i), k % 2 == 1 ? !was : was, when});
+    }
+    // RI is counted on its trailing edge only: one change per count. Without counters, a fall.
+    const bool ringEnded = (before.lines & TIOCM_RNG) && !(now.lines & TIOCM_RNG);
+    const std::uint32_t rings = m_counters ? moved(Ri) : (ringEnded ? 1u : 0u);
+    for (std::uint32_t k = 0; k < rings; ++k)
+        m_sink({Signal::Ri, false, when});
+    for (int i = Ri + 1; i < Signals; ++i)
+        for (std::uint32_t k = moved(i); k > 0; --k)
+            m_sink({static_cast<Signal>(i), false, when});
+}
+
+// Reports what moved since base until a reading shows nothing new (the sink may take long
+// enough for further changes to happen). False when the device cannot be read any more.
+bool LineWatcher::catchUp(Snapshot &base, Clock::time_point when, bool &changed)
+{
+    changed = false;
+    while (!m_stop) {
+        Snapshot now;
+        if (!take(now)) {
+            m_error = errno;
+            return false;
+        }
+        if (now == base)
+            break;
+        report(base, now, when);
+        base = now;
+        changed = true;
+        when = Clock::now();
+    }
+    return true;
+}
+
+void LineWatcher::run(Snapshot base)
+{
+    m_watcherId = std::this_thread::get_id();
+    sigset_t wake;
+    sigemptyset(&wake);
+    sigaddset(&wake, wakeSignal());
+    pthread_sigmask(SIG_UNBLOCK, &wake, nullptr);
+    {
+        RecheckTimer timer;
+        interruptLoop(base, timer);
+    }
+    if (m_method == Method::Polling && m_error == 0)
+        pollingLoop(base);
+    m_decided = true;
+    m_watcherId = std::thread::id();
+    m_exited = true;
+}
+
+void LineWatcher::interruptLoop(Snapshot &base, RecheckTimer &timer)
+{
+    while (serveRequests()) {
+        timer.arm(m_recheck);
+        const int result = ::ioctl(m_fd, TIOCMIWAIT, WaitMask);
+        const int error = result < 0 ? errno : 0;
+        const auto when = Clock::now();
+        timer.disarm();
+        if (!m_decided) {
+            if (error != 0 && error != EINTR) {
+                m_method = notSupported(error) ? Method::Polling : Method::Unsupported;
+                if (!notSupported(error))
+                    m_error = error;
+                m_decided = true;
+                return;
+            }
+            m_method = Method::Interrupt;
+            m_decided = true;
+        } else if (error != 0 && error != EINTR) {
+            m_error = error;
+            return;
+        }
+        // Whatever woke us (a change, the recheck timer, a request), the counters tell.
+        bool changed = false;
+        if (!catchUp(base, when, changed))
+            return;
+        if (changed)
+            m_recheck = FirstRecheck;
+        else if (m_recheck > 0us)
+            m_recheck = m_recheck * 2 > LastRecheck ? 0us : m_recheck * 2;
+    }
+}
+
+void LineWatcher::pollingLoop(Snapshot &base)
+{
+    auto next = Clock::now() + m_pollInterval;
+    while (serveRequests()) {
+        const timespec until = toTimespec(next.time_since_epoch()); // steady_clock is CLOCK_MONOTONIC
+        if (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR)
+            continue;
+        const auto when = Clock::now();
+        bool changed = false;
+        if (!catchUp(base, when, changed))
+            return;
+        next += m_pollInterval;
+        if (next <= when)
+            next = when + m_pollInterval;
+    }
+}
+
+// Between two waits: stop, or hold still while whilePaused() runs its function.
+bool LineWatcher::serveRequests()
+{
+    if (m_stop)
+        return false;
+    if (m_pauseRequested) {
+        std::unique_lock pause(m_pauseMutex);
+        m_paused = true;
+        m_resume.wait(pause, [this] { return !m_pauseRequested; });
+        m_paused = false;
+        // New settings may have switched the driver's modem-status interrupt off and let a
+        // change pass uncounted: look again shortly even if the next wait does not wake.
+        m_recheck = FirstRecheck;
+    }
+    return !m_stop;
+}
+
+// A signal that lands while the thread is between two calls is lost: send it until done.
+void LineWatcher::kickUntil(const std::function<bool()> &done)
+{
+    const pthread_t thread = m_thread.native_handle();
+    while (!done()) {
+        pthread_kill(thread, wakeSignal());
+        nanosleep(&KickInterval, nullptr);
+    }
+}
+
+} // namespace vantor::serial

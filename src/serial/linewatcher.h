@@ -1,0 +1,107 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace vantor::serial {
+
+// Watches the modem-status lines (CTS, DSR, CD, RI) and the error counters of an open tty on
+// a thread of its own, and hands every change to a sink, in the order they are found.
+//
+// Where the driver has TIOCMIWAIT the thread sleeps in it and reads the interrupt counters
+// (TIOCGICOUNT) and the present levels (TIOCMGET) at every wake-up, so that a pulse shorter
+// than the time it takes to handle one change still gives both of its edges. Where it has not
+// (some USB adapters) the lines are read every pollInterval. Where the tty has no modem lines
+// at all (a pseudo-terminal) nothing is watched and no thread runs.
+//
+// The thread is woken for stop() and whilePaused() with a real-time signal whose handler does
+// nothing; the same signal, from a one-shot timer, makes it look again a few times shortly
+// after each burst of activity: a change that lands between reading the counters and going
+// back to sleep does not wake the next wait, and would otherwise only be seen at the next edge.
+//
+// Plain C++ and POSIX only, so that it can be linked into small static test programs.
+class LineWatcher
+{
+public:
+    enum class Signal { Cts, Dsr, Cd, Ri, Break, Frame, Parity, Overrun, BufferOverrun };
+    struct Change
+    {
+        Signal what;
+        bool level; // the level the line took; false for RI (trailing edge) and the errors
+        std::chrono::steady_clock::time_point when;
+    };
+    // Called on the watcher thread, one change at a time, in order. It must not call stop();
+    // blocking calls in it may return EINTR while the watcher is being stopped or paused.
+    using Sink = std::function<void(const Change &)>;
+    enum class Method { Interrupt, Polling, Unsupported };
+
+    LineWatcher(int fd, Sink sink,
+                std::chrono::microseconds pollInterval = std::chrono::milliseconds(2));
+    ~LineWatcher();
+    LineWatcher(const LineWatcher &) = delete;
+    LineWatcher &operator=(const LineWatcher &) = delete;
+
+    // Finds out what the driver supports and starts watching. The levels present now are the
+    // starting point: they are not reported. Unsupported: no thread runs.
+    Method start();
+    // Ends watching within a few milliseconds, also while the thread is blocked in the driver.
+    void stop();
+    // Runs f while the thread is not waiting in the driver (tcsetattr can switch the driver's
+    // modem-status interrupt off under a running wait), then resumes; changes made meanwhile
+    // are reported afterwards. Exceptions of f are passed on after resuming.
+    void whilePaused(const std::function<void()> &f);
+
+    Method method() const { return m_method.load(); }
+    // The present level of Cts, Dsr, Cd or Ri (false for the others or when it cannot be read).
+    bool level(Signal s) const;
+    // The errno that ended watching (device gone), 0 while watching or stopped normally.
+    int error() const { return m_error.load(); }
+
+private:
+    static constexpr int Signals = 9;
+    struct Snapshot
+    {
+        std::array<std::uint32_t, Signals> count{};
+        int lines = 0; // TIOCM_* bits
+        bool operator==(const Snapshot &) const = default;
+    };
+
+    class RecheckTimer;
+
+    bool take(Snapshot &s) const;
+    void report(const Snapshot &before, const Snapshot &now,
+                std::chrono::steady_clock::time_point when) const;
+    bool catchUp(Snapshot &base, std::chrono::steady_clock::time_point when, bool &changed);
+    void run(Snapshot base);
+    void interruptLoop(Snapshot &base, RecheckTimer &timer);
+    void pollingLoop(Snapshot &base);
+    bool serveRequests();
+    void kickUntil(const std::function<bool()> &done);
+
+    const int m_fd;
+    const Sink m_sink;
+    const std::chrono::microseconds m_pollInterval;
+    bool m_counters = false;
+
+    std::mutex m_control; // serialises start(), stop() and whilePaused()
+    std::thread m_thread;
+    std::atomic<std::thread::id> m_watcherId{};
+    std::mutex m_pauseMutex;
+    std::condition_variable m_resume;
+    std::atomic<Method> m_method{Method::Unsupported};
+    std::atomic<bool> m_decided{false};
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_pauseRequested{false};
+    std::atomic<bool> m_paused{false};
+    std::atomic<bool> m_exited{false};
+    std::atomic<int> m_error{0};
+    std::chrono::microseconds m_recheck{0}; // watcher thread only: next look without a wake-up
+};
+
+} // namespace vantor::serial
