@@ -1,0 +1,291 @@
+#include "rfc2217backend.h"
+
+#include "serialerrors.h"
+
+#include "errortrap/runtimeerror.h"
+
+#include <QTcpSocket>
+#include <QTimer>
+#include <QUrl>
+
+#include <cerrno>
+#include <cstring>
+
+namespace vantor::serial {
+
+using namespace rfc2217;
+
+namespace {
+
+constexpr auto Scheme = "rfc2217";
+
+PortParameters parametersOf(const SettingsString &settings)
+{
+    PortParameters p;
+    p.baudRate = static_cast<std::uint32_t>(settings.speed);
+    p.dataSize = static_cast<std::uint8_t>(settings.dataBits);
+    switch (settings.parity) {
+    case 'O': p.parity = cpc::parity::Odd; break;
+    case 'E': p.parity = cpc::parity::Even; break;
+    case 'M': p.parity = cpc::parity::Mark; break;
+    case 'S': p.parity = cpc::parity::Space; break;
+    default: p.parity = cpc::parity::None; break;
+    }
+    if (settings.stopBits == QLatin1String("2"))
+        p.stopSize = cpc::stopsize::Two;
+    else if (settings.stopBits == QLatin1String("1.5"))
+        p.stopSize = cpc::stopsize::OneAndHalf;
+    else
+        p.stopSize = cpc::stopsize::One;
+    return p;
+}
+
+CommEvent commEventOf(const SessionEvent &e, Clock::time_point when)
+{
+    switch (e.kind) {
+    case SessionEvent::Kind::Data:
+        return {comm::Receive, false, QByteArray(e.data.data(), qsizetype(e.data.size())), when};
+    case SessionEvent::Kind::Line:
+        switch (e.edge.signal) {
+        case Signal::Cts: return {comm::Cts, e.edge.level, {}, when};
+        case Signal::Dsr: return {comm::Dsr, e.edge.level, {}, when};
+        case Signal::Cd: return {comm::Cd, e.edge.level, {}, when};
+        case Signal::Ring: return {comm::Ring, e.edge.level, {}, when};
+        }
+        break;
+    case SessionEvent::Kind::Error:
+        switch (e.error) {
+        case LineError::Break: return {comm::Break, false, {}, when};
+        case LineError::Framing: return {comm::Frame, false, {}, when};
+        case LineError::Parity: return {comm::RxParity, false, {}, when};
+        case LineError::Overrun: return {comm::Overrun, false, {}, when};
+        }
+        break;
+    }
+    return {0, false, {}, when};
+}
+
+// errno and the system's text for a failed connection, plus the target.
+RuntimeError connectError(QAbstractSocket::SocketError error, const QString &target)
+{
+    int number = EIO;
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError: number = ECONNREFUSED; break;
+    case QAbstractSocket::HostNotFoundError: number = EHOSTUNREACH; break;
+    case QAbstractSocket::SocketTimeoutError: number = ETIMEDOUT; break;
+    case QAbstractSocket::NetworkError: number = ENETUNREACH; break;
+    default: break;
+    }
+    return RuntimeError(number, std::string(std::strerror(number)) + ": " + target.toStdString());
+}
+
+} // namespace
+
+Rfc2217Backend::Rfc2217Backend()
+    : Rfc2217Backend(Timing{})
+{
+}
+
+Rfc2217Backend::Rfc2217Backend(Timing timing)
+    : m_timing(timing)
+{
+}
+
+Rfc2217Backend::~Rfc2217Backend()
+{
+    close();
+}
+
+std::optional<Rfc2217Backend::Endpoint> Rfc2217Backend::parseTarget(const QString &target)
+{
+    const QUrl url(target, QUrl::StrictMode);
+    if (!url.isValid() || url.scheme() != QLatin1String(Scheme) || url.host().isEmpty()
+        || url.port() <= 0 || !(url.path().isEmpty() || url.path() == QLatin1String("/"))
+        || url.hasQuery() || url.hasFragment() || !url.userInfo().isEmpty())
+        return std::nullopt;
+    return Endpoint{url.host(), quint16(url.port())};
+}
+
+bool Rfc2217Backend::isTarget(const QString &target)
+{
+    return target.startsWith(QLatin1String(Scheme) + QLatin1String("://"));
+}
+
+bool Rfc2217Backend::reachable(const QString &target, int timeoutMs)
+{
+    const auto endpoint = parseTarget(target);
+    if (!endpoint)
+        return false;
+    QTcpSocket socket;
+    socket.connectToHost(endpoint->host, endpoint->port);
+    const bool ok = socket.waitForConnected(timeoutMs);
+    socket.abort();
+    return ok;
+}
+
+void Rfc2217Backend::open(const QString &target, const SettingsString &settings, PortSink &sink)
+{
+    close();
+    const auto endpoint = parseTarget(target);
+    if (!endpoint)
+        throw RuntimeError(errors::InvalidPortNumber,
+                           "Invalid port number: " + target.toStdString());
+
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->connectToHost(endpoint->host, endpoint->port);
+    if (!socket->waitForConnected(m_timing.connectMs)) {
+        const auto error = socket->state() == QAbstractSocket::ConnectedState
+            ? QAbstractSocket::UnknownSocketError
+            : (socket->error() == QAbstractSocket::UnknownSocketError
+                   ? QAbstractSocket::SocketTimeoutError
+                   : socket->error());
+        socket->abort();
+        throw connectError(error, target);
+    }
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+
+    m_target = target;
+    m_sink = &sink;
+    m_lost = false;
+    m_socket = std::move(socket);
+    m_session = std::make_unique<Rfc2217Session>(parametersOf(settings));
+
+    QObject::connect(m_socket.get(), &QTcpSocket::readyRead, m_socket.get(), [this] { readServer(); });
+    QObject::connect(m_socket.get(), &QTcpSocket::disconnected, m_socket.get(), [this] {
+        fail(ECONNRESET, "Connection closed by the network serial server: " + m_target);
+    });
+    QObject::connect(m_socket.get(), &QTcpSocket::errorOccurred, m_socket.get(),
+                     [this](QAbstractSocket::SocketError error) {
+                         if (error == QAbstractSocket::RemoteHostClosedError)
+                             fail(ECONNRESET, "Connection closed by the network serial server: " + m_target);
+                         else
+                             fail(EIO, m_socket->errorString() + ": " + m_target);
+                     });
+
+    const auto singleShot = [](int ms, auto slot) {
+        auto timer = std::make_unique<QTimer>();
+        timer->setSingleShot(true);
+        timer->setInterval(ms);
+        QObject::connect(timer.get(), &QTimer::timeout, timer.get(), slot);
+        return timer;
+    };
+    m_settleTimer = singleShot(m_timing.settleMs, [this] { settle(); });
+    m_idleTimer = singleShot(m_timing.idleMs, [this] { sendProbe(); });
+    m_answerTimer = singleShot(m_timing.answerMs, [this] {
+        fail(ETIMEDOUT, "The network serial server stopped answering: " + m_target);
+    });
+
+    send(m_session->start());
+    m_settleTimer->start();
+    m_idleTimer->start();
+}
+
+void Rfc2217Backend::close()
+{
+    m_settleTimer.reset();
+    m_idleTimer.reset();
+    m_answerTimer.reset();
+    m_session.reset();
+    m_sink = nullptr;
+    if (!m_socket)
+        return;
+    // Let what was written leave, then the socket deletes itself once it is closed.
+    QTcpSocket *socket = m_socket.release();
+    QObject::disconnect(socket, nullptr, nullptr, nullptr);
+    socket->disconnectFromHost();
+    if (socket->state() == QAbstractSocket::UnconnectedState) {
+        socket->deleteLater(); // close() may be called from one of its own signals
+        return;
+    }
+    QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    QTimer::singleShot(1000, socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
+}
+
+bool Rfc2217Backend::cts() const
+{
+    return m_session && m_session->level(Signal::Cts);
+}
+
+bool Rfc2217Backend::dsr() const
+{
+    return m_session && m_session->level(Signal::Dsr);
+}
+
+void Rfc2217Backend::write(const QByteArray &bytes)
+{
+    if (!m_socket || !m_session || m_lost)
+        throw RuntimeError(errors::DeviceNotOpen, "The device is not open");
+    send(m_session->encodeData(std::string_view(bytes.constData(), std::size_t(bytes.size()))));
+}
+
+void Rfc2217Backend::send(const Bytes &bytes)
+{
+    if (bytes.empty() || !m_socket)
+        return;
+    m_socket->write(bytes.data(), qint64(bytes.size()));
+    m_socket->flush();
+}
+
+void Rfc2217Backend::readServer()
+{
+    if (!m_socket || !m_session)
+        return;
+    const QByteArray bytes = m_socket->readAll();
+    if (bytes.isEmpty())
+        return;
+    m_answerTimer->stop();
+    m_idleTimer->start();
+    Rfc2217Session::Output out;
+    m_session->receive(std::string_view(bytes.constData(), std::size_t(bytes.size())), out);
+    deliver(out);
+}
+
+void Rfc2217Backend::deliver(Rfc2217Session::Output &out)
+{
+    send(out.reply);
+    if (!m_sink)
+        return;
+    // A sink may close the port from inside a call: look again before each one.
+    for (const std::string &line : out.notices) {
+        if (m_sink)
+            m_sink->notice(QString::fromStdString(line));
+    }
+    const Clock::time_point now = Clock::now();
+    for (const SessionEvent &e : out.events) {
+        if (m_sink)
+            m_sink->event(commEventOf(e, now));
+    }
+}
+
+void Rfc2217Backend::settle()
+{
+    if (!m_session)
+        return;
+    Rfc2217Session::Output out;
+    m_session->settle(out);
+    deliver(out);
+}
+
+void Rfc2217Backend::sendProbe()
+{
+    if (!m_session)
+        return;
+    send(Rfc2217Session::probe());
+    m_answerTimer->start();
+}
+
+void Rfc2217Backend::fail(qint32 number, const QString &description)
+{
+    if (m_lost || !m_sink)
+        return;
+    m_lost = true;
+    m_settleTimer->stop();
+    m_idleTimer->stop();
+    m_answerTimer->stop();
+    m_sink->lost(number, description);
+}
+
+} // namespace vantor::serial

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "portbackend.h"
+#include "rfc2217session.h"
+
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+class QTcpSocket;
+class QTimer;
+
+namespace vantor::serial {
+
+// A network serial port: a device server that speaks Telnet Com Port Control (RFC 2217),
+// addressed as "rfc2217://HOST:PORT".
+//
+// open() connects with a bounded wait (Timing::connectMs, 2 s by default, on the calling
+// thread: the one place where the window waits) and sends the Telnet offers; the rest of the
+// negotiation runs in the event loop, and what the server refuses or leaves unanswered for
+// Timing::settleMs goes to the port log. Line changes, line errors and received data become
+// the port's events. The connection is watched: when nothing has come from the server for
+// Timing::idleMs, DO TIMING-MARK is sent (every Telnet server answers it with WILL or WONT);
+// when that brings nothing within Timing::answerMs, or the server closes the connection, the
+// port is lost.
+class Rfc2217Backend : public PortBackend
+{
+public:
+    struct Timing
+    {
+        int connectMs = 2000;
+        int settleMs = 2000;
+        int idleMs = 5000;
+        int answerMs = 3000;
+    };
+    struct Endpoint
+    {
+        QString host;
+        quint16 port = 0;
+    };
+
+    Rfc2217Backend();
+    explicit Rfc2217Backend(Timing timing);
+    ~Rfc2217Backend() override;
+
+    void open(const QString &target, const SettingsString &settings, PortSink &sink) override;
+    void close() override;
+    bool cts() const override;
+    bool dsr() const override;
+    void write(const QByteArray &bytes) override;
+
+    // "rfc2217://HOST:PORT" (HOST may be a name, an IPv4 address or [IPv6]).
+    static std::optional<Endpoint> parseTarget(const QString &target);
+    static bool isTarget(const QString &target);
+    // Whether a server accepts a connection at target within timeoutMs; closes it at once.
+    static bool reachable(const QString &target, int timeoutMs);
+
+private:
+    void readServer();
+    void deliver(rfc2217::Rfc2217Session::Output &out);
+    void settle();
+    void sendProbe();
+    void fail(qint32 number, const QString &description);
+    void send(const rfc2217::Bytes &bytes);
+
+    Timing m_timing;
+    QString m_target;
+    PortSink *m_sink = nullptr;
+    std::unique_ptr<QTcpSocket> m_socket;
+    std::unique_ptr<QTimer> m_settleTimer;
+    std::unique_ptr<QTimer> m_idleTimer;
+    std::unique_ptr<QTimer> m_answerTimer;
+    std::unique_ptr<rfc2217::Rfc2217Session> m_session;
+    bool m_lost = false;
+};
+
+} // namespace vantor::serial

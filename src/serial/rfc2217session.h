@@ -1,0 +1,100 @@
+#pragma once
+
+#include "rfc2217codec.h"
+#include "rfc2217lines.h"
+#include "rfc2217protocol.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The client side of a Telnet Com Port Control session (RFC 2217), without I/O: bytes from
+// the server go in, the bytes to send back, the port's events and lines for the port log
+// come out.
+//
+// The client offers BINARY and SUPPRESS-GO-AHEAD both ways and WILL COM-PORT-OPTION. Once
+// the server agrees to the Com Port option it sends the line settings, flow control off,
+// DTR on, RTS on, and the masks for CTS, DSR, CD and RI (levels and change bits) and for
+// break, framing, parity and overrun. Servers differ: what the server refuses, or has not
+// answered by the time settle() is called, is named in a port-log line and the session
+// goes on with what it has.
+namespace vantor::serial::rfc2217 {
+
+// The line settings as the Com Port option encodes them.
+struct PortParameters
+{
+    std::uint32_t baudRate = 9600;
+    std::uint8_t dataSize = 8;
+    std::uint8_t parity = cpc::parity::None;
+    std::uint8_t stopSize = cpc::stopsize::One;
+};
+
+struct SessionEvent
+{
+    enum class Kind { Data, Line, Error };
+    Kind kind = Kind::Data;
+    LineEdge edge{Signal::Cts, false};
+    LineError error = LineError::Break;
+    Bytes data;
+};
+
+class Rfc2217Session
+{
+public:
+    struct Output
+    {
+        Bytes reply; // to send to the server, in this order
+        std::vector<SessionEvent> events;
+        std::vector<std::string> notices;
+    };
+
+    explicit Rfc2217Session(PortParameters parameters);
+
+    // The client's opening offers.
+    Bytes start();
+    void receive(std::string_view bytes, Output &out);
+    // Names in port-log lines what the server has refused or left unanswered so far.
+    // Called once, when the server has had a fair time to answer.
+    void settle(Output &out);
+
+    // Bytes for the wire carrying data to the device.
+    Bytes encodeData(std::string_view data) const;
+    // A request every Telnet server answers at once (DO TIMING-MARK, RFC 860: the peer
+    // replies WILL or WONT), used as a keep-alive; any byte from the server answers it.
+    static Bytes probe();
+
+    bool comPortActive() const;
+    bool level(Signal signal) const { return m_modem.level(signal); }
+    std::size_t droppedSubnegotiations() const { return m_parser.droppedSubnegotiations(); }
+
+private:
+    enum class Q { No, WantYes, Yes };
+    // What we asked the server to set, until it answers.
+    enum Request : unsigned {
+        BaudRate = 1u << 0, DataSize = 1u << 1, Parity = 1u << 2, StopSize = 1u << 3,
+        FlowControl = 1u << 4, Dtr = 1u << 5, Rts = 1u << 6, ModemMask = 1u << 7,
+        LineMask = 1u << 8,
+    };
+
+    void negotiate(const TelnetItem &item, Output &out);
+    void ourSide(std::uint8_t option, bool agreed, Output &out);   // DO / DONT received
+    void theirSide(std::uint8_t option, bool agreed, Output &out); // WILL / WONT received
+    void comPortMessage(std::string_view payload, Output &out);
+    void acknowledge(unsigned request, bool asked, const std::string &what, Output &out);
+    void sendSettings(Output &out);
+    void updateCarriageReturn();
+    Q &ours(std::uint8_t option);
+    Q &theirs(std::uint8_t option);
+
+    PortParameters m_parameters;
+    TelnetParser m_parser;
+    ModemStateTracker m_modem;
+    Q m_ourBinary = Q::No, m_ourSga = Q::No, m_ourComPort = Q::No;
+    Q m_theirBinary = Q::No, m_theirSga = Q::No;
+    Q m_none = Q::No;
+    unsigned m_pending = 0;
+    bool m_settled = false;
+};
+
+} // namespace vantor::serial::rfc2217
