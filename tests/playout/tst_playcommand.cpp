@@ -1,0 +1,116 @@
+#include "playout/amcpreplies.h"
+#include "playout/playcommand.h"
+
+#include <QtTest>
+
+using vantor::playout::AmcpReplies;
+using vantor::playout::PlayCommand;
+
+class TestPlayCommand : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void bytes_data()
+    {
+        QTest::addColumn<QString>("movie");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("plain") << "intro.mov" << QByteArray("PLAY 1 intro.mov\r\n");
+        QTest::newRow("sub-folder") << "news/intro" << QByteArray("PLAY 1 news/intro\r\n");
+        QTest::newRow("space quoted") << "my clip.mov" << QByteArray("PLAY 1 \"my clip.mov\"\r\n");
+        QTest::newRow("spaces only") << "  " << QByteArray("PLAY 1 \"  \"\r\n");
+        QTest::newRow("quote escaped") << "say \"hi\"" << QByteArray("PLAY 1 \"say \\\"hi\\\"\"\r\n");
+        QTest::newRow("backslash escaped") << "C:\\media\\clip"
+                                           << QByteArray("PLAY 1 \"C:\\\\media\\\\clip\"\r\n");
+        QTest::newRow("utf-8 two bytes") << QString::fromUtf8("café") << QByteArray("PLAY 1 caf\xc3\xa9\r\n");
+        QTest::newRow("utf-8 three bytes") << QString::fromUtf8("日本") << QByteArray("PLAY 1 \xe6\x97\xa5\xe6\x9c\xac\r\n");
+        QTest::newRow("utf-8 surrogate pair") << QString::fromUtf8("a\xf0\x9f\x8e\xac") << QByteArray("PLAY 1 a\xf0\x9f\x8e\xac\r\n");
+        QTest::newRow("utf-8 quoted") << QString::fromUtf8("é t") << QByteArray("PLAY 1 \"\xc3\xa9 t\"\r\n");
+    }
+
+    void bytes()
+    {
+        QFETCH(QString, movie);
+        QFETCH(QByteArray, bytes);
+        PlayCommand command;
+        QVERIFY(command.build(movie));
+        QCOMPARE(command.bytes(), bytes);
+    }
+
+    void refused_data()
+    {
+        QTest::addColumn<QString>("movie");
+        QTest::newRow("CR LF smuggles a command") << "a\r\nSTOP 1";
+        QTest::newRow("bare LF") << "a\nb";
+        QTest::newRow("bare CR") << "a\rb";
+        QTest::newRow("tab") << "a\tb";
+        QTest::newRow("NUL") << QString(QChar(0)) + "x";
+        QTest::newRow("DEL") << "a\x7f";
+        QTest::newRow("C1 next line") << QString("a") + QChar(0x85);
+        QTest::newRow("lone high surrogate") << QString("a") + QChar(0xd83c);
+        QTest::newRow("lone low surrogate") << QString(QChar(0xdfac)) + "a";
+    }
+
+    void refused()
+    {
+        QFETCH(QString, movie);
+        PlayCommand command;
+        QVERIFY(command.build(u"first"));
+        QVERIFY(!command.build(movie));
+        QVERIFY(command.bytes().isEmpty());
+    }
+
+    void bufferReusedWithoutLeftovers()
+    {
+        PlayCommand command;
+        QVERIFY(command.build(u"a rather long movie name.mov"));
+        QVERIFY(command.build(u"x"));
+        QCOMPARE(command.bytes(), QByteArray("PLAY 1 x\r\n"));
+    }
+
+    // Replies: only failures come out, with the framing of data blocks and echoes respected.
+    void replies_data()
+    {
+        QTest::addColumn<QByteArrayList>("chunks");
+        QTest::addColumn<QByteArrayList>("failures");
+        QTest::newRow("success") << QByteArrayList{"202 PLAY OK\r\n"} << QByteArrayList{};
+        QTest::newRow("not found") << QByteArrayList{"404 PLAY FAILED\r\n"} << QByteArrayList{"404 PLAY FAILED"};
+        QTest::newRow("several, old wording") << QByteArrayList{"202 PLAY OK\r\n501 PLAY FAILED\r\n504 QUEUE OVERFLOW\r\n"}
+                                              << QByteArrayList{"501 PLAY FAILED", "504 QUEUE OVERFLOW"};
+        QTest::newRow("400 with its echo") << QByteArrayList{"400 ERROR\r\n404 FAKE ECHO\r\n202 PLAY OK\r\n"}
+                                           << QByteArrayList{"400 ERROR"};
+        QTest::newRow("200 data block") << QByteArrayList{"200 INFO OK\r\n401 data\r\n500 data\r\n\r\n403 PLAY FAILED\r\n"}
+                                        << QByteArrayList{"403 PLAY FAILED"};
+        QTest::newRow("201 one data line") << QByteArrayList{"201 INFO OK\r\n404 data\r\n402 PLAY ERROR\r\n"}
+                                           << QByteArrayList{"402 PLAY ERROR"};
+        QTest::newRow("split across reads") << QByteArrayList{"40", "4 PLAY F", "AILED\r", "\n"}
+                                            << QByteArrayList{"404 PLAY FAILED"};
+        QTest::newRow("bare LF ends a reply line") << QByteArrayList{"404 PLAY FAILED\n"} << QByteArrayList{"404 PLAY FAILED"};
+        QTest::newRow("not a status line") << QByteArrayList{"PONG\r\n4040 x\r\n40\r\n"} << QByteArrayList{};
+    }
+
+    void replies()
+    {
+        QFETCH(QByteArrayList, chunks);
+        QFETCH(QByteArrayList, failures);
+        AmcpReplies reader;
+        QByteArrayList seen;
+        for (const QByteArray &chunk : chunks)
+            seen += reader.feed(chunk);
+        QCOMPARE(seen, failures);
+    }
+
+    void overlongReplyLineIsBounded()
+    {
+        AmcpReplies reader;
+        const QByteArray junk(AmcpReplies::MaxLine * 3, 'x');
+        QVERIFY(reader.feed("500 " + junk).isEmpty());
+        const QByteArrayList failures = reader.feed("\r\n");
+        QCOMPARE(failures.size(), 1);
+        QCOMPARE(failures.first().size(), AmcpReplies::MaxLine);
+        QCOMPARE(reader.feed("404 X\r\n"), QByteArrayList{"404 X"});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPlayCommand)
+#include "tst_playcommand.moc"
