@@ -1,0 +1,283 @@
+#include "playout/casparconnection.h"
+#include "playout/casparlink.h"
+#include "playout/filechooser.h"
+#include "playout/firing.h"
+#include "playout/triggerslots.h"
+
+#include "amcpresponder.h"
+#include "scriptedprompter.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+using namespace vantor::playout;
+
+namespace {
+
+class NoChooser : public FileChooser
+{
+public:
+    std::optional<QString> chooseMovie(const QString &, const QStringList &) override { return {}; }
+};
+
+// The Caspar page, the top strip and the trigger rows, wired to a responder on loopback.
+// Retries are fast here; the program's own defaults are 1 s and 5 s.
+struct Station
+{
+    Station()
+    {
+        QVERIFY(server.listen());
+        ip = new QLineEdit(QStringLiteral("127.0.0.1"), &host);
+        button = new QPushButton(QStringLiteral("Connect"), &host);
+        lblCASPAR = new QLabel(QStringLiteral("CSP:127.0.0.1"), &host);
+        lblLASTTRINGER = new QLabel(&host);
+        for (int i = 0; i < TriggerSlots::Count; ++i) {
+            boxes[i] = new QCheckBox(&host);
+            labels[i] = new QLabel(&host);
+        }
+        connection.emplace(server.port(), ConnectionTiming{50, 100, 2000});
+        const auto setStatus = [this](const QString &line) {
+            if (waitBeforeLogging)
+                arrivedBeforeLogged = server.waitForLines(waitBeforeLogging, 2000);
+            history.append(line);
+        };
+        link.emplace(CasparLink::Controls{ip, button, lblCASPAR, [this](quint32 c) { lamps.append(c); }, setStatus},
+                     trap, *connection);
+        triggers.emplace(TriggerSlots::Controls{boxes, labels}, trap, chooser);
+        firing.emplace(Firing::Controls{lblLASTTRINGER, setStatus}, trap, *triggers, *connection);
+    }
+
+    bool connectAndWait()
+    {
+        link->cmdCASPAR_Click();
+        return QTest::qWaitFor([this] { return connection->isEstablished(); }, 5000);
+    }
+
+    quint32 lamp() const { return lamps.isEmpty() ? CasparLink::Red : lamps.last(); }
+    int historyCount(const QString &prefix) const
+    {
+        return int(std::count_if(history.begin(), history.end(), [&](const QString &l) { return l.startsWith(prefix); }));
+    }
+
+    AmcpResponder server;
+    QWidget host;
+    QLineEdit *ip;
+    QPushButton *button;
+    QLabel *lblCASPAR;
+    QLabel *lblLASTTRINGER;
+    std::array<QCheckBox *, 6> boxes{};
+    std::array<QLabel *, 6> labels{};
+    QStringList history;
+    QList<quint32> lamps;
+    int waitBeforeLogging = 0;
+    bool arrivedBeforeLogged = false;
+    ScriptedPrompter prompter;
+    vantor::ErrorTrap trap{prompter, [] { QFAIL("the program would end"); }};
+    NoChooser chooser;
+    std::optional<CasparConnection> connection;
+    std::optional<CasparLink> link;
+    std::optional<TriggerSlots> triggers;
+    std::optional<Firing> firing;
+};
+
+} // namespace
+
+class TestCaspar : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void sentBytesLeaveBeforeTheHistoryLine_data()
+    {
+        QTest::addColumn<int>("slot");
+        QTest::addColumn<QString>("movie");
+        QTest::addColumn<QByteArray>("wire");
+        QTest::addColumn<QString>("condition");
+        QTest::newRow("plain") << 0 << "intro.mov" << QByteArray("PLAY 1 intro.mov\r\n") << "CTS ON";
+        QTest::newRow("spaces quoted") << 4 << "my clip.mov" << QByteArray("PLAY 1 \"my clip.mov\"\r\n") << "DSR OFF";
+        QTest::newRow("utf-8") << 2 << QString::fromUtf8("Brücke") << QByteArray("PLAY 1 Br\xc3\xbc" "cke\r\n") << "CTS CHANGE";
+        QTest::newRow("spaces only") << 5 << " " << QByteArray("PLAY 1 \" \"\r\n") << "DSR CHANGE";
+    }
+
+    void sentBytesLeaveBeforeTheHistoryLine()
+    {
+        QFETCH(int, slot);
+        QFETCH(QString, movie);
+        QFETCH(QByteArray, wire);
+        QFETCH(QString, condition);
+        Station s;
+        QVERIFY(s.connectAndWait());
+        s.history.clear();
+        s.labels[slot]->setText(movie);
+        s.waitBeforeLogging = 1; // the History line checks that the line is at the server already
+
+        s.firing->FIREME(qint16(slot));
+
+        QVERIFY(s.arrivedBeforeLogged);
+        QCOMPARE(s.server.received(), wire);
+        QCOMPARE(s.history, QStringList{"Fire Trigger. Play movie " + movie});
+        QCOMPARE(s.lblLASTTRINGER->text(), condition);
+        QVERIFY(s.prompter.prompts.empty());
+    }
+
+    void notReadyWhileUnconnectedOrConnecting()
+    {
+        Station s;
+        s.labels[0]->setText(QStringLiteral("intro.mov"));
+        QCOMPARE(s.connection->state(), int(CasparConnection::Closed));
+        s.firing->FIREME(0);
+
+        s.link->cmdCASPAR_Click(); // the attempt runs on in the background
+        QCOMPARE(s.connection->state(), int(CasparConnection::Connecting));
+        s.firing->FIREME(1); // not ready wins over the empty movie
+
+        const QStringList notReady{"***Fire Trigger. Caspar not ready", "***Fire Trigger. Caspar not ready"};
+        QCOMPARE(s.history, notReady);
+        QCOMPARE(s.lblLASTTRINGER->text(), QStringLiteral("***Caspar not ready"));
+
+        QTRY_VERIFY(s.connection->isEstablished());
+        QCOMPARE(s.connection->state(), int(CasparConnection::Connected));
+        s.firing->FIREME(0);
+        QVERIFY(s.server.waitForLines(1, 2000));
+        QCOMPARE(s.server.texts(), QByteArrayList{"PLAY 1 intro.mov"}); // nothing sent before
+    }
+
+    void emptyAndInvalidMoviesAreNotSent()
+    {
+        Station s;
+        QVERIFY(s.connectAndWait());
+        s.history.clear();
+        s.firing->FIREME(3);
+        QCOMPARE(s.history.last(), QStringLiteral("***Fire Trigger. Empty movie"));
+        QCOMPARE(s.lblLASTTRINGER->text(), QStringLiteral("***Empty movie"));
+
+        s.labels[3]->setText(QStringLiteral("a.mov\r\nCLEAR 1"));
+        s.firing->FIREME(3);
+        QCOMPARE(s.history.last(), QStringLiteral("***Fire Trigger. Invalid movie"));
+        QCOMPARE(s.lblLASTTRINGER->text(), QStringLiteral("***Invalid movie"));
+        QCOMPARE(s.history.size(), 2);
+
+        s.labels[3]->setText(QStringLiteral("b.mov"));
+        s.firing->FIREME(3);
+        QVERIFY(s.server.waitForLines(1, 2000));
+        QCOMPARE(s.server.received(), QByteArray("PLAY 1 b.mov\r\n"));
+    }
+
+    void twoFiringsInOneMillisecondArriveTogether()
+    {
+        Station s;
+        QVERIFY(s.connectAndWait());
+        int nodelay = 0;
+        socklen_t size = sizeof nodelay;
+        QCOMPARE(::getsockopt(int(s.connection->socketDescriptor()), IPPROTO_TCP, TCP_NODELAY, &nodelay, &size), 0);
+        QVERIFY(nodelay);
+
+        s.labels[0]->setText(QStringLiteral("a.mov"));
+        s.labels[3]->setText(QStringLiteral("b.mov"));
+        s.firing->FIREME(0);
+        s.firing->FIREME(3);
+        QVERIFY(s.server.waitForLines(2, 2000));
+        const auto lines = s.server.lines();
+        QCOMPARE(s.server.texts(), (QByteArrayList{"PLAY 1 a.mov", "PLAY 1 b.mov"}));
+        QVERIFY(lines[1].at - lines[0].at < std::chrono::milliseconds(1));
+    }
+
+    void failureRepliesAreLogged()
+    {
+        Station s;
+        s.server.setReplier(AmcpResponder::failingClip("missing"));
+        QVERIFY(s.connectAndWait());
+        s.history.clear();
+        s.labels[1]->setText(QStringLiteral("missing.mov"));
+        s.labels[4]->setText(QStringLiteral("there.mov"));
+        s.firing->FIREME(1);
+        s.firing->FIREME(4);
+        s.firing->FIREME(1);
+        QTRY_COMPARE(s.historyCount("***Caspar replied: "), 2);
+        QCOMPARE(s.history.filter("***Caspar replied: ").first(), QStringLiteral("***Caspar replied: 404 PLAY FAILED"));
+        QCOMPARE(s.history.size(), 5); // three firings, two failures, no line for the success
+    }
+
+    void lampRedWhileRefusedGreenOnceListening()
+    {
+        Station s;
+        s.server.stopListening();
+        s.link->cmdCASPAR_Click();
+        QCOMPARE(s.button->text(), QStringLiteral("Disconnect"));
+        QCOMPARE(s.lblCASPAR->text(), QStringLiteral("CSP:127.0.0.1"));
+        QCOMPARE(s.lamp(), CasparLink::Red);
+
+        QTRY_COMPARE(s.historyCount("***Caspar connection failed: "), 1);
+        QCOMPARE(s.history.first(), QStringLiteral("***Caspar connection failed: Connection refused"));
+        QTRY_COMPARE(s.connection->state(), int(CasparConnection::Error));
+        QTest::qWait(350); // several retries, still one line
+        QCOMPARE(s.historyCount("***Caspar connection failed: "), 1);
+        QCOMPARE(s.lamp(), CasparLink::Red);
+
+        QVERIFY(s.server.listen());
+        QTRY_COMPARE(s.lamp(), CasparLink::Green);
+        QCOMPARE(s.history.last(), QStringLiteral("Caspar connected 127.0.0.1"));
+        QCOMPARE(s.history.size(), 2);
+    }
+
+    void reconnectsAfterTheServerDropsTheConnection()
+    {
+        Station s;
+        QVERIFY(s.connectAndWait());
+        QCOMPARE(s.lamp(), CasparLink::Green);
+        s.server.stopListening();
+        s.server.dropClients();
+        QTRY_COMPARE(s.lamp(), CasparLink::Red);
+        QCOMPARE(s.historyCount("***Caspar connection lost: "), 1);
+
+        s.labels[2]->setText(QStringLiteral("back.mov"));
+        s.firing->FIREME(2);
+        QCOMPARE(s.history.last(), QStringLiteral("***Fire Trigger. Caspar not ready"));
+
+        QVERIFY(s.server.listen());
+        QTRY_COMPARE(s.lamp(), CasparLink::Green);
+        QCOMPARE(s.historyCount("Caspar connected "), 2);
+        QCOMPARE(s.button->text(), QStringLiteral("Disconnect"));
+        s.firing->FIREME(2);
+        QVERIFY(s.server.waitForLines(1, 2000));
+        QCOMPARE(s.server.texts(), QByteArrayList{"PLAY 1 back.mov"});
+    }
+
+    void disconnectClosesAndStopsRetrying()
+    {
+        Station s;
+        QVERIFY(s.connectAndWait());
+        s.ip->setText(QStringLiteral("192.0.2.1")); // read only at the next connect
+        QCOMPARE(s.lblCASPAR->text(), QStringLiteral("CSP:127.0.0.1"));
+
+        s.link->cmdCASPAR_Click();
+        QCOMPARE(s.button->text(), QStringLiteral("Connect"));
+        QCOMPARE(s.lblCASPAR->text(), QStringLiteral("CSP:"));
+        QCOMPARE(s.lamp(), CasparLink::Red);
+        QCOMPARE(s.connection->state(), int(CasparConnection::Closed));
+        QTRY_COMPARE(s.server.clientCount(), 0);
+        QTest::qWait(300); // longer than the retry delays
+        QCOMPARE(s.server.clientCount(), 0);
+        QCOMPARE(s.historyCount("***Caspar connection lost: "), 0);
+
+        s.server.stopListening(); // a refused attempt, then Disconnect: no more attempts
+        s.ip->setText(QStringLiteral("127.0.0.1"));
+        s.link->cmdCASPAR_Click();
+        QTRY_COMPARE(s.historyCount("***Caspar connection failed: "), 1);
+        s.link->cmdCASPAR_Click();
+        QVERIFY(s.server.listen());
+        QTest::qWait(300);
+        QCOMPARE(s.server.clientCount(), 0);
+        QVERIFY(!s.connection->isEstablished());
+    }
+};
+
+QTEST_MAIN(TestCaspar)
+#include "tst_caspar.moc"
