@@ -1,10 +1,66 @@
 #include "application.h"
 
+#include "commandline.h"
+#include "mainwindow.h"
+#include "messageboxprompter.h"
+
+#include "playout/casparconnection.h"
+#include "playout/qtfilechooser.h"
+#include "serial/portprobe.h"
+#include "serial/systemserialportservice.h"
+
+#include <QApplication>
+
+#include <cstdio>
+
 namespace vantor::app {
 
-int run(int, char *[])
+namespace {
+void describe()
 {
-    return 0; // the window comes next
+    QCoreApplication::setApplicationName(QStringLiteral("vantor-listener"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VANTOR_VERSION));
+}
+} // namespace
+
+int run(int argc, char *argv[])
+{
+    CommandLine command;
+    serial::PortMap portMap;
+    {
+        // --help, --version and --list-ports answer without a window (and without a display).
+        QCoreApplication core(argc, argv);
+        describe();
+        command = CommandLine::parse(QCoreApplication::arguments());
+        for (const auto &pin : command.pins)
+            portMap.pin(pin);
+        portMap.refresh();
+        if (command.listPorts)
+            command.output = portMap.listing().join(QLatin1Char('\n')) + QLatin1Char('\n');
+        if (command.exit) {
+            std::fputs(command.output.toLocal8Bit().constData(), command.exitCode ? stderr : stdout);
+            return command.exitCode;
+        }
+    }
+
+    QApplication app(argc, argv);
+    describe();
+    QApplication::setApplicationDisplayName(MainWindow::Title);
+    QApplication::setQuitOnLastWindowClosed(false); // the window quits explicitly when closed
+
+    serial::SystemSerialPortService port(std::move(portMap));
+    port.setDebounce(command.options.debounce);
+    serial::SystemPortProbe probe;
+    MessageBoxPrompter prompter;
+    playout::QtFileChooser chooser;
+    playout::CasparConnection caspar;
+    serial::PortMap &numbers = port.portMap();
+    Services services{port, numbers, probe, [&numbers] { return serial::systemPortEntries(numbers); }, prompter, chooser, caspar};
+
+    MainWindow window(services, command.options);
+    prompter.setParent(&window);
+    window.Form_Load();
+    return QApplication::exec();
 }
 
 } // namespace vantor::app

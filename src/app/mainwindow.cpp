@@ -7,9 +7,12 @@
 #include "tabcontrol.h"
 
 #include "errortrap/procedure.h"
+#include "playout/casparlink.h"
+#include "playout/firing.h"
 #include "playout/triggerslots.h"
 #include "serial/commandconsole.h"
 #include "serial/eventdecoder.h"
+#include "serial/portdiscovery.h"
 #include "serial/portsession.h"
 #include "serial/serialportservice.h"
 
@@ -187,6 +190,9 @@ void MainWindow::buildProcedures(Services &services, const Options &options)
         m_trap, m_port,
         serial::PortSession::Controls{cboComm, cmdCOMStatus, cmdGetComPorts, cboBaubRate, cboParity, cboDataBits, cboStopBits,
                                       [this](quint32 c) { shpCOMSTATUS->setFillColor(c); }, status1});
+    m_discovery = std::make_unique<serial::PortDiscovery>(
+        m_trap, services.portMap, services.probe, services.enumeratePorts,
+        serial::PortDiscovery::Controls{cboComm, [this] { m_session->cboComm_Click(); }, status1});
     m_console = std::make_unique<serial::CommandConsole>(
         m_trap, m_port, *m_session,
         serial::CommandConsole::Controls{cboCommand, status1, [this] { m_portLog.clear(); }});
@@ -196,17 +202,25 @@ void MainWindow::buildProcedures(Services &services, const Options &options)
         slotControls.lblTRIGERMOVIE[i] = lblTRIGERMOVIE[i];
     }
     m_slots = std::make_unique<playout::TriggerSlots>(slotControls, m_trap, services.fileChooser, options.mediaFolder);
+    const auto status = [this](const QString &m) { SetStatus(m); };
+    m_caspar = std::make_unique<playout::CasparLink>(
+        playout::CasparLink::Controls{txtCASPARIP, cmdCASPAR, lblCASPAR, [this](quint32 c) { shpCASPAR->setFillColor(c); }, status},
+        m_trap, services.caspar);
+    m_firing = std::make_unique<playout::Firing>(playout::Firing::Controls{lblLASTTRINGER, status}, m_trap, *m_slots, services.caspar);
     m_decoder = std::make_unique<serial::EventDecoder>(
         m_trap, m_port,
         serial::EventDecoder::Controls{[this](int slot) { return m_slots->armed(slot); },
-                                       [](qint16) { /* firing comes with the server link */ },
-                                       [this](const QString &m) { SetStatus(m); }});
+                                       [this](qint16 slot) { m_firing->FIREME(slot); },
+                                       status});
 
     // The event table: which control event runs which procedure.
     connect(lblPROP, &ClickableLabel::clicked, this, &MainWindow::lblPROP_Click);
     connect(cboComm->lineEdit(), &QLineEdit::textEdited, this, [this] { m_session->cboComm_Change(); });
     connect(cboComm, &QComboBox::activated, this, [this] { m_session->cboComm_Click(); });
     connect(cmdCOMStatus, &QPushButton::clicked, this, [this] { m_session->cmdCOMStatus_Click(); });
+    connect(cmdCASPAR, &QPushButton::clicked, this, [this] { m_caspar->cmdCASPAR_Click(); });
+    connect(cmdGetComPorts, &QPushButton::clicked, this, [this] { m_discovery->cmdGetComPorts_Click(); });
+    connect(cmdGetAllPorts, &QPushButton::clicked, this, [this] { m_discovery->cmdGetAllPorts_Click(); });
     connect(cmdGetInfo, &QPushButton::clicked, this, [this] { m_console->cmdGetInfo_Click(); });
     connect(&m_port, &serial::SerialPortService::onComm, this, [this] { m_decoder->MSComm1_OnComm(); });
     for (int i = 0; i < 6; ++i) {
@@ -232,7 +246,7 @@ void MainWindow::Form_Load()
     p.step(132, [&] { cboCommand->setCurrentIndex(0); });
     p.step(133, [&] { show(); });
     p.step(134, [&] { QCoreApplication::processEvents(); });
-    p.step(135, [&] { /* ListComPorts */ });
+    p.step(135, [&] { m_discovery->ListComPorts(); });
     QComboBox *list = nullptr;
     p.step(136, [&] { list = cmbTRIGGER; });
     p.step(137, [&] { list->clear(); });

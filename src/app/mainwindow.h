@@ -71,7 +71,10 @@ public:
     serial::PortSession &session() { return *m_session; }
     serial::CommandConsole &console() { return *m_console; }
     serial::EventDecoder &decoder() { return *m_decoder; }
+    serial::PortDiscovery &discovery() { return *m_discovery; }
     playout::TriggerSlots &triggerSlots() { return *m_slots; }
+    playout::Firing &firing() { return *m_firing; }
+    playout::CasparLink &casparLink() { return *m_caspar; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -131,7 +134,10 @@ private:
     std::unique_ptr<serial::PortSession> m_session;
     std::unique_ptr<serial::CommandConsole> m_console;
     std::unique_ptr<serial::EventDecoder> m_decoder;
+    std::unique_ptr<serial::PortDiscovery> m_discovery;
     std::unique_ptr<playout::TriggerSlots> m_slots;
+    std::unique_ptr<playout::CasparLink> m_caspar;
+    std::unique_ptr<playout::Firing> m_firing;
 };
 
 } // namespace vantor::app

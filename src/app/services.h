@@ -7,11 +7,16 @@
 namespace vantor {
 class Prompter;
 }
+#include "serial/portdiscovery.h"
+
 namespace vantor::serial {
 class SerialPortService;
+class PortMap;
+class PortProbe;
 }
 namespace vantor::playout {
 class FileChooser;
+class CasparConnection;
 }
 
 namespace vantor::app {
@@ -21,8 +26,12 @@ namespace vantor::app {
 struct Services
 {
     serial::SerialPortService &port;
+    serial::PortMap &portMap;             // port numbers and the devices they stand for
+    const serial::PortProbe &probe;       // can a port be opened now
+    serial::PortEnumerator enumeratePorts; // every port the system knows
     Prompter &prompter;
     playout::FileChooser &fileChooser;
+    playout::CasparConnection &caspar;
 };
 
 // What the command line can change.
@@ -30,7 +39,6 @@ struct Options
 {
     QString mediaFolder;                                    // --media-folder DIR
     std::chrono::milliseconds debounce{10};                 // --debounce-ms N
-    quint16 casparPort = 5250;
 };
 
 } // namespace vantor::app

@@ -7,6 +7,7 @@
 
 #include <QMetaObject>
 
+#include <algorithm>
 #include <utility>
 
 namespace vantor::serial {
@@ -14,6 +15,15 @@ namespace vantor::serial {
 SerialPortService::SerialPortService(QObject *parent)
     : QObject(parent)
 {
+    m_holdOffTimer.setSingleShot(true);
+    m_holdOffTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_holdOffTimer, &QTimer::timeout, this, &SerialPortService::expireHoldOffs);
+}
+
+void SerialPortService::setDebounce(std::chrono::microseconds holdOff)
+{
+    m_debouncer = Debouncer(holdOff);
+    m_holdOffTimer.stop();
 }
 
 SerialPortService::~SerialPortService() = default;
@@ -46,14 +56,15 @@ void SerialPortService::setPortOpen(bool open)
             throw RuntimeError(errors::PortAlreadyOpen, "Port already open");
         return;
     }
+    m_pending.clear();
+    m_debouncer.reset();
+    m_holdOffTimer.stop();
     if (open) {
-        m_pending.clear();
         openDevice();
         m_open = true;
     } else {
         m_open = false;
         closeDevice();
-        m_pending.clear();
     }
 }
 
@@ -105,12 +116,54 @@ void SerialPortService::postLost(qint32 number, const QString &description)
         this, [this, number, description] { lose(number, description); }, Qt::QueuedConnection);
 }
 
+namespace {
+int debouncedLine(qint16 code)
+{
+    return code == comm::Cts ? 0 : code == comm::Dsr ? 1 : -1;
+}
+} // namespace
+
+// Line changes pass the bounce filter; everything else keeps its place in time behind the
+// hold-offs that ended before it.
 void SerialPortService::deliver(CommEvent event)
 {
     if (!m_open)
         return; // posted before the port was closed
-    m_pending.push_back(std::move(event));
+    const int line = debouncedLine(event.code);
+    if (line >= 0) {
+        queueReports(m_debouncer.edge(line, event.level, event.when));
+    } else {
+        queueReports(m_debouncer.expire(event.when));
+        m_pending.push_back(std::move(event));
+    }
+    armHoldOffTimer();
     deliverPending();
+}
+
+void SerialPortService::queueReports(const std::vector<Debouncer::Report> &reports)
+{
+    for (const Debouncer::Report &r : reports)
+        m_pending.push_back(CommEvent{r.line == 0 ? comm::Cts : comm::Dsr, r.level, {}, r.when});
+}
+
+void SerialPortService::expireHoldOffs()
+{
+    if (!m_open)
+        return;
+    queueReports(m_debouncer.expire(Clock::now()));
+    armHoldOffTimer();
+    deliverPending();
+}
+
+void SerialPortService::armHoldOffTimer()
+{
+    const auto deadline = m_debouncer.nextDeadline();
+    if (!deadline) {
+        m_holdOffTimer.stop();
+        return;
+    }
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
+    m_holdOffTimer.start(std::max(wait, std::chrono::milliseconds(0)));
 }
 
 // One event at a time: a handler that opens a modal box runs a nested event loop, and the
@@ -135,6 +188,8 @@ void SerialPortService::lose(qint32 number, const QString &description)
         return;
     m_open = false;
     m_pending.clear();
+    m_debouncer.reset();
+    m_holdOffTimer.stop();
     closeDevice();
     Q_EMIT portLost(number, description);
 }

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "commevent.h"
+#include "debouncer.h"
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <deque>
 #include <optional>
@@ -48,6 +50,9 @@ public:
     // Thread-safe: queues an event for delivery on the user-interface thread.
     void post(CommEvent event);
 
+    // Contact-bounce hold-off for CTS and DSR (0 turns the filter off). Default 10 ms.
+    void setDebounce(std::chrono::microseconds holdOff);
+
 Q_SIGNALS:
     void onComm();
     // Extra lines for the port log: what the port cannot do, warnings when it opens.
@@ -69,6 +74,9 @@ protected:
 
 private:
     void deliver(CommEvent event);
+    void queueReports(const std::vector<Debouncer::Report> &reports);
+    void expireHoldOffs();
+    void armHoldOffTimer();
     void deliverPending();
     void lose(qint32 number, const QString &description);
 
@@ -78,6 +86,8 @@ private:
     std::deque<CommEvent> m_pending;
     std::optional<CommEvent> m_current;
     bool m_delivering = false;
+    Debouncer m_debouncer{std::chrono::milliseconds(10)};
+    QTimer m_holdOffTimer;
 };
 
 } // namespace vantor::serial

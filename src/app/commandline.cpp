@@ -1,0 +1,64 @@
+#include "commandline.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+namespace vantor::app {
+
+CommandLine CommandLine::parse(const QStringList &arguments)
+{
+    CommandLine result;
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Plays movies on a Caspar playout server when contacts wired to the CTS and DSR lines of a serial port close or open."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption port({QStringLiteral("port")},
+                                  QStringLiteral("Pins port number N to DEVICE, a device path (/dev/serial/by-id/...) or rfc2217://HOST:PORT. Repeatable."),
+                                  QStringLiteral("N=DEVICE"));
+    const QCommandLineOption listPorts({QStringLiteral("list-ports")}, QStringLiteral("Prints the port numbering and exits."));
+    const QCommandLineOption mediaFolder({QStringLiteral("media-folder")},
+                                         QStringLiteral("The server's media folder as seen from here: movies under it are sent by their path relative to it."),
+                                         QStringLiteral("DIR"));
+    const QCommandLineOption debounce({QStringLiteral("debounce-ms")},
+                                      QStringLiteral("Contact-bounce hold-off in milliseconds (default 10, 0 turns it off)."),
+                                      QStringLiteral("N"), QStringLiteral("10"));
+    parser.addOptions({port, listPorts, mediaFolder, debounce});
+
+    const auto fail = [&](const QString &message) {
+        result.exit = true;
+        result.exitCode = 2;
+        result.output = message + QLatin1Char('\n');
+        return result;
+    };
+    if (!parser.parse(arguments))
+        return fail(parser.errorText());
+    if (parser.isSet(help)) {
+        result.exit = true;
+        result.output = parser.helpText();
+        return result;
+    }
+    if (parser.isSet(version)) {
+        result.exit = true;
+        result.output = QCoreApplication::applicationName() + QLatin1Char(' ') + QCoreApplication::applicationVersion() + QLatin1Char('\n');
+        return result;
+    }
+    for (const QString &text : parser.values(port)) {
+        QString error;
+        const auto pin = serial::PortMap::parsePin(text, &error);
+        if (!pin)
+            return fail(QStringLiteral("--port %1: %2").arg(text, error));
+        result.pins.push_back(*pin);
+    }
+    bool ok = false;
+    const int ms = parser.value(debounce).toInt(&ok);
+    if (!ok || ms < 0 || ms > 1000)
+        return fail(QStringLiteral("--debounce-ms takes 0 to 1000"));
+    result.options.debounce = std::chrono::milliseconds(ms);
+    result.options.mediaFolder = parser.value(mediaFolder);
+    result.listPorts = parser.isSet(listPorts);
+    result.exit = result.listPorts;
+    return result;
+}
+
+} // namespace vantor::app

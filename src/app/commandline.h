@@ -1,0 +1,28 @@
+#pragma once
+
+#include "services.h"
+
+#include "serial/portmap.h"
+
+#include <QStringList>
+
+#include <optional>
+#include <vector>
+
+namespace vantor::app {
+
+// What the command line asks for.
+struct CommandLine
+{
+    Options options;
+    std::vector<serial::PortMap::Pin> pins; // --port N=DEVICE
+    bool listPorts = false;                 // --list-ports
+    bool exit = false;                      // --help, --version, --list-ports or an error
+    int exitCode = 0;
+    QString output;                         // what to print before exiting
+
+    // Reads the arguments (argv[0] included).
+    static CommandLine parse(const QStringList &arguments);
+};
+
+} // namespace vantor::app

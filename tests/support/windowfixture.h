@@ -1,0 +1,68 @@
+#pragma once
+
+#include "amcpresponder.h"
+#include "fakeportprobe.h"
+#include "fakeserialportservice.h"
+#include "scriptedprompter.h"
+
+#include "app/mainwindow.h"
+#include "app/services.h"
+#include "playout/casparconnection.h"
+#include "playout/filechooser.h"
+#include "serial/portmap.h"
+
+#include <deque>
+#include <memory>
+
+// Hands out scripted file choices; nothing left means the operator cancelled.
+class ScriptedFileChooser : public vantor::playout::FileChooser
+{
+public:
+    std::deque<QString> choices;
+    int shown = 0;
+    QString lastTitle;
+    QStringList lastFilters;
+
+    std::optional<QString> chooseMovie(const QString &title, const QStringList &filters) override
+    {
+        ++shown;
+        lastTitle = title;
+        lastFilters = filters;
+        if (choices.empty())
+            return std::nullopt;
+        const QString choice = choices.front();
+        choices.pop_front();
+        return choice;
+    }
+};
+
+// The window with fakes for everything outside it, and a playout server on 127.0.0.1.
+// Port numbers 1 and 3 can be opened; the others exist but are busy.
+struct WindowFixture
+{
+    FakeSerialPortService port;
+    vantor::serial::PortMap portMap{[] { return QStringList{"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2"}; }};
+    FakePortProbe probe;
+    ScriptedPrompter prompter;
+    ScriptedFileChooser chooser;
+    AmcpResponder server;
+    std::unique_ptr<vantor::playout::CasparConnection> caspar;
+    std::unique_ptr<vantor::app::MainWindow> window;
+
+    explicit WindowFixture(vantor::app::Options options = {}, bool load = true)
+    {
+        portMap.refresh();
+        probe.openable = {"/dev/ttyS0", "/dev/ttyS2"};
+        port.existing = {1, 3};
+        server.listen();
+        caspar = std::make_unique<vantor::playout::CasparConnection>(server.port(), vantor::playout::ConnectionTiming{50, 100, 2000});
+        vantor::app::Services services{port, portMap, probe, [] { return std::vector<vantor::serial::PortEntry>{}; },
+                                       prompter, chooser, *caspar};
+        port.setDebounce(options.debounce);
+        window = std::make_unique<vantor::app::MainWindow>(services, options);
+        if (load)
+            window->Form_Load();
+    }
+
+    vantor::app::MainWindow &w() { return *window; }
+};
