@@ -31,12 +31,16 @@ public:
     template <class F>
     void step(int line, F &&body)
     {
+        const bool outer = m_inStep;
         for (;;) {
             m_line = line;
             try {
+                m_inStep = true;
                 body();
+                m_inStep = outer;
                 return;
             } catch (...) {
+                m_inStep = outer;
                 if (handle(std::current_exception()) == Answer::Retry)
                     continue;
                 return;
@@ -68,6 +72,9 @@ public:
     int line() const { return m_line; }
     Procedure *caller() const { return m_caller; }
 
+    // True while the body of one of this procedure's steps runs; the fault handler reads it.
+    bool inStep() const { return m_inStep; }
+
     // The innermost procedure running on this thread, or nullptr.
     static Procedure *current();
 
@@ -80,6 +87,8 @@ private:
     Mode m_mode = Mode::Standard;
     std::optional<RuntimeError> m_lastError;
     Procedure *m_caller;
+    // Volatile: the only other reader is a signal handler, which the compiler cannot see.
+    volatile bool m_inStep = false;
 };
 
 } // namespace vantor
