@@ -1,0 +1,34 @@
+# Shared by run.sh and test.sh: installs what is missing, configures and builds.
+# Source it; it leaves BUILD_DIR set.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD_DIR=${BUILD_DIR:-$ROOT/build}
+
+# Debian 12 packages the program and its tests need.
+PACKAGES=(g++ cmake ninja-build qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libgl-dev
+          fonts-wine fonts-liberation)
+# For the tests as well: clang and its fuzzing runtime for the parser's fuzz run.
+TEST_PACKAGES=(clang libclang-rt-14-dev)
+
+install_packages() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  ((${#missing[@]})) || return 0
+  if [[ $(id -u) -ne 0 ]]; then
+    echo "Missing packages. Install them with:" >&2
+    echo "  sudo apt-get update && sudo apt-get install -y ${missing[*]}" >&2
+    exit 1
+  fi
+  echo "Installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+build() {
+  cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE:-RelWithDebInfo} >/dev/null
+  cmake --build "$BUILD_DIR" -j"$(nproc)"
+}

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds VANTOR Listener and runs every test (installing what a fresh Debian 12 machine lacks).
+# The modem-line tests run the real Linux serial driver in a small virtual machine
+# (../shared/tools/uart-vm); where that tool is missing they are skipped.
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+install_packages "${PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+
+UART_VM="$ROOT/../shared/tools/uart-vm/uart-vm"
+if [[ -x $UART_VM ]] && [[ $(id -u) -eq 0 ]]; then
+  "$UART_VM" prepare || echo "uart-vm prepare failed: the virtual-machine tests will be skipped" >&2
+fi
+
+build
+cd "$BUILD_DIR"
+QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300 -j2 "$@"
+
+# A short fuzz run of the network serial port parser.
+if [[ -x $ROOT/fuzz/run.sh ]]; then
+  "$ROOT/fuzz/run.sh" "${FUZZ_SECONDS:-30}"
+fi
