@@ -1,0 +1,266 @@
+#include "portdiscovery.h"
+
+#include "errortrap/procedure.h"
+#include "errortrap/runtimeerror.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QSerialPortInfo>
+#include <QSignalBlocker>
+
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <stdexcept>
+
+namespace vantor::serial {
+
+namespace {
+
+constexpr Location ListComPortsAt{"frmMAIN", "ListComPorts"};
+constexpr Location GetComPortsAt{"frmMAIN", "cmdGetComPorts_Click"};
+constexpr Location GetAllPortsAt{"frmMAIN", "cmdGetAllPorts_Click"};
+constexpr Location COMAvailableAt{"modDeclares", "COMAvailable"};
+constexpr Location GetAvailablePortsAt{"modDeclares", "GetAvailablePorts"};
+constexpr Location TrimStrAt{"modDeclares", "TrimStr"};
+constexpr Location LPSTRtoSTRINGAt{"modDeclares", "LPSTRtoSTRING"};
+
+constexpr qint16 FirstProbed = 1;
+constexpr qint16 LastProbed = 16;
+
+// The driver behind a device node, from sysfs ("serial8250", "ftdi_sio", "cdc_acm", ...).
+QByteArray driverOf(const QString &name)
+{
+    for (const char *cls : {"tty", "printer", "ppdev"}) {
+        const QFileInfo link(QStringLiteral("/sys/class/%1/%2/device/driver").arg(QLatin1String(cls), name));
+        if (link.exists())
+            return QFileInfo(link.symLinkTarget()).fileName().toLocal8Bit();
+    }
+    return {};
+}
+
+// A 16-bit loop counter steps past its range.
+void stepIndex(qint16 &i)
+{
+    if (i == std::numeric_limits<qint16>::max())
+        throw std::overflow_error("16-bit index");
+    ++i;
+}
+
+} // namespace
+
+std::vector<PortEntry> systemPortEntries(const PortMap &map)
+{
+    std::vector<PortEntry> entries;
+    const auto serial = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : serial) {
+        QString description = info.description();
+        if (description.isEmpty())
+            description = info.manufacturer();
+        entries.push_back({info.systemLocation().toLocal8Bit(), driverOf(info.portName()),
+                           description.isEmpty() ? QByteArray() : description.toLocal8Bit(),
+                           porttype::Read | porttype::Write});
+    }
+    const QDir dev(QStringLiteral("/dev"));
+    const auto parallel = dev.entryInfoList({QStringLiteral("lp*"), QStringLiteral("parport*")},
+                                            QDir::System | QDir::NoSymLinks, QDir::Name);
+    for (const QFileInfo &node : parallel) {
+        const bool printer = node.fileName().startsWith(QLatin1String("lp"));
+        entries.push_back({node.absoluteFilePath().toLocal8Bit(), driverOf(node.fileName()),
+                           printer ? QByteArray("Parallel printer port") : QByteArray("Parallel port"),
+                           printer ? porttype::Write : porttype::Read | porttype::Write});
+    }
+    for (const auto &[number, target] : map.entries()) {
+        if (PortMap::isNetworkTarget(target))
+            entries.push_back({target.toLocal8Bit(), QByteArray("rfc2217"),
+                               QStringLiteral("Network serial port %1").arg(number).toLocal8Bit(),
+                               porttype::Read | porttype::Write | porttype::NetAttached});
+    }
+    return entries;
+}
+
+PortDiscovery::PortDiscovery(ErrorTrap &trap, PortMap &map, const PortProbe &probe,
+                             PortEnumerator enumerate, Controls controls)
+    : m_trap(trap)
+    , m_map(map)
+    , m_probe(probe)
+    , m_enumerate(std::move(enumerate))
+    , m_c(std::move(controls))
+{
+}
+
+// The list's own signals stay blocked while it is refilled: emptying it and adding the first
+// entry would otherwise look like typing and choosing. The selection of the first entry then
+// runs the list's selection handling exactly once, through cboComm_Click.
+void PortDiscovery::ListComPorts()
+{
+    Procedure p(m_trap, ListComPortsAt, 63);
+    std::optional<QSignalBlocker> quiet(std::in_place, m_c.cboComm);
+    p.step(64, [&] { m_map.refresh(); });
+    p.step(65, [&] { m_c.cboComm->clear(); });
+    p.step(66, [&] { m_c.setStatus1(QStringLiteral("Getting Available Com Ports...")); });
+    qint16 n = FirstProbed;
+    p.mark(67);
+    for (; n <= LastProbed; ++n) {
+        if (p.test(68, [&] { return COMAvailable(n); })) {
+            p.step(69, [&] {
+                m_c.cboComm->addItem(QString::number(n));
+                m_c.cboComm->setItemData(m_c.cboComm->count() - 1, m_map.target(n), Qt::ToolTipRole);
+            });
+            p.step(70, [&] { m_c.setStatus1(QStringLiteral("Com %1 found").arg(n)); });
+        }
+        p.mark(71);
+        p.mark(72);
+    }
+    quiet.reset();
+    p.step(73, [&] {
+        // Selecting an entry of an empty list is an invalid property value.
+        if (m_c.cboComm->count() == 0)
+            throw RuntimeError(errors::InvalidPropertyValue, "Invalid property value");
+        m_c.cboComm->setCurrentIndex(0);
+        if (m_c.cboComm_Click)
+            m_c.cboComm_Click();
+    });
+    p.exit(74);
+}
+
+void PortDiscovery::cmdGetComPorts_Click()
+{
+    Procedure p(m_trap, GetComPortsAt, 75);
+    p.step(76, [&] { ListComPorts(); });
+    p.exit(77);
+}
+
+void PortDiscovery::cmdGetAllPorts_Click()
+{
+    Procedure p(m_trap, GetAllPortsAt, 245);
+    p.mark(246);
+    p.mark(247);
+    qint32 n = 0;
+    p.step(248, [&] { n = GetAvailablePorts(QString()); });
+    p.step(249, [&] { m_c.setStatus1(QStringLiteral("Getting All Available Ports...")); });
+    qint16 i = 0;
+    bool more = false;
+    p.step(250, [&] { more = n - 1 >= 0; });
+    while (more) {
+        p.step(251, [&] { m_c.setStatus1(AvailablePorts(i).PortName); });
+        p.step(252, [&] {
+            more = false;
+            stepIndex(i);
+            more = i <= n - 1;
+        });
+    }
+    p.exit(253);
+}
+
+bool PortDiscovery::COMAvailable(qint16 port)
+{
+    Procedure p(m_trap, COMAvailableAt, 1);
+    p.mark(2);
+    p.mark(3);
+    QString target;
+    bool opens = false;
+    bool result = false;
+    p.step(4, [&] { target = m_map.target(port); });
+    p.step(5, [&] { opens = !target.isEmpty() && m_probe.available(target); });
+    if (p.test(6, [&] { return !opens; })) {
+        p.step(7, [&] { result = false; });
+    } else {
+        p.mark(8);
+        p.step(9, [&] { result = true; });
+        p.mark(10); // the probe holds nothing open that would need closing
+    }
+    p.mark(11);
+    p.exit(12);
+    return result;
+}
+
+// The system's enumeration is one call on Linux; the steps of the two-call form stay, so that
+// the numbered lines keep their places: the enumeration stands for the block, its size for
+// the record count, and at most TableSize records are copied into the working copy.
+qint32 PortDiscovery::GetAvailablePorts(const QString &serverName)
+{
+    Q_UNUSED(serverName); // only the local machine is enumerated
+    Procedure p(m_trap, GetAvailablePortsAt, 13);
+    for (int line = 14; line <= 19; ++line)
+        p.mark(line);
+    std::optional<std::vector<PortEntry>> block;
+    std::vector<PortEntry> working;
+    qint32 returned = 0;
+    qint32 result = 0;
+    p.step(20, [&] { block = m_enumerate ? m_enumerate() : std::vector<PortEntry>(); });
+    p.mark(21);
+    p.step(22, [&] { returned = block ? qint32(block->size()) : 0; });
+    if (p.test(23, [&] { return block.has_value(); })) {
+        p.step(24, [&] {
+            const std::size_t copied = std::min<std::size_t>(block->size(), TableSize);
+            working.assign(block->begin(), block->begin() + std::ptrdiff_t(copied));
+        });
+        qint16 i = 0;
+        bool more = false;
+        p.step(25, [&] { more = returned - 1 >= 0; });
+        auto text = [](const QByteArray &t) { return t.isNull() ? nullptr : t.constData(); };
+        while (more) {
+            p.step(26, [&] { portAt(i).Description = LPSTRtoSTRING(text(working.at(std::size_t(i)).description)); });
+            p.step(27, [&] { portAt(i).PortName = LPSTRtoSTRING(text(working.at(std::size_t(i)).name)); });
+            p.step(28, [&] { portAt(i).MonitorName = LPSTRtoSTRING(text(working.at(std::size_t(i)).monitor)); });
+            p.step(29, [&] { portAt(i).PortType = working.at(std::size_t(i)).type; });
+            p.step(30, [&] {
+                more = false;
+                stepIndex(i);
+                more = i <= returned - 1;
+            });
+        }
+        p.mark(31);
+    }
+    p.step(32, [&] { result = returned; });
+    if (p.test(33, [&] { return block.has_value(); }))
+        p.step(34, [&] { block.reset(); });
+    p.mark(35);
+    p.exit(36);
+    return result;
+}
+
+QString PortDiscovery::TrimStr(const QString &text)
+{
+    Procedure p(m_trap, TrimStrAt, 37);
+    p.mark(38);
+    qint16 position = 0;
+    QString result;
+    p.step(39, [&] {
+        const qsizetype found = text.indexOf(QChar(u'\0')) + 1;
+        if (found > std::numeric_limits<qint16>::max())
+            throw std::overflow_error("16-bit position");
+        position = qint16(found);
+    });
+    if (p.test(40, [&] { return position > 0; })) {
+        p.step(41, [&] { result = text.left(position - 1); });
+    } else {
+        p.mark(42);
+        p.step(43, [&] { result = text; });
+    }
+    p.mark(44);
+    p.exit(45);
+    return result;
+}
+
+QString PortDiscovery::LPSTRtoSTRING(const char *address)
+{
+    Procedure p(m_trap, LPSTRtoSTRINGAt, 46);
+    p.mark(47);
+    std::size_t length = 0;
+    QByteArray buffer;
+    QString result;
+    p.step(48, [&] { length = address ? std::strlen(address) : 0; });
+    p.step(49, [&] { buffer = QByteArray(qsizetype(length) + 1, '\0'); });
+    p.step(50, [&] {
+        if (length > 0)
+            std::memcpy(buffer.data(), address, length);
+    });
+    p.step(51, [&] { result = TrimStr(QString::fromLocal8Bit(buffer)); });
+    p.exit(52);
+    return result;
+}
+
+} // namespace vantor::serial

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+
+namespace vantor::serial {
+
+// Answers whether a port could be opened now, without opening it.
+class PortProbe
+{
+public:
+    virtual ~PortProbe() = default;
+    virtual bool available(const QString &target) const = 0;
+};
+
+// The probe of this machine. Opening a tty raises DTR and RTS and closing it drops them,
+// which resets some microcontroller-based contact boxes, so a local device is never opened:
+//   - the node exists and is a character device;
+//   - this process may read and write it (effective ids, as open() would check);
+//   - a UART slot of the 8250 driver has a chip (its sysfs "type" is not 0, "unknown");
+//   - no live process holds a lock file "LCK..<name>" for it, as Qt's serial port and the
+//     UUCP tools write in the lock directories.
+// What it cannot see: a program that holds the port without a lock file (a plain open, or
+// TIOCEXCL taken by a program of another user), and a device that opens but fails on first
+// use. Scanning /proc/*/fd would find more holders but costs a readlink for every descriptor
+// of every process on each probe, and still misses other users' processes unless root.
+//
+// A network serial port "rfc2217://host:port" is available when its server accepts a TCP
+// connection within the connect timeout; the connection is closed at once.
+class SystemPortProbe : public PortProbe
+{
+public:
+    enum class Verdict { Available, Missing, NotADevice, NoPermission, NoChip, InUse, Unreachable };
+
+    // The directories Qt's serial port writes its lock files to.
+    static QStringList defaultLockDirectories();
+
+    explicit SystemPortProbe(QStringList lockDirectories = defaultLockDirectories(),
+                             std::chrono::milliseconds connectTimeout = std::chrono::milliseconds(300));
+
+    bool available(const QString &target) const override { return check(target) == Verdict::Available; }
+    Verdict check(const QString &target) const;
+
+    // The pid of a live process that holds a lock file for the device, or 0.
+    qint64 lockHolder(const QString &devicePath) const;
+
+private:
+    Verdict checkDevice(const QString &path) const;
+    Verdict checkNetwork(const QString &target) const;
+
+    QStringList m_lockDirectories;
+    std::chrono::milliseconds m_connectTimeout;
+};
+
+} // namespace vantor::serial
