@@ -1,0 +1,193 @@
+// The main road end to end: a line change of the port fires the armed slots, the PLAY line
+// reaches a playout server on 127.0.0.1, and every port event writes its History line.
+#include "windowfixture.h"
+
+#include "app/clickablelabel.h"
+#include "app/lamp.h"
+#include "serial/commevent.h"
+
+#include <QCheckBox>
+#include <QPushButton>
+#include <QTest>
+
+using namespace vantor;
+using namespace vantor::serial;
+
+namespace {
+struct Road
+{
+    WindowFixture f;
+
+    explicit Road(std::chrono::milliseconds debounce = std::chrono::milliseconds(0))
+        : f(options(debounce))
+    {
+        f.w().findChild<QPushButton *>("cmdCOMStatus")->click();
+        f.w().findChild<QPushButton *>("cmdCASPAR")->click();
+        QTRY_COMPARE(f.w().findChild<app::Lamp *>("shpCASPAR")->fillColor(), 65280u);
+        f.w().history().clear();
+    }
+    static app::Options options(std::chrono::milliseconds debounce)
+    {
+        app::Options o;
+        o.debounce = debounce;
+        return o;
+    }
+
+    void arm(int slot, const QString &movie)
+    {
+        f.w().findChild<QCheckBox *>(QStringLiteral("chkTRIGGER(%1)").arg(slot))->click();
+        f.chooser.choices.push_back("/media/" + movie);
+        auto *label = f.w().findChild<app::ClickableLabel *>(QStringLiteral("lblTRIGERMOVIE(%1)").arg(slot));
+        QTest::mouseDClick(label, Qt::LeftButton);
+        QCOMPARE(label->text(), movie);
+    }
+    QStringList history() const
+    {
+        QStringList out;
+        for (const QString &line : f.window->history().lines())
+            out << line.mid(11);
+        return out;
+    }
+    // Lets queued port events run.
+    void settle(int ms = 30) { QTest::qWait(ms); }
+};
+} // namespace
+
+class TestMainRoad : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void onAndOffSlotsFireOnTheirLevelOnly()
+    {
+        Road r;
+        r.arm(0, "on.mov");
+        r.arm(1, "off.mov");
+        r.f.port.changeCts(true);
+        QTRY_COMPARE(r.history().size(), 2);
+        QCOMPARE(r.history(), (QStringList{"Fire Trigger. Play movie on.mov", "CTS change to : ON"}));
+        QVERIFY(r.f.server.waitForLines(1, 2000));
+        QCOMPARE(r.f.server.received(), QByteArray("PLAY 1 on.mov\r\n"));
+        QCOMPARE(r.f.w().findChild<QLabel *>("lblLASTTRINGER")->text(), QStringLiteral("CTS ON"));
+        r.f.port.changeCts(false);
+        QTRY_COMPARE(r.history().size(), 4);
+        QCOMPARE(r.history().mid(2), (QStringList{"Fire Trigger. Play movie off.mov", "CTS change to : OFF"}));
+        QVERIFY(r.f.server.waitForLines(2, 2000));
+        QCOMPARE(r.f.server.texts().last(), QByteArray("PLAY 1 off.mov"));
+    }
+
+    void changeSlotFiresBothWays()
+    {
+        Road r;
+        r.arm(5, "any.mov");
+        r.f.port.changeDsr(true);
+        r.f.port.changeDsr(false);
+        QTRY_COMPARE(r.history().size(), 4);
+        QCOMPARE(r.history(), (QStringList{"Fire Trigger. Play movie any.mov", "DSR change to : ON",
+                                           "Fire Trigger. Play movie any.mov", "DSR change to : OFF"}));
+        QCOMPARE(r.f.w().findChild<QLabel *>("lblLASTTRINGER")->text(), QStringLiteral("DSR CHANGE"));
+    }
+
+    void linesNeverFireEachOthersSlots()
+    {
+        Road r;
+        r.arm(0, "cts.mov");
+        r.f.port.changeDsr(true);
+        r.f.port.changeCts(false);
+        r.settle();
+        QCOMPARE(r.history(), (QStringList{"DSR change to : ON", "CTS change to : OFF"}));
+        QCOMPARE(r.f.server.lineCount(), 0);
+    }
+
+    void withoutArmedSlotsEachEventIsOneLine()
+    {
+        Road r;
+        r.f.port.changeCts(true);
+        r.f.port.raise(comm::Send);
+        r.f.port.raise(comm::Cd);
+        r.f.port.raise(comm::Ring);
+        r.f.port.raise(comm::Eof);
+        r.f.port.raise(comm::Break);
+        r.f.port.raise(comm::Frame);
+        r.f.port.raise(comm::Overrun);
+        r.f.port.raise(comm::RxOver);
+        r.f.port.raise(comm::RxParity);
+        r.f.port.raise(comm::TxFull);
+        r.f.port.raise(comm::Dcb);
+        r.f.port.raise(comm::CtsTimeout);
+        r.f.port.raise(comm::DsrTimeout);
+        r.f.port.raise(comm::CdTimeout);
+        r.f.port.raise(1005);
+        r.f.port.raise(comm::Receive, "AT\r\nOK\r\n ");
+        QTRY_COMPARE(r.history().size(), 17);
+        QCOMPARE(r.history(),
+                 (QStringList{"CTS change to : ON", "", "Change in CD Detected", "Ringing tone Detected", "End of File Detected",
+                              "***Break Received", "***Framing Error", "***Overrun Error", "***Receive Buffer Overflow",
+                              "***Parity Error", "***Transmit Buffer Full", "***Error retrieving DCB", "***CTS Timeout",
+                              "***DSR Timeout", "***Carrier Detect Timeout", "***Unknown error or event", "AT\r\nOK\r\n "}));
+        QVERIFY(r.f.window->history().lines()[1].endsWith(" : "));
+    }
+
+    // A pulse shorter than the handling of one event: both changes are queued before the
+    // first is handled, and each is judged by the level the line took in it.
+    void shortPulseFiresOnThenOff()
+    {
+        Road r;
+        r.arm(0, "on.mov");
+        r.arm(1, "off.mov");
+        r.f.port.changeCts(true);
+        r.f.port.changeCts(false);
+        QTRY_COMPARE(r.history().size(), 4);
+        QCOMPARE(r.history(), (QStringList{"Fire Trigger. Play movie on.mov", "CTS change to : ON",
+                                           "Fire Trigger. Play movie off.mov", "CTS change to : OFF"}));
+        QVERIFY(r.f.server.waitForLines(2, 2000));
+        QCOMPARE(r.f.server.received(), QByteArray("PLAY 1 on.mov\r\nPLAY 1 off.mov\r\n"));
+    }
+
+    // A bouncing contact closes once: one play, not one per bounce.
+    void bounceFiresOnce()
+    {
+        Road r(std::chrono::milliseconds(10));
+        r.arm(0, "on.mov");
+        r.arm(1, "off.mov");
+        for (bool level : {true, false, true, false, true})
+            r.f.port.changeCts(level);
+        r.settle(60);
+        QCOMPARE(r.history(), (QStringList{"Fire Trigger. Play movie on.mov", "CTS change to : ON"}));
+        // With the hold-off, a 1 ms pulse still fires ON at once and OFF when it ends.
+        r.f.w().history().clear();
+        r.f.port.changeCts(false);
+        r.settle(60);
+        r.f.w().history().clear();
+        r.f.port.changeCts(true);
+        QTest::qWait(1);
+        r.f.port.changeCts(false);
+        QTRY_COMPARE(r.history().size(), 4);
+        QCOMPARE(r.history(), (QStringList{"Fire Trigger. Play movie on.mov", "CTS change to : ON",
+                                           "Fire Trigger. Play movie off.mov", "CTS change to : OFF"}));
+    }
+
+    void slotsFireWhileCollapsed()
+    {
+        Road r;
+        r.arm(3, "dsr.mov");
+        r.f.w().lblPROP_Click();
+        r.f.port.changeDsr(true);
+        QTRY_COMPARE(r.history().size(), 2);
+        QVERIFY(r.f.server.waitForLines(1, 2000));
+        QCOMPARE(r.f.server.texts().first(), QByteArray("PLAY 1 dsr.mov"));
+    }
+
+    void notReadyServerIsLoggedBeforeTheEvent()
+    {
+        Road r;
+        r.arm(0, "on.mov");
+        r.f.w().findChild<QPushButton *>("cmdCASPAR")->click(); // disconnect
+        r.f.port.changeCts(true);
+        QTRY_COMPARE(r.history().size(), 2);
+        QCOMPARE(r.history(), (QStringList{"***Fire Trigger. Caspar not ready", "CTS change to : ON"}));
+    }
+};
+
+QTEST_MAIN(TestMainRoad)
+#include "tst_mainroad.moc"
