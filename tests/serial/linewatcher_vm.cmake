@@ -1,0 +1,20 @@
+# The modem-line watcher against the real 8250 driver, inside the uart-vm virtual machine that
+# lives beside the project (../shared/tools/uart-vm). Static and without Qt, so the guest needs
+# nothing but the one program. Skipped (77) where the tool is missing or not prepared.
+set(UART_VM_TOOL ${CMAKE_SOURCE_DIR}/../shared/tools/uart-vm/uart-vm)
+set(UART_VM_WRAPPER ${CMAKE_CURRENT_LIST_DIR}/vm/in-uart-vm.sh)
+
+add_executable(linewatcher_vm
+  ${CMAKE_CURRENT_LIST_DIR}/vm/linewatcher_vm.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/vm/loopbackport.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/vm/loopbackport.h
+  ${CMAKE_CURRENT_LIST_DIR}/vm/recorder.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/vm/recorder.h
+  ${CMAKE_SOURCE_DIR}/src/serial/linewatcher.cpp)
+target_include_directories(linewatcher_vm PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_CURRENT_LIST_DIR}/vm)
+target_link_options(linewatcher_vm PRIVATE -static)
+set_target_properties(linewatcher_vm PROPERTIES AUTOMOC OFF)
+
+add_test(NAME linewatcher_vm
+         COMMAND sh ${UART_VM_WRAPPER} ${UART_VM_TOOL} 120 $<TARGET_FILE:linewatcher_vm>)
+set_tests_properties(linewatcher_vm PROPERTIES SKIP_RETURN_CODE 77 LABELS vm TIMEOUT 180)

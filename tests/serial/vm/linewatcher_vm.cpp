@@ -1,0 +1,191 @@
+// The modem-line watcher against the real 8250 driver, inside uart-vm:
+//   uart-vm run --timeout 120 linewatcher_vm [/dev/ttyS1]
+// Exit 0 when every check passes, 1 otherwise, 77 when not started inside the virtual machine.
+
+#include "loopbackport.h"
+#include "recorder.h"
+#include "serial/linewatcher.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+using vantor::serial::LineWatcher;
+using Signal = LineWatcher::Signal;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+namespace {
+
+class Checks
+{
+public:
+    void check(bool ok, const char *format, ...)
+    {
+        va_list args;
+        va_start(args, format);
+        std::printf("%s ", ok ? "ok  " : "FAIL");
+        std::vprintf(format, args);
+        std::printf("\n");
+        va_end(args);
+        m_failures += !ok;
+    }
+    int failures() const { return m_failures; }
+
+private:
+    int m_failures = 0;
+};
+
+double ms(Clock::duration d)
+{
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+double cpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+void toggle(const LoopbackPort &port, int bits, bool on)
+{
+    on ? port.raise(bits) : port.drop(bits);
+}
+
+void everyToggleIsSeenWithItsLevel(const LoopbackPort &port, Checks &c)
+{
+    Recorder rec;
+    LineWatcher watcher(port.fd(), rec.sink());
+    c.check(watcher.start() == LineWatcher::Method::Interrupt, "the 8250 driver is watched by interrupt");
+    constexpr std::size_t Toggles = 200;
+    for (std::size_t i = 0; i < Toggles; ++i) {
+        toggle(port, TIOCM_RTS, i % 2 == 0);
+        sleepFor(std::chrono::microseconds(300 + 200 * (i % 5)));
+        toggle(port, TIOCM_DTR, i % 2 == 0);
+        sleepFor(std::chrono::microseconds(300 + 150 * (i % 7)));
+    }
+    rec.waitFor(Signal::Cts, Toggles, 3s);
+    rec.waitFor(Signal::Dsr, Toggles, 3s);
+    sleepFor(200ms); // anything late or doubled would arrive now
+    const auto cts = rec.levels(Signal::Cts);
+    const auto dsr = rec.levels(Signal::Dsr);
+    c.check(cts.size() == Toggles && alternates(cts, true),
+            "%zu RTS toggles seen as %zu CTS changes, ON/OFF alternating", Toggles, cts.size());
+    c.check(dsr.size() == Toggles && alternates(dsr, true),
+            "%zu DTR toggles seen as %zu DSR changes, ON/OFF alternating", Toggles, dsr.size());
+    port.raise(TIOCM_RTS);
+    c.check(watcher.level(Signal::Cts) && !watcher.level(Signal::Dsr), "present levels read back");
+    port.drop(TIOCM_RTS);
+}
+
+void pulsesShorterThanTheHandlingAreAllCounted(const LoopbackPort &port, Checks &c)
+{
+    Recorder rec(2ms); // a slow handler: every change takes 2 ms
+    LineWatcher watcher(port.fd(), rec.sink());
+    watcher.start();
+    constexpr std::size_t Pulses = 100;
+    for (std::size_t i = 0; i < Pulses; ++i) {
+        port.raise(TIOCM_RTS);
+        sleepFor(100us);
+        port.drop(TIOCM_RTS);
+        sleepFor(std::chrono::microseconds(300 + 100 * (i % 4)));
+    }
+    rec.waitFor(Signal::Cts, 2 * Pulses, 10s);
+    sleepFor(200ms);
+    const auto cts = rec.levels(Signal::Cts);
+    c.check(cts.size() == 2 * Pulses && alternates(cts, true),
+            "%zu pulses of 100 us with 2 ms handling: %zu CTS changes (want %zu), ON/OFF alternating",
+            Pulses, cts.size(), 2 * Pulses);
+}
+
+void stopInterruptsABlockedWatcher(const LoopbackPort &port, Checks &c)
+{
+    double worst = 0, idleCpu = 0;
+    for (int round = 0; round < 5; ++round) {
+        Recorder rec;
+        LineWatcher watcher(port.fd(), rec.sink());
+        watcher.start();
+        const double cpu = cpuMs();
+        sleepFor(300ms); // blocked in the driver, nothing happening
+        idleCpu = std::max(idleCpu, cpuMs() - cpu);
+        const auto t0 = Clock::now();
+        watcher.stop();
+        worst = std::max(worst, ms(Clock::now() - t0));
+    }
+    c.check(worst < 20, "stop() of a watcher blocked in the driver: worst of 5 %.2f ms (limit 20 ms)", worst);
+    c.check(idleCpu < 10, "idle watcher uses %.2f ms of processor in 300 ms (no busy loop)", idleCpu);
+}
+
+void newSettingsDoNotSilenceTheWatcher(const LoopbackPort &port, Checks &c)
+{
+    Recorder rec;
+    LineWatcher watcher(port.fd(), rec.sink());
+    watcher.start();
+    bool on = false;
+    double worst = 0;
+    constexpr int Rounds = 6;
+    for (int round = 0; round < Rounds; ++round) {
+        bool applied = false;
+        watcher.whilePaused([&] { applied = port.setSpeed(round % 2 ? B9600 : B19200); });
+        c.check(applied, "round %d: speed changed while paused", round);
+        // Long enough for the watcher's own rechecks to have ended: only the driver can wake it.
+        sleepFor(250ms);
+        on = !on;
+        const auto t0 = Clock::now();
+        toggle(port, TIOCM_RTS, on);
+        const bool seen = rec.waitFor(Signal::Cts, std::size_t(round + 1), 2s);
+        worst = std::max(worst, ms(Clock::now() - t0));
+        c.check(seen, "round %d: CTS change after new settings seen", round);
+    }
+    c.check(worst < 20, "changes after new settings seen within %.2f ms at worst", worst);
+
+    // A change made while the settings are applied is reported once the watcher resumes.
+    for (int round = 0; round < 4; ++round) {
+        on = !on;
+        watcher.whilePaused([&] {
+            port.setSpeed(round % 2 ? B9600 : B19200);
+            toggle(port, TIOCM_RTS, on);
+        });
+        rec.waitFor(Signal::Cts, std::size_t(Rounds + round + 1), 1s);
+    }
+    sleepFor(200ms);
+    const auto cts = rec.levels(Signal::Cts);
+    c.check(cts.size() == Rounds + 4 && alternates(cts, true),
+            "changes made while paused reported afterwards: %zu CTS changes (want %d), alternating",
+            cts.size(), Rounds + 4);
+    port.drop(TIOCM_RTS);
+}
+
+bool insideTheVirtualMachine()
+{
+    // uart-vm's init starts the program as its only child and leaves its arguments in /args.
+    return getppid() == 1 && access("/args", F_OK) == 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    if (!insideTheVirtualMachine()) {
+        std::printf("skipped: runs only inside uart-vm (never on this machine's own ports)\n");
+        return 77;
+    }
+    const char *path = argc > 1 ? argv[1] : "/dev/ttyS1";
+    LoopbackPort port(path);
+    if (!port.ok()) {
+        std::printf("FAIL %s\n", port.error().c_str());
+        return 1;
+    }
+    Checks checks;
+    everyToggleIsSeenWithItsLevel(port, checks);
+    pulsesShorterThanTheHandlingAreAllCounted(port, checks);
+    stopInterruptsABlockedWatcher(port, checks);
+    newSettingsDoNotSilenceTheWatcher(port, checks);
+    std::printf("%s: %d check(s) failed\n", checks.failures() ? "FAILED" : "PASSED", checks.failures());
+    return checks.failures() ? 1 : 0;
+}
