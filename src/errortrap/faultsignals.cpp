@@ -1,5 +1,6 @@
 #include "faultsignals.h"
 
+#include "callsitetable.h"
 #include "exceptionfilter.h"
 #include "procedure.h"
 
@@ -13,29 +14,32 @@
 #include <pthread.h>
 #include <sys/mman.h>
 #include <ucontext.h>
+#include <unwind.h>
 #include <unistd.h>
 
 // How a fault reaches the trap of the step that was running.
 //
-// The handler throws a ProcessorFault. The whole program is compiled with -fnon-call-exceptions
-// (top-level CMakeLists.txt), so every instruction that can fault (a load, a store, a division)
-// lies inside the exception regions of its function, and the unwinder walks from the handler
-// through the kernel's signal frame into the faulting code and on to Procedure::step: the
-// destructors of everything the step built run, a procedure called from the step takes itself
-// off the chain of running procedures, and Retry and Ignore work as for any other run-time error.
+// First choice, a throw from the handler. The whole program is compiled with
+// -fnon-call-exceptions (top-level CMakeLists.txt), so an instruction of ours that can fault (a
+// load, a store, a division) lies inside the exception regions of its function, and the
+// unwinder walks from the handler through the kernel's signal frame into the faulting code and
+// on to Procedure::step: the destructors of everything the step built run, a procedure called
+// from the step takes itself off the chain of running procedures, and Retry and Ignore work as
+// for any other run-time error.
 //
-// The alternative, a jump back to the step boundary (sigsetjmp/siglongjmp), skips every
-// destructor between the fault and the step: it leaks, leaves locks held and leaves a called
-// procedure on the chain of running procedures; and a sigsetjmp that saves the signal mask
-// costs a system call on every step of the trigger path.
+// A throw cannot pass every frame, though: g++ leaves out of a function's call-site table the
+// instructions it proves cannot throw (a stack access that overflows, __builtin_trap, the body
+// of a noexcept function, a call to a function it found nothrow), and so does all code built
+// without -fnon-call-exceptions (Qt, for one). The unwinder calls std::terminate at such a frame.
+// So before throwing, the handler walks the frames between the fault and the step with the
+// unwinder's own tables and reads the call-site table of each (callsitetable.h). When one of
+// them would stop the throw, the handler jumps back to the start of the step instead
+// (Procedure::jumpBackToStep, a siglongjmp to a sigsetjmp that saves no mask, so no system call
+// per step) and the step fails there with the same error: the destructors of the skipped frames
+// do not run, which may leak, but the program stays on air and the operator gets the box.
 //
-// The handler is left by the throw, never by sigreturn, so it is installed with SA_NODEFER and
-// an empty sa_mask: nothing it would block stays blocked after the throw.
-//
-// A fault inside a library built without -fnon-call-exceptions, at an instruction that its
-// function's exception table does not cover, makes the unwinder call std::terminate; the
-// terminate handler below then ends the process by the fault's signal as for any fault that
-// cannot be delivered.
+// The handler is left by the throw or the jump, never by sigreturn, so it is installed with
+// SA_NODEFER and an empty sa_mask: nothing it would block stays blocked afterwards.
 
 namespace vantor {
 
@@ -133,6 +137,61 @@ std::uintptr_t stackPointerOf(const void *context)
 #endif
 }
 
+std::uintptr_t instructionPointerOf(const void *context)
+{
+    const auto *uc = static_cast<const ucontext_t *>(context);
+#if defined(__x86_64__)
+    return std::uintptr_t(uc->uc_mcontext.gregs[REG_RIP]);
+#elif defined(__aarch64__)
+    return std::uintptr_t(uc->uc_mcontext.pc);
+#else
+    (void)uc;
+    return 0;
+#endif
+}
+
+// The walk from the faulting frame up to the frame that runs the step.
+struct FrameWalk
+{
+    std::uintptr_t faultAddress;
+    std::uintptr_t stepFrame;
+    bool atFault = false;
+    bool reachedStep = false;
+    bool passable = true;
+};
+
+_Unwind_Reason_Code visitFrame(_Unwind_Context *frame, void *argument)
+{
+    auto &walk = *static_cast<FrameWalk *>(argument);
+    int beforeInstruction = 0;
+    std::uintptr_t ip = _Unwind_GetIPInfo(frame, &beforeInstruction);
+    if (!walk.atFault) {
+        walk.atFault = ip == walk.faultAddress; // the frames before it are the handler's own
+        if (!walk.atFault)
+            return _URC_NO_REASON;
+    }
+    if (_Unwind_GetCFA(frame) > walk.stepFrame) {
+        walk.reachedStep = true;
+        return _URC_END_OF_STACK;
+    }
+    if (!beforeInstruction)
+        --ip; // a return address: the call lies before it
+    const auto *lsda = static_cast<const unsigned char *>(_Unwind_GetLanguageSpecificData(frame));
+    if (lsda != nullptr && !inCallSiteTable(lsda, _Unwind_GetRegionStart(frame), ip)) {
+        walk.passable = false;
+        return _URC_END_OF_STACK;
+    }
+    return _URC_NO_REASON;
+}
+
+// Whether a throw from the handler would unwind every frame between the fault and the step.
+bool throwReachesStep(const void *context, std::uintptr_t stepFrame)
+{
+    FrameWalk walk{instructionPointerOf(context), stepFrame};
+    _Unwind_Backtrace(visitFrame, &walk);
+    return walk.atFault && walk.reachedStep && walk.passable;
+}
+
 // Why a fault cannot go to a step's trap, or nullptr when it can.
 const char *undeliverable(const siginfo_t *info, bool onUserInterfaceThread)
 {
@@ -164,7 +223,11 @@ void onFault(int signal, siginfo_t *info, void *context)
         endByDefaultAction(signal, verdict.name, why, info->si_addr);
     lastFaultSignal.store(signal, std::memory_order_release);
     lastFaultName.store(verdict.name, std::memory_order_release);
-    throw ProcessorFault(signal, verdict.name);
+    Procedure *running = Procedure::current();
+    if (throwReachesStep(context, running->stepFrame()))
+        throw ProcessorFault(signal, verdict.name);
+    --handlerDepth; // the jump passes over the entry's destructor
+    running->jumpBackToStep(signal, verdict.name);
 }
 
 [[noreturn]] void onTerminate()

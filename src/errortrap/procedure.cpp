@@ -1,10 +1,23 @@
 #include "procedure.h"
 
+#include "exceptionfilter.h"
+
+#include <csetjmp>
+
 namespace vantor {
 
 namespace {
 thread_local Procedure *innermost = nullptr;
 }
+
+// Where a fault that cannot be thrown comes back to. The mask is not saved (no system call per
+// step): the fault signals are handled with SA_NODEFER, so a jump leaves nothing blocked.
+struct Procedure::StepBoundary
+{
+    sigjmp_buf resume;
+    volatile int signal = 0;
+    const char *volatile name = nullptr;
+};
 
 Procedure::Procedure(ErrorTrap &trap, Location where, int armLine)
     : m_trap(trap)
@@ -23,6 +36,38 @@ Procedure::~Procedure()
 Procedure *Procedure::current()
 {
     return innermost;
+}
+
+void Procedure::runStep(void (*invoke)(void *), void *body)
+{
+    StepBoundary boundary;
+    struct Restore
+    {
+        StepBoundary *&slot;
+        StepBoundary *const outer;
+        ~Restore() { slot = outer; }
+    } const restore{m_boundary, m_boundary};
+
+    if (sigsetjmp(boundary.resume, 0) != 0) {
+        // Back from a fault: the frames of the body are gone, their destructors not run; a
+        // procedure called from the body left no destructor to take it off the chain.
+        innermost = this;
+        throw ProcessorFault(boundary.signal, boundary.name);
+    }
+    m_boundary = &boundary;
+    invoke(body);
+}
+
+std::uintptr_t Procedure::stepFrame() const
+{
+    return reinterpret_cast<std::uintptr_t>(m_boundary);
+}
+
+void Procedure::jumpBackToStep(int signal, const char *name)
+{
+    m_boundary->signal = signal;
+    m_boundary->name = name;
+    siglongjmp(m_boundary->resume, 1);
 }
 
 Answer Procedure::handle(std::exception_ptr failure)

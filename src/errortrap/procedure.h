@@ -2,8 +2,11 @@
 
 #include "errortrap.h"
 
+#include <cstdint>
 #include <exception>
+#include <memory>
 #include <optional>
+#include <type_traits>
 
 namespace vantor {
 
@@ -31,16 +34,14 @@ public:
     template <class F>
     void step(int line, F &&body)
     {
-        const bool outer = m_inStep;
+        using Body = std::remove_reference_t<F>;
+        void *const target = const_cast<void *>(static_cast<const void *>(std::addressof(body)));
         for (;;) {
             m_line = line;
             try {
-                m_inStep = true;
-                body();
-                m_inStep = outer;
+                runStep([](void *b) { (*static_cast<Body *>(b))(); }, target);
                 return;
             } catch (...) {
-                m_inStep = outer;
                 if (handle(std::current_exception()) == Answer::Retry)
                     continue;
                 return;
@@ -72,13 +73,21 @@ public:
     int line() const { return m_line; }
     Procedure *caller() const { return m_caller; }
 
-    // True while the body of one of this procedure's steps runs; the fault handler reads it.
-    bool inStep() const { return m_inStep; }
+    // True while the body of one of this procedure's steps runs.
+    bool inStep() const { return m_boundary != nullptr; }
+
+    // For the fault handler (faultsignals.cpp), while a step runs: the stack address above every
+    // frame of the step's body, and the jump back to the step's start for a fault that cannot be
+    // thrown through those frames; the step then fails with that fault's error.
+    std::uintptr_t stepFrame() const;
+    [[noreturn]] void jumpBackToStep(int signal, const char *name);
 
     // The innermost procedure running on this thread, or nullptr.
     static Procedure *current();
 
 private:
+    struct StepBoundary;
+    void runStep(void (*invoke)(void *), void *body);
     Answer handle(std::exception_ptr failure);
 
     ErrorTrap &m_trap;
@@ -87,8 +96,7 @@ private:
     Mode m_mode = Mode::Standard;
     std::optional<RuntimeError> m_lastError;
     Procedure *m_caller;
-    // Volatile: the only other reader is a signal handler, which the compiler cannot see.
-    volatile bool m_inStep = false;
+    StepBoundary *m_boundary = nullptr;
 };
 
 } // namespace vantor

@@ -1,0 +1,53 @@
+// A child process for the termination-signal tests: a window that closes on SIGINT and SIGTERM.
+// "ready" once its event loop runs; "hang" then blocks the event loop for good.
+#include "app/terminationsignals.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdio>
+#include <cstring>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+void say(const char *line)
+{
+    std::printf("%s\n", line);
+    std::fflush(stdout);
+}
+
+class Window : public QWidget
+{
+protected:
+    void closeEvent(QCloseEvent *event) override
+    {
+        say("close event");
+        QWidget::closeEvent(event);
+    }
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+    const bool hang = argc > 1 && std::strcmp(argv[1], "hang") == 0;
+    QApplication app(argc, argv);
+    Window window;
+    window.show();
+    vantor::app::closeOnTerminationSignals(&window);
+    QTimer::singleShot(0, &window, [hang] {
+        say("ready");
+        while (hang)
+            pause();
+    });
+    const int code = app.exec();
+    say("event loop ended");
+    return code;
+}

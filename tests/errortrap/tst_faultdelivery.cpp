@@ -1,0 +1,161 @@
+// Real processor faults, each in a child process of its own (faultchild.cpp): inside a trapped
+// step they become that step's error box; anywhere else they end the process by their signal.
+#include "childprocess.h"
+
+#include <QtTest>
+
+namespace {
+
+QByteArray box(const char *name, const char *location, int line)
+{
+    return QByteArray("prompt Error 65535\\r\\n") + name + "\\r\\nLocation: VANTOR." + location + "\\r\\nLine "
+           + QByteArray::number(line);
+}
+
+} // namespace
+
+class TestFaultDelivery : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void faultInAStepIsItsBox_data();
+    void faultInAStepIsItsBox();
+    void retryRunsTheFaultingStepAgain();
+    void everyFaultGetsItsOwnBox();
+    void calledProcedureReportsAndItsStepIsCleanedUp();
+    void resumeNextRecordsTheFault();
+    void faultElsewhereEndsTheProcess_data();
+    void faultElsewhereEndsTheProcess();
+    void secondStartUpDoesNothing();
+};
+
+void TestFaultDelivery::faultInAStepIsItsBox_data()
+{
+    QTest::addColumn<QByteArray>("scenario");
+    QTest::addColumn<QList<QByteArray>>("lines");
+    QTest::newRow("null-pointer write")
+        << QByteArray("null-write")
+        << QList<QByteArray>{"before", box("Exception: Access Violation", "modDeclares.GetAvailablePorts", 15), "after",
+                             "finished"};
+    QTest::newRow("integer division by zero")
+        << QByteArray("divide")
+        << QList<QByteArray>{box("Exception: Integer Divide By Zero", "frmMAIN.FIREME", 257), "after", "finished"};
+    QTest::newRow("illegal instruction")
+        << QByteArray("illegal")
+        << QList<QByteArray>{box("Exception: Illegal Instruction", "frmMAIN.MSComm1_OnComm", 173), "after",
+                             "finished"};
+    QTest::newRow("runaway recursion")
+        << QByteArray("overflow")
+        << QList<QByteArray>{box("Exception: Stack Overflow", "frmMAIN.Form_Load", 125), "after", "finished"};
+    // Faults the unwinder cannot carry (gaps in a frame's call-site table) come back by the jump
+    // to the step's start: the box, the next step, but no destructors of the skipped frames.
+    QTest::newRow("trap instruction in the step itself")
+        << QByteArray("trap-inline")
+        << QList<QByteArray>{box("Exception: Illegal Instruction", "frmMAIN.cmdCASPAR_Click", 101), "after",
+                             "finished"};
+    QTest::newRow("fault in code built without fault unwinding")
+        << QByteArray("foreign")
+        << QList<QByteArray>{box("Exception: Access Violation", "frmMAIN.FIREME", 257), "after", "finished"};
+}
+
+// One box, with the step's location and line; Ignore goes on with the next step; exit 0.
+void TestFaultDelivery::faultInAStepIsItsBox()
+{
+    QFETCH(QByteArray, scenario);
+    QFETCH(QList<QByteArray>, lines);
+    ChildProcess child(FAULT_CHILD, {scenario.toStdString()});
+    QVERIFY(child.started());
+    child.waitForEnd();
+    QVERIFY2(child.exitedWith(0), child.describe().constData());
+    QCOMPARE(child.outLines(), lines);
+}
+
+void TestFaultDelivery::retryRunsTheFaultingStepAgain()
+{
+    ChildProcess child(FAULT_CHILD, {"retry"});
+    child.waitForEnd();
+    QVERIFY2(child.exitedWith(0), child.describe().constData());
+    const QList<QByteArray> lines{"attempt 1", box("Exception: Access Violation", "frmMAIN.FIREME", 260), "attempt 2",
+                                  "after", "finished"};
+    QCOMPARE(child.outLines(), lines);
+}
+
+// After a delivered fault nothing stays blocked or marked as "being handled".
+void TestFaultDelivery::everyFaultGetsItsOwnBox()
+{
+    ChildProcess child(FAULT_CHILD, {"repeat"});
+    child.waitForEnd();
+    QVERIFY2(child.exitedWith(0), child.describe().constData());
+    const QList<QByteArray> lines{box("Exception: Access Violation", "frmMAIN.FIREME", 257),
+                                  box("Exception: Integer Divide By Zero", "frmMAIN.FIREME", 258),
+                                  box("Exception: Access Violation", "frmMAIN.FIREME", 259), "after", "finished"};
+    QCOMPARE(child.outLines(), lines);
+}
+
+// The callee's box, the faulting step's locals destroyed before it, the caller current again.
+void TestFaultDelivery::calledProcedureReportsAndItsStepIsCleanedUp()
+{
+    ChildProcess child(FAULT_CHILD, {"nested"});
+    child.waitForEnd();
+    QVERIFY2(child.exitedWith(0), child.describe().constData());
+    const QList<QByteArray> lines{"released", box("Exception: Access Violation", "modDeclares.COMAvailable", 5),
+                                  "callee went on", "caller current", "finished"};
+    QCOMPARE(child.outLines(), lines);
+}
+
+void TestFaultDelivery::resumeNextRecordsTheFault()
+{
+    ChildProcess child(FAULT_CHILD, {"resume-next"});
+    child.waitForEnd();
+    QVERIFY2(child.exitedWith(0), child.describe().constData());
+    QCOMPARE(child.outLines(), (QList<QByteArray>{"recorded", "finished"}));
+}
+
+void TestFaultDelivery::faultElsewhereEndsTheProcess_data()
+{
+    QTest::addColumn<QByteArray>("scenario");
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<QByteArray>("why");
+    QTest::addColumn<QList<QByteArray>>("lines");
+    QTest::newRow("no procedure running") << QByteArray("outside") << SIGSEGV << QByteArray("outside any trapped step")
+                                          << QList<QByteArray>{};
+    QTest::newRow("between two steps") << QByteArray("between-steps") << SIGSEGV
+                                       << QByteArray("outside any trapped step") << QList<QByteArray>{"before"};
+    QTest::newRow("while the box is open")
+        << QByteArray("second-fault") << SIGSEGV << QByteArray("while an earlier fault was being handled")
+        << QList<QByteArray>{box("Exception: Access Violation", "frmMAIN.FIREME", 257)};
+    QTest::newRow("another thread") << QByteArray("other-thread") << SIGSEGV
+                                    << QByteArray("outside the user-interface thread") << QList<QByteArray>{};
+    QTest::newRow("sent, not raised") << QByteArray("sent") << SIGSEGV
+                                      << QByteArray("sent by a process, not raised by an instruction")
+                                      << QList<QByteArray>{};
+}
+
+// Not swallowed: the fault's name and a backtrace on standard error, then death by the signal.
+void TestFaultDelivery::faultElsewhereEndsTheProcess()
+{
+    QFETCH(QByteArray, scenario);
+    QFETCH(int, signal);
+    QFETCH(QByteArray, why);
+    QFETCH(QList<QByteArray>, lines);
+    ChildProcess child(FAULT_CHILD, {scenario.toStdString()});
+    child.waitForEnd();
+    QVERIFY2(child.killedBy(signal), child.describe().constData());
+    QCOMPARE(child.outLines(), lines);
+    const QByteArray err = child.err();
+    QVERIFY2(err.contains("VANTOR: Exception: Access Violation (signal 11"), err.constData());
+    QVERIFY2(err.contains(why), err.constData());
+    QVERIFY2(err.contains("faultchild("), err.constData()); // a backtrace line of the child's own code
+}
+
+void TestFaultDelivery::secondStartUpDoesNothing()
+{
+    ChildProcess child(FAULT_CHILD, {"once"});
+    child.waitForEnd();
+    QVERIFY2(child.exitedWith(0), child.describe().constData());
+    QCOMPARE(child.outLines(), QList<QByteArray>{"kept"});
+}
+
+QTEST_GUILESS_MAIN(TestFaultDelivery)
+#include "tst_faultdelivery.moc"
