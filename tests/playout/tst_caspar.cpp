@@ -189,6 +189,24 @@ private Q_SLOTS:
         QVERIFY(lines[1].at - lines[0].at < std::chrono::milliseconds(1));
     }
 
+    // Each failing line of the procedure is reported with its own number; after Ignore the
+    // procedure goes on with the next line.
+    void errorsReportedWithTheirLines()
+    {
+        Station s;
+        QVERIFY(s.connectAndWait());
+        s.history.clear();
+        s.firing->FIREME(6); // no such slot
+        QCOMPARE(int(s.prompter.prompts.size()), 3);
+        const char *lines[] = {"Line 258", "Line 259", "Line 260"};
+        for (int i = 0; i < 3; ++i) {
+            const QString prompt = QString::fromStdString(s.prompter.prompts[i]);
+            QVERIFY2(prompt.startsWith("Error 9\r\nSubscript out of range\r\nLocation: VANTOR.frmMAIN.FIREME\r\n"), qPrintable(prompt));
+            QVERIFY2(prompt.endsWith(lines[i]), qPrintable(prompt));
+        }
+        QVERIFY(s.history.isEmpty());
+    }
+
     void failureRepliesAreLogged()
     {
         Station s;
@@ -235,7 +253,8 @@ private Q_SLOTS:
         s.server.stopListening();
         s.server.dropClients();
         QTRY_COMPARE(s.lamp(), CasparLink::Red);
-        QCOMPARE(s.historyCount("***Caspar connection lost: "), 1);
+        QCOMPARE(s.history.filter("***Caspar connection lost: "),
+                 QStringList{"***Caspar connection lost: The remote host closed the connection"});
 
         s.labels[2]->setText(QStringLiteral("back.mov"));
         s.firing->FIREME(2);
