@@ -1,0 +1,81 @@
+// libFuzzer target: whatever a network serial server sends, the client's Telnet parser and
+// Com Port session neither crash nor hang nor grow without bound, and the parser reads a
+// stream the same however it is cut into reads.
+#include "serial/rfc2217codec.h"
+#include "serial/rfc2217session.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+#include <vector>
+
+using namespace vantor::serial::rfc2217;
+
+namespace {
+
+void check(bool ok)
+{
+    if (!ok)
+        std::abort();
+}
+
+std::vector<TelnetItem> merged(std::vector<TelnetItem> items)
+{
+    std::vector<TelnetItem> out;
+    for (auto &item : items) {
+        if (item.kind == TelnetItem::Kind::Data && !out.empty() && out.back().kind == TelnetItem::Kind::Data)
+            out.back().bytes += item.bytes;
+        else
+            out.push_back(std::move(item));
+    }
+    return out;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    if (size < 1)
+        return 0;
+    // The first byte chooses how the stream is cut into reads and the parser's CR mode.
+    const std::size_t chunk = (data[0] & 0x3f) + 1;
+    const bool nvtCr = data[0] & 0x40;
+    const std::string_view stream(reinterpret_cast<const char *>(data + 1), size - 1);
+
+    TelnetParser whole;
+    whole.setNvtCarriageReturn(nvtCr);
+    std::vector<TelnetItem> once;
+    whole.feed(stream, once);
+    TelnetParser cut;
+    cut.setNvtCarriageReturn(nvtCr);
+    std::vector<TelnetItem> pieces;
+    std::size_t dataBytes = 0;
+    for (std::size_t at = 0; at < stream.size(); at += chunk)
+        cut.feed(stream.substr(at, chunk), pieces);
+    check(merged(once) == merged(pieces));
+    for (const auto &item : once) {
+        dataBytes += item.bytes.size();
+        check(item.kind != TelnetItem::Kind::Subnegotiation || item.bytes.size() <= TelnetParser::MaxSubnegotiation);
+    }
+    check(dataBytes <= stream.size());
+
+    Rfc2217Session session{PortParameters{}};
+    std::size_t sent = session.start().size();
+    std::size_t events = 0;
+    for (std::size_t at = 0; at < stream.size(); at += chunk) {
+        Rfc2217Session::Output out;
+        session.receive(stream.substr(at, chunk), out);
+        if (at >= stream.size() / 2)
+            session.settle(out);
+        sent += out.reply.size();
+        events += out.events.size();
+        for (const auto &e : out.events)
+            check(e.data.size() <= chunk);
+    }
+    // Every answer is bounded by what provoked it: at most a few bytes out per byte in, plus
+    // the settings sent once; at most four line changes (two edges each) per byte in.
+    check(sent <= 64 * stream.size() + 256);
+    check(events <= 8 * stream.size() + 8);
+    (void)session.encodeData(stream);
+    return 0;
+}

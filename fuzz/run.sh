@@ -1,0 +1,32 @@
+#!/bin/sh
+# Fuzzes the network serial port's parser and session for SECONDS (default 30) with libFuzzer.
+# Exits non-zero on a crash, a hang, a leak or a broken invariant; skips (exit 0) only when
+# clang with its fuzzer runtime is not installed (Debian: clang libclang-rt-14-dev).
+set -eu
+seconds=${1:-30}
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
+cxx=${FUZZ_CXX:-clang++}
+flags="-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined"
+
+if ! command -v "$cxx" >/dev/null 2>&1; then
+    echo "fuzz: $cxx not found, skipping the fuzz run (install clang libclang-rt-14-dev)"
+    exit 0
+fi
+mkdir -p "$build/corpus"
+printf 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char *, unsigned long) { return 0; }\n' \
+    > "$build/probe.cpp"
+if ! $cxx $flags "$build/probe.cpp" -o "$build/probe" >/dev/null 2>&1; then
+    echo "fuzz: $cxx cannot build with -fsanitize=fuzzer here, skipping the fuzz run (install libclang-rt-14-dev)"
+    exit 0
+fi
+
+$cxx $flags -I"$root/src" "$here/fuzz_rfc2217.cpp" \
+    "$root/src/serial/rfc2217codec.cpp" "$root/src/serial/rfc2217lines.cpp" \
+    "$root/src/serial/rfc2217session.cpp" -o "$build/fuzz_rfc2217"
+
+echo "fuzz: running fuzz_rfc2217 for ${seconds} s"
+"$build/fuzz_rfc2217" -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=1024 \
+    -print_final_stats=1 -artifact_prefix="$build/" "$build/corpus" "$here/seeds"
+echo "fuzz: no crash in ${seconds} s"
