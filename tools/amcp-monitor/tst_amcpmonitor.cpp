@@ -1,0 +1,61 @@
+// The playout-server monitor: how it reads command lines and what it answers.
+#include "amcpmonitor.h"
+
+#include <QTcpSocket>
+#include <QtTest>
+
+class TestAmcpMonitor : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void splitsParametersAsTheServerDoes()
+    {
+        using L = QStringList;
+        QCOMPARE(AmcpMonitor::parameters("PLAY 1  intro.mov"), (L{"PLAY", "1", "intro.mov"}));
+        QCOMPARE(AmcpMonitor::parameters("PLAY 1 \"my clip.mov\""), (L{"PLAY", "1", "my clip.mov"}));
+        QCOMPARE(AmcpMonitor::parameters("PLAY 1 \"say \\\"hi\\\" \\\\ now\""), (L{"PLAY", "1", "say \"hi\" \\ now"}));
+        QCOMPARE(AmcpMonitor::parameters("PLAY 1 C:\\media\\clip"), (L{"PLAY", "1", "C:edialip"}));
+        QCOMPARE(AmcpMonitor::parameters("PLAY 1 \"\""), (L{"PLAY", "1", ""}));
+    }
+
+    void answersLikeThePlayoutServer()
+    {
+        AmcpMonitor m;
+        QCOMPARE(m.answer("PLAY 1 anything.mov"), QByteArray("202 PLAY OK\r\n"));
+        m.setClips({"intro.mov", "news/Head.MOV"});
+        QCOMPARE(m.answer("play 1 INTRO.mov"), QByteArray("202 PLAY OK\r\n"));
+        QCOMPARE(m.answer("PLAY 1-10 news/head"), QByteArray("202 PLAY OK\r\n"));
+        QCOMPARE(m.answer("PLAY 1 \"intro.mov\""), QByteArray("202 PLAY OK\r\n"));
+        QCOMPARE(m.answer("PLAY 1 outro.mov"), QByteArray("404 PLAY FAILED\r\n"));
+        QCOMPARE(m.answer("PLAY 1 intro"), QByteArray("202 PLAY OK\r\n"));
+        QCOMPARE(m.answer("PLAY 1"), QByteArray("402 PLAY FAILED\r\n"));
+        QCOMPARE(m.answer("PLAY 2 intro.mov"), QByteArray("401 PLAY ERROR\r\n"));
+        QCOMPARE(m.answer("PING"), QByteArray("PONG\r\n"));
+        QCOMPARE(m.answer("HELLO there"), QByteArray("400 ERROR\r\nHELLO there\r\n"));
+    }
+
+    void readsLinesEndedByCrLfOnly()
+    {
+        AmcpMonitor m;
+        QVERIFY(m.listen(QHostAddress::LocalHost, 0));
+        QStringList lines;
+        connect(&m, &AmcpMonitor::received, this,
+                [&lines](const QString &, const QString &line, const QByteArray &) { lines << line; });
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, m.port());
+        QVERIFY(client.waitForConnected(2000));
+        client.write("PLAY 1 a.mov\r\nPLAY 1 b");
+        client.flush();
+        QTRY_COMPARE(lines, QStringList{"PLAY 1 a.mov"});
+        client.write(".mov\nstill\r\n");
+        client.flush();
+        QTRY_COMPARE(lines.size(), 2);
+        QCOMPARE(lines.last(), QStringLiteral("PLAY 1 b.mov\nstill"));
+        QTRY_COMPARE(client.bytesAvailable(), qint64(2 * 13));
+        QCOMPARE(client.readAll(), QByteArray("202 PLAY OK\r\n202 PLAY OK\r\n"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAmcpMonitor)
+#include "tst_amcpmonitor.moc"
