@@ -192,6 +192,16 @@ bool throwReachesStep(const void *context, std::uintptr_t stepFrame)
     return walk.atFault && walk.reachedStep && walk.passable;
 }
 
+// The procedure whose step is running: the innermost one, or, when the fault is in the body of
+// a procedure called from a step, outside that procedure's own steps, the caller whose step it is.
+Procedure *steppingProcedure()
+{
+    Procedure *procedure = Procedure::current();
+    while (procedure != nullptr && !procedure->inStep())
+        procedure = procedure->caller();
+    return procedure;
+}
+
 // Why a fault cannot go to a step's trap, or nullptr when it can.
 const char *undeliverable(const siginfo_t *info, bool onUserInterfaceThread)
 {
@@ -201,8 +211,7 @@ const char *undeliverable(const siginfo_t *info, bool onUserInterfaceThread)
         return "outside the user-interface thread";
     if (handlerDepth > 1 || ProcessorFault::inFlight() > 0)
         return "while an earlier fault was being handled";
-    const Procedure *running = Procedure::current();
-    if (running == nullptr || !running->inStep())
+    if (steppingProcedure() == nullptr)
         return "outside any trapped step";
     return nullptr;
 }
@@ -223,13 +232,14 @@ void onFault(int signal, siginfo_t *info, void *context)
         endByDefaultAction(signal, verdict.name, why, info->si_addr);
     lastFaultSignal.store(signal, std::memory_order_release);
     lastFaultName.store(verdict.name, std::memory_order_release);
-    Procedure *running = Procedure::current();
-    if (throwReachesStep(context, running->stepFrame()))
+    Procedure *const stepping = steppingProcedure();
+    if (throwReachesStep(context, stepping->stepFrame()))
         throw ProcessorFault(signal, verdict.name);
     --handlerDepth; // the jump passes over the entry's destructor
-    running->jumpBackToStep(signal, verdict.name);
+    stepping->jumpBackToStep(signal, verdict.name);
 }
 
+// The last resort, for a throw that the walk judged passable and the unwinder did not.
 [[noreturn]] void onTerminate()
 {
     if (ProcessorFault::inFlight() > 0) {

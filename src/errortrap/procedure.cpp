@@ -41,19 +41,22 @@ Procedure *Procedure::current()
 void Procedure::runStep(void (*invoke)(void *), void *body)
 {
     StepBoundary boundary;
+    // However the body ends, this procedure is the innermost one again: a procedure called from
+    // the body is gone even when a fault skipped its destructor (the jump below always does; a
+    // throw does when the compiler dropped a destructor it proved unreachable, after a trap).
     struct Restore
     {
-        StepBoundary *&slot;
+        Procedure *const procedure;
         StepBoundary *const outer;
-        ~Restore() { slot = outer; }
-    } const restore{m_boundary, m_boundary};
+        ~Restore()
+        {
+            procedure->m_boundary = outer;
+            innermost = procedure;
+        }
+    } const restore{this, m_boundary};
 
-    if (sigsetjmp(boundary.resume, 0) != 0) {
-        // Back from a fault: the frames of the body are gone, their destructors not run; a
-        // procedure called from the body left no destructor to take it off the chain.
-        innermost = this;
+    if (sigsetjmp(boundary.resume, 0) != 0) // back from a fault that could not be thrown
         throw ProcessorFault(boundary.signal, boundary.name);
-    }
     m_boundary = &boundary;
     invoke(body);
 }

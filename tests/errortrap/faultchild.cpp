@@ -27,6 +27,12 @@ int *volatile nowhere = nullptr;
 volatile int zero = 0;
 volatile int stopAt = -1;
 
+// As an inline accessor of a library is: noexcept, so nothing may be thrown out of it.
+inline void writeNowhere() noexcept
+{
+    *nowhere = 1;
+}
+
 [[gnu::noinline]] void illegalInstruction()
 {
     __builtin_trap();
@@ -143,6 +149,38 @@ const std::map<std::string, Scenario> &scenarios()
                      *nowhere = 1;
                  });
                  callee.step(6, [] { say("callee went on"); });
+                 callee.exit(12);
+             });
+             caller.step(62, [&] { say(Procedure::current() == &caller ? "caller current" : "chain broken"); });
+             caller.exit(80);
+         }},
+        {"callee-body",
+         [](ErrorTrap &trap, EchoingPrompter &) {
+             Procedure caller(trap, {"frmMAIN", "ListComPorts"}, 60);
+             caller.step(61, [&] {
+                 Procedure callee(trap, {"modDeclares", "COMAvailable"}, 1);
+                 *nowhere = 1; // in the callee's own lines, outside its steps
+                 callee.exit(12);
+             });
+             caller.step(62, [&] { say(Procedure::current() == &caller ? "caller current" : "chain broken"); });
+             caller.exit(80);
+         }},
+        {"callee-body-trap",
+         [](ErrorTrap &trap, EchoingPrompter &) {
+             Procedure caller(trap, {"frmMAIN", "ListComPorts"}, 60);
+             caller.step(61, [&] {
+                 Procedure callee(trap, {"modDeclares", "COMAvailable"}, 1);
+                 __builtin_trap();
+             });
+             caller.step(62, [&] { say(Procedure::current() == &caller ? "caller current" : "chain broken"); });
+             caller.exit(80);
+         }},
+        {"callee-body-noexcept",
+         [](ErrorTrap &trap, EchoingPrompter &) {
+             Procedure caller(trap, {"frmMAIN", "ListComPorts"}, 60);
+             caller.step(61, [&] {
+                 Procedure callee(trap, {"modDeclares", "COMAvailable"}, 1);
+                 writeNowhere();
                  callee.exit(12);
              });
              caller.step(62, [&] { say(Procedure::current() == &caller ? "caller current" : "chain broken"); });

@@ -24,6 +24,8 @@ private slots:
     void retryRunsTheFaultingStepAgain();
     void everyFaultGetsItsOwnBox();
     void calledProcedureReportsAndItsStepIsCleanedUp();
+    void faultInACalleesBodyFailsTheCallersStep_data();
+    void faultInACalleesBodyFailsTheCallersStep();
     void resumeNextRecordsTheFault();
     void faultElsewhereEndsTheProcess_data();
     void faultElsewhereEndsTheProcess();
@@ -101,6 +103,29 @@ void TestFaultDelivery::calledProcedureReportsAndItsStepIsCleanedUp()
     QVERIFY2(child.exitedWith(0), child.describe().constData());
     const QList<QByteArray> lines{"released", box("Exception: Access Violation", "modDeclares.COMAvailable", 5),
                                   "callee went on", "caller current", "finished"};
+    QCOMPARE(child.outLines(), lines);
+}
+
+// A fault in a called procedure's own lines, outside its steps, fails the caller's running step;
+// the callee is off the chain of running procedures whether its destructor ran or not.
+void TestFaultDelivery::faultInACalleesBodyFailsTheCallersStep_data()
+{
+    QTest::addColumn<QByteArray>("scenario");
+    QTest::addColumn<QByteArray>("name");
+    QTest::newRow("memory fault") << QByteArray("callee-body") << QByteArray("Exception: Access Violation");
+    QTest::newRow("trap, its destructor dropped by the compiler")
+        << QByteArray("callee-body-trap") << QByteArray("Exception: Illegal Instruction");
+    QTest::newRow("in noexcept code") << QByteArray("callee-body-noexcept") << QByteArray("Exception: Access Violation");
+}
+
+void TestFaultDelivery::faultInACalleesBodyFailsTheCallersStep()
+{
+    QFETCH(QByteArray, scenario);
+    QFETCH(QByteArray, name);
+    ChildProcess child(FAULT_CHILD, {scenario.toStdString()});
+    child.waitForEnd();
+    QVERIFY2(child.exitedWith(0), child.describe().constData());
+    const QList<QByteArray> lines{box(name.constData(), "frmMAIN.ListComPorts", 61), "caller current", "finished"};
     QCOMPARE(child.outLines(), lines);
 }
 
