@@ -4,6 +4,7 @@
 
 #include "errortrap/runtimeerror.h"
 #include "pseudoterminal.h"
+#include "recordingsink.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -12,7 +13,6 @@
 #include <QtTest>
 
 #include <ctime>
-#include <mutex>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,53 +21,6 @@ using namespace vantor;
 using namespace vantor::serial;
 
 namespace {
-
-// Remembers what a backend reports, from whichever thread.
-class RecordingSink : public PortSink
-{
-public:
-    void event(CommEvent e) override
-    {
-        std::lock_guard lock(m_mutex);
-        m_events.push_back(std::move(e));
-    }
-    void lost(qint32 number, const QString &description) override
-    {
-        std::lock_guard lock(m_mutex);
-        m_lost << QStringLiteral("%1 %2").arg(number).arg(description);
-    }
-    void notice(const QString &line) override
-    {
-        std::lock_guard lock(m_mutex);
-        m_notices << line;
-    }
-
-    QByteArray received() const
-    {
-        std::lock_guard lock(m_mutex);
-        QByteArray all;
-        for (const CommEvent &e : m_events)
-            if (e.code == comm::Receive)
-                all += e.data;
-        return all;
-    }
-    QStringList lostReports() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_lost;
-    }
-    QStringList notices() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_notices;
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    std::vector<CommEvent> m_events;
-    QStringList m_lost;
-    QStringList m_notices;
-};
 
 const SettingsString Default = *SettingsString::parse("9600,N,8,1");
 
