@@ -68,7 +68,7 @@ private Q_SLOTS:
         QCOMPARE(command.bytes(), QByteArray("PLAY 1 x\r\n"));
     }
 
-    // Replies: only failures come out, with the framing of data blocks and echoes respected.
+    // Replies: only failures come out, framed by data blocks and echoes.
     void replies_data()
     {
         QTest::addColumn<QByteArrayList>("chunks");

@@ -91,17 +91,6 @@ private Q_SLOTS:
         QCOMPARE(page.boxesEnabled(3, 5), (QList<bool>{true, true, true}));
     }
 
-    void dsrExclusion()
-    {
-        Page page;
-        page.boxes[4]->click();
-        QCOMPARE(page.boxesEnabled(3, 5), (QList<bool>{true, true, false}));
-        page.boxes[4]->click();
-        page.boxes[5]->click();
-        QCOMPARE(page.boxesEnabled(3, 5), (QList<bool>{false, false, true}));
-        QCOMPARE(page.boxesEnabled(0, 2), (QList<bool>{true, true, true}));
-    }
-
     // Random clicks on whatever is enabled; after every click the rules hold and the other
     // line's group is exactly as it was.
     void invariantsUnderRandomClicks()
