@@ -273,7 +273,7 @@ void Rfc2217Backend::sendProbe()
 {
     if (!m_session)
         return;
-    send(Rfc2217Session::probe());
+    send(m_session->probe());
     m_answerTimer->start();
 }
 

@@ -21,9 +21,11 @@ namespace vantor::serial {
 // negotiation runs in the event loop, and what the server refuses or leaves unanswered for
 // Timing::settleMs goes to the port log. Line changes, line errors and received data become
 // the port's events. The connection is watched: when nothing has come from the server for
-// Timing::idleMs, DO TIMING-MARK is sent (every Telnet server answers it with WILL or WONT);
+// Timing::idleMs, a keep-alive is sent (DO TIMING-MARK, which every Telnet server answers
+// with WILL or WONT, plus SET-BAUDRATE 0, the speed query that Com Port servers answer);
 // when that brings nothing within Timing::answerMs, or the server closes the connection, the
-// port is lost.
+// port is lost: a device server switched off or cut from the network is noticed within
+// idleMs + answerMs (8 s by default) even while no contact moves.
 class Rfc2217Backend : public PortBackend
 {
 public:

@@ -114,8 +114,12 @@ void Rfc2217Session::receive(std::string_view bytes, Output &out)
 void Rfc2217Session::negotiate(const TelnetItem &item, Output &out)
 {
     if (item.option == option::TimingMark) {
-        // The answer to probe(), or the server's own request for a mark.
-        if (item.verb == DO)
+        // WILL or WONT answers our probe; after a WILL the option is set back to off, for
+        // servers that keep it as a state and would otherwise not answer the next probe.
+        // A DO is the server's own request for a mark.
+        if (item.verb == WILL)
+            out.reply += negotiation(DONT, option::TimingMark);
+        else if (item.verb == DO)
             out.reply += negotiation(WILL, option::TimingMark);
         return;
     }
@@ -330,9 +334,12 @@ Bytes Rfc2217Session::encodeData(std::string_view data) const
     return escapeData(data, m_ourBinary == Q::Yes);
 }
 
-Bytes Rfc2217Session::probe()
+Bytes Rfc2217Session::probe() const
 {
-    return negotiation(DO, option::TimingMark);
+    Bytes out = negotiation(DO, option::TimingMark);
+    if (comPortActive())
+        out += comPort(cpc::SetBaudRate, bigEndian32(0));
+    return out;
 }
 
 } // namespace vantor::serial::rfc2217

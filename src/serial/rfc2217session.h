@@ -60,9 +60,11 @@ public:
 
     // Bytes for the wire carrying data to the device.
     Bytes encodeData(std::string_view data) const;
-    // A request every Telnet server answers at once (DO TIMING-MARK, RFC 860: the peer
-    // replies WILL or WONT), used as a keep-alive; any byte from the server answers it.
-    static Bytes probe();
+    // A keep-alive that servers answer at once: DO TIMING-MARK, which every Telnet server
+    // answers with WILL or WONT (RFC 860), and once the Com Port option is agreed also
+    // SET-BAUDRATE 0, the request for the present speed that RFC 2217 servers must answer.
+    // Any byte from the server counts as the answer.
+    Bytes probe() const;
 
     bool comPortActive() const;
     bool level(Signal signal) const { return m_modem.level(signal); }

@@ -166,11 +166,16 @@ private Q_SLOTS:
     void answersTimingMarksAndSignatureRequests()
     {
         Agreed a;
-        a.session.receive(bytes({IAC, WILL, 6, IAC, WONT, 6}), a.out); // answers to our probe
-        QVERIFY(a.out.reply.empty());
+        // Answers to our probe: a WILL is set back to off, a WONT needs nothing.
+        a.session.receive(bytes({IAC, WILL, 6, IAC, WONT, 6}), a.out);
+        QVERIFY(a.out.reply == bytes({IAC, DONT, 6}));
+        a.out = {};
         a.session.receive(bytes({IAC, DO, 6}) + serverSays(100, {}), a.out);
         QVERIFY(a.out.reply == bytes({IAC, WILL, 6}) + comPort(cpc::Signature, "VANTOR Listener"));
-        QVERIFY(Rfc2217Session::probe() == bytes({IAC, DO, 6}));
+        // The probe asks for the present speed too once the Com Port option is agreed.
+        QVERIFY(a.session.probe() == bytes({IAC, DO, 6, IAC, SB, 44, 1, 0, 0, 0, 0, IAC, SE}));
+        Rfc2217Session plain{PortParameters{}};
+        QVERIFY(plain.probe() == bytes({IAC, DO, 6}));
     }
 
     void encodesDataForTheAgreedMode()
