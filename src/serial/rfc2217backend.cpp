@@ -4,12 +4,18 @@
 
 #include "errortrap/runtimeerror.h"
 
+#include <QElapsedTimer>
+#include <QHostInfo>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <future>
+#include <memory>
+#include <thread>
 
 namespace vantor::serial {
 
@@ -79,6 +85,45 @@ RuntimeError connectError(QAbstractSocket::SocketError error, const QString &tar
     return RuntimeError(number, std::string(std::strerror(number)) + ": " + target.toStdString());
 }
 
+// The host's address, looked up within msecs. Qt's wait for a connection would look a name up
+// without a time limit, so a name is looked up on a thread of its own, which is left to
+// finish by itself when it takes too long.
+QList<QHostAddress> resolve(const QString &host, int msecs, const QString &target)
+{
+    QHostAddress literal;
+    if (literal.setAddress(host))
+        return {literal};
+    auto promise = std::make_shared<std::promise<QHostInfo>>();
+    std::future<QHostInfo> result = promise->get_future();
+    std::thread([promise, host] { promise->set_value(QHostInfo::fromName(host)); }).detach();
+    if (result.wait_for(std::chrono::milliseconds(msecs)) != std::future_status::ready)
+        throw RuntimeError(ETIMEDOUT, "Host lookup timed out: " + target.toStdString());
+    const QHostInfo info = result.get();
+    if (info.error() != QHostInfo::NoError || info.addresses().isEmpty())
+        throw RuntimeError(EHOSTUNREACH, "Host not found: " + target.toStdString());
+    return info.addresses();
+}
+
+// A socket connected to the first of the addresses that accepts within the time left.
+std::unique_ptr<QTcpSocket> connectTo(const QList<QHostAddress> &addresses, quint16 port,
+                                      const QElapsedTimer &clock, int msecs, const QString &target)
+{
+    QAbstractSocket::SocketError error = QAbstractSocket::SocketTimeoutError;
+    for (const QHostAddress &address : addresses) {
+        const int left = msecs - int(clock.elapsed());
+        if (left <= 0)
+            break;
+        auto socket = std::make_unique<QTcpSocket>();
+        socket->connectToHost(address, port);
+        if (socket->waitForConnected(left))
+            return socket;
+        error = socket->error() == QAbstractSocket::UnknownSocketError ? QAbstractSocket::SocketTimeoutError
+                                                                        : socket->error();
+        socket->abort();
+    }
+    throw connectError(error, target);
+}
+
 } // namespace
 
 Rfc2217Backend::Rfc2217Backend()
@@ -116,11 +161,14 @@ bool Rfc2217Backend::reachable(const QString &target, int timeoutMs)
     const auto endpoint = parseTarget(target);
     if (!endpoint)
         return false;
-    QTcpSocket socket;
-    socket.connectToHost(endpoint->host, endpoint->port);
-    const bool ok = socket.waitForConnected(timeoutMs);
-    socket.abort();
-    return ok;
+    QElapsedTimer clock;
+    clock.start();
+    try {
+        connectTo(resolve(endpoint->host, timeoutMs, target), endpoint->port, clock, timeoutMs, target)->abort();
+        return true;
+    } catch (const RuntimeError &) {
+        return false;
+    }
 }
 
 void Rfc2217Backend::open(const QString &target, const SettingsString &settings, PortSink &sink)
@@ -131,17 +179,10 @@ void Rfc2217Backend::open(const QString &target, const SettingsString &settings,
         throw RuntimeError(errors::InvalidPortNumber,
                            "Invalid port number: " + target.toStdString());
 
-    auto socket = std::make_unique<QTcpSocket>();
-    socket->connectToHost(endpoint->host, endpoint->port);
-    if (!socket->waitForConnected(m_timing.connectMs)) {
-        const auto error = socket->state() == QAbstractSocket::ConnectedState
-            ? QAbstractSocket::UnknownSocketError
-            : (socket->error() == QAbstractSocket::UnknownSocketError
-                   ? QAbstractSocket::SocketTimeoutError
-                   : socket->error());
-        socket->abort();
-        throw connectError(error, target);
-    }
+    QElapsedTimer clock;
+    clock.start();
+    std::unique_ptr<QTcpSocket> socket = connectTo(resolve(endpoint->host, m_timing.connectMs, target),
+                                                   endpoint->port, clock, m_timing.connectMs, target);
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
 
     m_target = target;

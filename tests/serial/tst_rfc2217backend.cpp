@@ -245,6 +245,21 @@ private Q_SLOTS:
         QVERIFY(Rfc2217Backend::reachable(target, 500));
     }
 
+    void opensByNameAndFailsOnAnUnknownOne()
+    {
+        RecordingSink sink;
+        Rfc2217Backend backend(fastTiming());
+        backend.open(QStringLiteral("rfc2217://localhost:%1").arg(server->port()), settings("9600,N,8,1"), sink);
+        QTRY_VERIFY(server->state().rts);
+        backend.close();
+        try {
+            backend.open(QStringLiteral("rfc2217://no-such-host.invalid:7000"), settings("9600,N,8,1"), sink);
+            QFAIL("open succeeded");
+        } catch (const vantor::RuntimeError &e) {
+            QVERIFY(e.number() == EHOSTUNREACH || e.number() == ETIMEDOUT);
+        }
+    }
+
     void closingEndsTheSession()
     {
         RecordingSink sink;

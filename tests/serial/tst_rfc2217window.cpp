@@ -118,6 +118,23 @@ private Q_SLOTS:
         QTRY_COMPARE(s.played, (QStringList{"PLAY 1 intro.mov", "PLAY 1 outro.mov"}));
     }
 
+    void whatTheServerDoesNotSupportIsInThePortLog()
+    {
+        Station s;
+        ContactServer::Behaviour mute;
+        mute.acknowledgeMasks = false;
+        s.gpi.setBehaviour(mute);
+        s.connectAndOpen();
+        const auto said = [&s] {
+            const QStringList lines = s.window->portLog().lines();
+            return std::any_of(lines.begin(), lines.end(), [](const QString &line) {
+                return line.contains(QLatin1String("did not acknowledge: modem-state mask, line-state mask"));
+            });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(said(), 5000);
+        QCOMPARE(s.find<QPushButton>("cmdCOMStatus")->text(), QStringLiteral("Close COM Port"));
+    }
+
     void aServerThatGoesAwayClosesThePort()
     {
         Station s;
