@@ -20,10 +20,10 @@ constexpr int WaitMask = TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RNG;
 constexpr int LineBits[] = {TIOCM_CTS, TIOCM_DSR, TIOCM_CD, TIOCM_RNG};
 constexpr int Ri = 3;
 
-// After activity the thread looks again after FirstRecheck, then after twice as long each
-// time nothing moved, and stops looking once the interval would exceed LastRecheck.
-constexpr std::chrono::microseconds FirstRecheck = 1ms;
-constexpr std::chrono::microseconds LastRecheck = 64ms;
+// The sentry looks FirstLook after the watcher's last activity, then after twice as long
+// each time, Looks times in all (the last about 127 ms after the activity).
+constexpr auto FirstLook = 1ms;
+constexpr int Looks = 7;
 constexpr timespec KickInterval{0, 100'000};
 
 int wakeSignal()
@@ -58,6 +58,19 @@ std::array<std::uint32_t, 9> countsOf(const serial_icounter_struct &c)
             u(c.frame), u(c.parity), u(c.overrun), u(c.buf_overrun)};
 }
 
+std::uint32_t sum(const std::array<std::uint32_t, 9> &counts)
+{
+    std::uint32_t total = 0;
+    for (auto c : counts)
+        total += c;
+    return total;
+}
+
+std::int64_t nanoseconds(Clock::time_point t)
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+}
+
 timespec toTimespec(std::chrono::nanoseconds d)
 {
     const auto s = std::chrono::duration_cast<std::chrono::seconds>(d);
@@ -65,46 +78,6 @@ timespec toTimespec(std::chrono::nanoseconds d)
 }
 
 } // namespace
-
-// A one-shot timer that sends the wake signal to the thread that created it.
-class LineWatcher::RecheckTimer
-{
-public:
-    RecheckTimer()
-    {
-        sigevent event{};
-        event.sigev_notify = SIGEV_THREAD_ID;
-        event.sigev_signo = wakeSignal();
-        event._sigev_un._tid = gettid();
-        m_valid = timer_create(CLOCK_MONOTONIC, &event, &m_timer) == 0;
-    }
-    ~RecheckTimer()
-    {
-        if (m_valid)
-            timer_delete(m_timer);
-    }
-    void arm(std::chrono::microseconds after)
-    {
-        if (!m_valid || after <= 0us)
-            return;
-        itimerspec spec{};
-        spec.it_value = toTimespec(after);
-        m_armed = timer_settime(m_timer, 0, &spec, nullptr) == 0;
-    }
-    void disarm()
-    {
-        if (!m_armed)
-            return;
-        itimerspec spec{};
-        timer_settime(m_timer, 0, &spec, nullptr);
-        m_armed = false;
-    }
-
-private:
-    timer_t m_timer{};
-    bool m_valid = false;
-    bool m_armed = false;
-};
 
 LineWatcher::LineWatcher(int fd, Sink sink, std::chrono::microseconds pollInterval)
     : m_fd(fd), m_sink(std::move(sink)), m_pollInterval(pollInterval)
@@ -138,11 +111,12 @@ LineWatcher::Method LineWatcher::start()
     m_exited = false;
     m_decided = false;
     m_error = 0;
-    m_recheck = 0us;
     m_thread = std::thread([this, base] { run(base); });
     // The first wait either fails at once (the driver has no TIOCMIWAIT), returns, or sleeps
     // until the signal interrupts it; any of these settles the method.
     kickUntil([this] { return m_decided.load(); });
+    if (m_method == Method::Interrupt)
+        m_sentry = std::thread([this] { sentryLoop(); });
     return m_method;
 }
 
@@ -152,6 +126,13 @@ void LineWatcher::stop()
     if (!m_thread.joinable())
         return;
     m_stop = true;
+    if (m_sentry.joinable()) {
+        {
+            std::lock_guard sentry(m_sentryMutex);
+        }
+        m_sentryWake.notify_all();
+        m_sentry.join();
+    }
     kickUntil([this] { return m_exited.load(); });
     m_thread.join();
 }
@@ -159,9 +140,7 @@ void LineWatcher::stop()
 void LineWatcher::whilePaused(const std::function<void()> &f)
 {
     if (m_watcherId.load() == std::this_thread::get_id()) {
-        // Called from the sink: the thread is not waiting in the driver now.
-        f();
-        m_recheck = FirstRecheck;
+        f(); // called from the sink: the thread is not waiting in the driver now
         return;
     }
     std::lock_guard lock(m_control);
@@ -208,6 +187,7 @@ bool LineWatcher::take(Snapshot &s) const
             return false;
         if (::ioctl(m_fd, TIOCMGET, &s.lines) < 0)
             return false;
+        s.lines &= WaitMask; // the inputs only, not RTS or DTR
         if (!m_counters)
             return true;
         if (::ioctl(m_fd, TIOCGICOUNT, &after) < 0)
@@ -248,8 +228,11 @@ void LineWatcher::report(const Snapshot &before, const Snapshot &now, Clock::tim
 }
 
 // Reports what moved since base until a reading shows nothing new (the sink may take long
-// enough for further changes to happen). False when the device cannot be read any more.
-bool LineWatcher::catchUp(Snapshot &base, Clock::time_point when, bool &changed)
+// enough for further changes to happen). When a change woke the thread, the changes of the
+// first reading carry the time of that wake-up; otherwise (a signal, the timer, polling) and
+// for later readings they carry the time of the reading that found them, as they may have
+// happened just before it. False when the device cannot be read any more.
+bool LineWatcher::catchUp(Snapshot &base, std::optional<Clock::time_point> wake, bool &changed)
 {
     changed = false;
     while (!m_stop) {
@@ -260,10 +243,10 @@ bool LineWatcher::catchUp(Snapshot &base, Clock::time_point when, bool &changed)
         }
         if (now == base)
             break;
-        report(base, now, when);
+        report(base, now, wake ? *wake : Clock::now());
+        wake.reset();
         base = now;
         changed = true;
-        when = Clock::now();
     }
     return true;
 }
@@ -275,10 +258,7 @@ void LineWatcher::run(Snapshot base)
     sigemptyset(&wake);
     sigaddset(&wake, wakeSignal());
     pthread_sigmask(SIG_UNBLOCK, &wake, nullptr);
-    {
-        RecheckTimer timer;
-        interruptLoop(base, timer);
-    }
+    interruptLoop(base);
     if (m_method == Method::Polling && m_error == 0)
         pollingLoop(base);
     m_decided = true;
@@ -286,14 +266,14 @@ void LineWatcher::run(Snapshot base)
     m_exited = true;
 }
 
-void LineWatcher::interruptLoop(Snapshot &base, RecheckTimer &timer)
+void LineWatcher::interruptLoop(Snapshot &base)
 {
+    publish(base, true); // the sentry looks once soon after the start, too
     while (serveRequests()) {
-        timer.arm(m_recheck);
         const int result = ::ioctl(m_fd, TIOCMIWAIT, WaitMask);
         const int error = result < 0 ? errno : 0;
-        const auto when = Clock::now();
-        timer.disarm();
+        const auto wake = Clock::now();
+        m_settled = false;
         if (!m_decided) {
             if (error != 0 && error != EINTR) {
                 m_method = notSupported(error) ? Method::Polling : Method::Unsupported;
@@ -308,14 +288,11 @@ void LineWatcher::interruptLoop(Snapshot &base, RecheckTimer &timer)
             m_error = error;
             return;
         }
-        // Whatever woke us (a change, the recheck timer, a request), the counters tell.
+        // Whatever woke us (a change, the sentry, a request), the counters tell.
         bool changed = false;
-        if (!catchUp(base, when, changed))
+        if (!catchUp(base, result == 0 ? std::optional(wake) : std::nullopt, changed))
             return;
-        if (changed)
-            m_recheck = FirstRecheck;
-        else if (m_recheck > 0us)
-            m_recheck = m_recheck * 2 > LastRecheck ? 0us : m_recheck * 2;
+        publish(base, changed);
     }
 }
 
@@ -326,13 +303,12 @@ void LineWatcher::pollingLoop(Snapshot &base)
         const timespec until = toTimespec(next.time_since_epoch()); // steady_clock is CLOCK_MONOTONIC
         if (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR)
             continue;
-        const auto when = Clock::now();
         bool changed = false;
-        if (!catchUp(base, when, changed))
+        if (!catchUp(base, std::nullopt, changed))
             return;
         next += m_pollInterval;
-        if (next <= when)
-            next = when + m_pollInterval;
+        if (const auto now = Clock::now(); next <= now)
+            next = now + m_pollInterval;
     }
 }
 
@@ -343,14 +319,81 @@ bool LineWatcher::serveRequests()
         return false;
     if (m_pauseRequested) {
         std::unique_lock pause(m_pauseMutex);
+        m_settled = false;
         m_paused = true;
         m_resume.wait(pause, [this] { return !m_pauseRequested; });
         m_paused = false;
         // New settings may have switched the driver's modem-status interrupt off and let a
-        // change pass uncounted: look again shortly even if the next wait does not wake.
-        m_recheck = FirstRecheck;
+        // change pass uncounted: have the sentry look shortly.
+        publish(m_lastPublished, true);
     }
     return !m_stop;
+}
+
+// Tells the sentry what the watcher has seen; after a change it starts looking again.
+void LineWatcher::publish(const Snapshot &s, bool changed)
+{
+    m_lastPublished = s;
+    m_seenTotal = sum(s.count);
+    m_seenLines = s.lines;
+    m_settled = true;
+    if (!changed)
+        return;
+    m_activity.fetch_add(1);
+    // The sentry notices the activity when it next wakes; wake it only if that is too late.
+    if (m_sentryDue.load() > nanoseconds(Clock::now() + FirstLook)) {
+        {
+            std::lock_guard sentry(m_sentryMutex);
+        }
+        m_sentryWake.notify_one();
+    }
+}
+
+// The sentry: after each burst of activity, looks a few times whether the watcher has seen
+// everything, and wakes it when a change slipped in while it was going back to sleep.
+void LineWatcher::sentryLoop()
+{
+    std::unique_lock lock(m_sentryMutex);
+    std::uint32_t seen = m_activity.load() - 1;
+    int looks = Looks;
+    Clock::time_point due;
+    auto woken = [&] { return m_stop || m_activity.load() != seen; };
+    while (!m_stop) {
+        if (const auto activity = m_activity.load(); activity != seen) {
+            seen = activity;
+            looks = 0;
+            due = Clock::now() + FirstLook;
+        }
+        if (looks >= Looks) {
+            m_sentryDue = INT64_MAX;
+            m_sentryWake.wait(lock, woken);
+            continue;
+        }
+        m_sentryDue = nanoseconds(due);
+        if (m_sentryWake.wait_until(lock, due, woken))
+            continue;
+        lock.unlock();
+        const bool caughtUp = sentryCheck();
+        lock.lock();
+        if (caughtUp)
+            due += FirstLook * (1 << ++looks);
+        else
+            due = Clock::now() + FirstLook; // look again until the watcher has caught up
+    }
+}
+
+// Whether the watcher has seen what the port shows now; if not and it is back in (or on its
+// way to) its wait, wake it.
+bool LineWatcher::sentryCheck()
+{
+    Snapshot now;
+    if (!take(now))
+        return true; // the watcher finds out for itself
+    const auto ahead = static_cast<std::int32_t>(sum(now.count) - m_seenTotal.load());
+    const bool behind = ahead > 0 || (ahead == 0 && now.lines != m_seenLines.load());
+    if (behind && m_settled && !m_exited)
+        pthread_kill(m_thread.native_handle(), wakeSignal());
+    return !behind;
 }
 
 // A signal that lands while the thread is between two calls is lost: send it until done.

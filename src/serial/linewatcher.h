@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace vantor::serial {
@@ -20,10 +21,11 @@ namespace vantor::serial {
 // (some USB adapters) the lines are read every pollInterval. Where the tty has no modem lines
 // at all (a pseudo-terminal) nothing is watched and no thread runs.
 //
-// The thread is woken for stop() and whilePaused() with a real-time signal whose handler does
-// nothing; the same signal, from a one-shot timer, makes it look again a few times shortly
-// after each burst of activity: a change that lands between reading the counters and going
-// back to sleep does not wake the next wait, and would otherwise only be seen at the next edge.
+// A change that lands between the last reading and the next wait does not wake that wait.
+// A second thread, the sentry, closes that gap: a few times after each burst of activity
+// (1, 2, 4 ... 64 ms apart) it reads the counters and levels itself, and if the watcher has
+// missed something while going back to sleep it wakes it. Idle, neither thread runs.
+// The watcher is woken with a real-time signal whose handler does nothing.
 //
 // Plain C++ and POSIX only, so that it can be linked into small static test programs.
 class LineWatcher
@@ -34,6 +36,8 @@ public:
     {
         Signal what;
         bool level; // the level the line took; false for RI (trailing edge) and the errors
+        // When a change woke the watcher: right after that wake-up. Otherwise the reading that
+        // found the change.
         std::chrono::steady_clock::time_point when;
     };
     // Called on the watcher thread, one change at a time, in order. It must not call stop();
@@ -68,20 +72,22 @@ private:
     struct Snapshot
     {
         std::array<std::uint32_t, Signals> count{};
-        int lines = 0; // TIOCM_* bits
+        int lines = 0; // TIOCM_CTS, TIOCM_DSR, TIOCM_CD, TIOCM_RNG
         bool operator==(const Snapshot &) const = default;
     };
-
-    class RecheckTimer;
 
     bool take(Snapshot &s) const;
     void report(const Snapshot &before, const Snapshot &now,
                 std::chrono::steady_clock::time_point when) const;
-    bool catchUp(Snapshot &base, std::chrono::steady_clock::time_point when, bool &changed);
+    bool catchUp(Snapshot &base, std::optional<std::chrono::steady_clock::time_point> wake,
+                 bool &changed);
     void run(Snapshot base);
-    void interruptLoop(Snapshot &base, RecheckTimer &timer);
+    void interruptLoop(Snapshot &base);
     void pollingLoop(Snapshot &base);
     bool serveRequests();
+    void publish(const Snapshot &s, bool changed);
+    void sentryLoop();
+    bool sentryCheck();
     void kickUntil(const std::function<bool()> &done);
 
     const int m_fd;
@@ -92,16 +98,28 @@ private:
     std::mutex m_control; // serialises start(), stop() and whilePaused()
     std::thread m_thread;
     std::atomic<std::thread::id> m_watcherId{};
-    std::mutex m_pauseMutex;
-    std::condition_variable m_resume;
+    Snapshot m_lastPublished; // watcher thread only
     std::atomic<Method> m_method{Method::Unsupported};
     std::atomic<bool> m_decided{false};
     std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_pauseRequested{false};
-    std::atomic<bool> m_paused{false};
     std::atomic<bool> m_exited{false};
     std::atomic<int> m_error{0};
-    std::chrono::microseconds m_recheck{0}; // watcher thread only: next look without a wake-up
+
+    std::mutex m_pauseMutex;
+    std::condition_variable m_resume;
+    std::atomic<bool> m_pauseRequested{false};
+    std::atomic<bool> m_paused{false};
+
+    // What the watcher has reported up to, for the sentry.
+    std::atomic<std::uint32_t> m_seenTotal{0}; // sum of the counters
+    std::atomic<int> m_seenLines{0};
+    std::atomic<bool> m_settled{false}; // between its last reading and the end of the next wait
+    std::atomic<std::uint32_t> m_activity{0};
+
+    std::thread m_sentry;
+    std::mutex m_sentryMutex;
+    std::condition_variable m_sentryWake;
+    std::atomic<std::int64_t> m_sentryDue{0}; // steady_clock nanoseconds of its next look
 };
 
 } // namespace vantor::serial

@@ -6,11 +6,18 @@
 #include "recorder.h"
 #include "serial/linewatcher.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using vantor::serial::LineWatcher;
@@ -160,6 +167,64 @@ void newSettingsDoNotSilenceTheWatcher(const LoopbackPort &port, Checks &c)
     port.drop(TIOCM_RTS);
 }
 
+void aChangeTheDriverDoesNotSignalIsStillFound(const LoopbackPort &port, Checks &c)
+{
+    Recorder rec;
+    LineWatcher watcher(port.fd(), rec.sink());
+    watcher.start();
+    port.raise(TIOCM_RTS);
+    rec.waitFor(Signal::Cts, 1, 1s);
+    sleepFor(5ms); // back in its wait
+    // New settings behind the watcher's back switch the driver's modem-status interrupt off
+    // under its running wait: the next change wakes nobody and is counted nowhere.
+    port.setSpeed(B19200);
+    sleepFor(4ms); // the change falls between two of the sentry's looks (7 and 15 ms)
+    const auto t0 = Clock::now();
+    port.drop(TIOCM_RTS);
+    const bool seen = rec.waitFor(Signal::Cts, 2, 1s);
+    const double after = ms(Clock::now() - t0);
+    const auto cts = rec.levels(Signal::Cts);
+    c.check(seen && cts == std::vector<bool>{true, false},
+            "a change the driver does not signal is found by the sentry after %.1f ms", after);
+    c.check(after < 150, "... within the looks that follow activity (limit 150 ms)");
+    port.raise(TIOCM_RTS); // and the wait works again afterwards
+    c.check(rec.waitFor(Signal::Cts, 3, 1s), "the next change is seen again");
+    port.drop(TIOCM_RTS);
+    port.setSpeed(B9600);
+}
+
+int threads()
+{
+    int n = 0;
+    if (DIR *dir = opendir("/proc/self/task")) {
+        while (const dirent *entry = readdir(dir))
+            n += entry->d_name[0] != '.';
+        closedir(dir);
+    }
+    return n;
+}
+
+void aPseudoTerminalIsNotWatched(Checks &c)
+{
+    mkdir("/dev/pts", 0755);
+    mount("devpts", "/dev/pts", "devpts", 0, "ptmxmode=0666");
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) < 0 || unlockpt(master) < 0) {
+        c.check(false, "a pseudo-terminal opens (%s)", std::strerror(errno));
+        return;
+    }
+    const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+    Recorder rec;
+    LineWatcher watcher(slave, rec.sink());
+    const int before = threads();
+    const auto method = watcher.start();
+    c.check(method == LineWatcher::Method::Unsupported && threads() == before,
+            "a pseudo-terminal: no modem lines, no thread (%d threads before, %d after)", before, threads());
+    watcher.stop();
+    close(slave);
+    close(master);
+}
+
 bool insideTheVirtualMachine()
 {
     // uart-vm's init starts the program as its only child and leaves its arguments in /args.
@@ -186,6 +251,8 @@ int main(int argc, char **argv)
     pulsesShorterThanTheHandlingAreAllCounted(port, checks);
     stopInterruptsABlockedWatcher(port, checks);
     newSettingsDoNotSilenceTheWatcher(port, checks);
+    aChangeTheDriverDoesNotSignalIsStillFound(port, checks);
+    aPseudoTerminalIsNotWatched(checks);
     std::printf("%s: %d check(s) failed\n", checks.failures() ? "FAILED" : "PASSED", checks.failures());
     return checks.failures() ? 1 : 0;
 }
