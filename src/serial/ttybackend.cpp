@@ -106,8 +106,8 @@ void TtyBackend::open(const QString &target, const SettingsString &settings, Por
     m_path = path;
     m_sink = &sink;
     m_lost = false;
-    openPort(path);
     try {
+        openPort(path);
         configure(settings);
         assertControlLines();
         if (isUsbAdapter(path))
