@@ -199,6 +199,10 @@ int main(int argc, char **argv)
         }
         oursSawAll = oursSawAll && tallies[0].seen == tallies[0].sent && tallies[0].extra == 0;
     }
+    const auto &polls = polling.intervalsUs();
+    std::printf("Polling readings were %.1f ms apart at the median, %.1f ms at p99, %.1f ms at most "
+                "(asked: 10 ms)\n",
+                percentile(polls, 0.5) / 1000, percentile(polls, 0.99) / 1000, percentile(polls, 1.0) / 1000);
     std::printf("Goal (ours sees 100%% at every width): %s\n", oursSawAll ? "met" : "NOT met");
     std::printf("Reproduce: ../shared/tools/uart-vm/uart-vm run --timeout 600 "
                 "<build>/bench/pulse_capture/pulse_capture --count %zu\n",

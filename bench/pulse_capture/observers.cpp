@@ -88,7 +88,8 @@ void LevelAfterWait::run(int fd)
 void Polling::run(int fd)
 {
     bool was = ctsOn(fd);
-    auto next = Clock::now() + std::chrono::milliseconds(10);
+    auto last = Clock::now();
+    auto next = last + std::chrono::milliseconds(10);
     while (!m_stop) {
         const timespec until = toTimespec(next);
         if (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR)
@@ -98,6 +99,8 @@ void Polling::run(int fd)
         if (is && !was)
             m_seen.push_back(now);
         was = is;
+        m_intervalsUs.push_back(std::chrono::duration<double, std::micro>(now - last).count());
+        last = now;
         next += std::chrono::milliseconds(10);
     }
 }

@@ -73,8 +73,14 @@ protected:
 class Polling : public ThreadObserver
 {
 public:
+    Polling() { m_intervalsUs.reserve(1 << 16); }
     const char *name() const override { return "polling every 10 ms"; }
+    // How far apart the readings really were, over every run.
+    const std::vector<double> &intervalsUs() const { return m_intervalsUs; }
 
 protected:
     void run(int fd) override;
+
+private:
+    std::vector<double> m_intervalsUs;
 };
