@@ -210,6 +210,10 @@ void Rfc2217Backend::open(const QString &target, const SettingsString &settings,
         QObject::connect(timer.get(), &QTimer::timeout, timer.get(), slot);
         return timer;
     };
+    m_snapshotTimer = singleShot(m_timing.snapshotMs, [this] {
+        if (m_session)
+            m_session->watchChanges();
+    });
     m_settleTimer = singleShot(m_timing.settleMs, [this] { settle(); });
     m_idleTimer = singleShot(m_timing.idleMs, [this] { sendProbe(); });
     m_answerTimer = singleShot(m_timing.answerMs, [this] {
@@ -217,12 +221,14 @@ void Rfc2217Backend::open(const QString &target, const SettingsString &settings,
     });
 
     send(m_session->start());
+    m_snapshotTimer->start();
     m_settleTimer->start();
     m_idleTimer->start();
 }
 
 void Rfc2217Backend::close()
 {
+    m_snapshotTimer.reset();
     m_settleTimer.reset();
     m_idleTimer.reset();
     m_answerTimer.reset();
@@ -323,6 +329,7 @@ void Rfc2217Backend::fail(qint32 number, const QString &description)
     if (m_lost || !m_sink)
         return;
     m_lost = true;
+    m_snapshotTimer->stop();
     m_settleTimer->stop();
     m_idleTimer->stop();
     m_answerTimer->stop();

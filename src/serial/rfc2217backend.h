@@ -20,7 +20,8 @@ namespace vantor::serial {
 // thread: the one place where the window waits) and sends the Telnet offers; the rest of the
 // negotiation runs in the event loop, and what the server refuses or leaves unanswered for
 // Timing::settleMs goes to the port log. Line changes, line errors and received data become
-// the port's events. The connection is watched: when nothing has come from the server for
+// the port's events; modem states that come in the first Timing::snapshotMs (the server's
+// answer to the mask) set the levels without being taken as changes. The connection is watched: when nothing has come from the server for
 // Timing::idleMs, a keep-alive is sent (DO TIMING-MARK, which every Telnet server answers
 // with WILL or WONT, plus SET-BAUDRATE 0, the speed query that Com Port servers answer);
 // when that brings nothing within Timing::answerMs, or the server closes the connection, the
@@ -32,6 +33,7 @@ public:
     struct Timing
     {
         int connectMs = 2000;
+        int snapshotMs = 500; // after the connection: modem states set the levels only
         int settleMs = 2000;
         int idleMs = 5000;
         int answerMs = 3000;
@@ -70,6 +72,7 @@ private:
     QString m_target;
     PortSink *m_sink = nullptr;
     std::unique_ptr<QTcpSocket> m_socket;
+    std::unique_ptr<QTimer> m_snapshotTimer;
     std::unique_ptr<QTimer> m_settleTimer;
     std::unique_ptr<QTimer> m_idleTimer;
     std::unique_ptr<QTimer> m_answerTimer;

@@ -287,8 +287,10 @@ void Rfc2217Session::comPortMessage(std::string_view payload, Output &out)
     case ServerOffset + NotifyModemState:
         if (value.empty())
             break;
-        for (const LineEdge &edge : m_modem.update(byte))
-            out.events.push_back({SessionEvent::Kind::Line, edge, {}, {}});
+        for (const LineEdge &edge : m_modem.update(byte)) {
+            if (m_watching)
+                out.events.push_back({SessionEvent::Kind::Line, edge, {}, {}});
+        }
         break;
     case ServerOffset + NotifyLineState:
         if (value.empty())

@@ -66,6 +66,12 @@ public:
     // Any byte from the server counts as the answer.
     Bytes probe() const;
 
+    // Until this is called, modem-state notifications set the line levels only. Servers
+    // answer the mask with the present state, some with change bits left over from before
+    // the session (lines that rose when the server opened its port); taken as changes, they
+    // would fire slots as the port opens.
+    void watchChanges() { m_watching = true; }
+
     bool comPortActive() const;
     bool level(Signal signal) const { return m_modem.level(signal); }
     std::size_t droppedSubnegotiations() const { return m_parser.droppedSubnegotiations(); }
@@ -97,6 +103,7 @@ private:
     Q m_none = Q::No;
     unsigned m_pending = 0;
     bool m_settled = false;
+    bool m_watching = false;
 };
 
 } // namespace vantor::serial::rfc2217

@@ -38,6 +38,7 @@ struct RecordingSink : PortSink
 Rfc2217Backend::Timing fastTiming()
 {
     Rfc2217Backend::Timing t;
+    t.snapshotMs = 50;
     t.settleMs = 300;
     return t;
 }
@@ -56,11 +57,15 @@ class TestRfc2217Backend : public QObject
     ContactServer *server = nullptr;
     QString target;
 
-    // Opens the backend and waits until the server has every setting and mask.
+    // Opens the backend and waits until the server has every setting and mask and the
+    // backend takes modem states as changes.
     void openAndSettle(Rfc2217Backend &backend, RecordingSink &sink, const char *line = "9600,N,8,1")
     {
+        QElapsedTimer clock;
+        clock.start();
         backend.open(target, settings(line), sink);
         QTRY_VERIFY(server->state().lineMask >= 0);
+        QTest::qWait(std::max<int>(0, fastTiming().snapshotMs + 10 - int(clock.elapsed())));
     }
 
 private Q_SLOTS:

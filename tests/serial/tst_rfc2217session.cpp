@@ -46,6 +46,7 @@ struct Agreed
         session.start();
         session.receive(bytes({IAC, DO, 0, IAC, WILL, 0, IAC, DO, 3, IAC, WILL, 3, IAC, DO, 44}), out);
         out = {};
+        session.watchChanges();
     }
 };
 
@@ -161,6 +162,22 @@ private Q_SLOTS:
             {K::Error, int(LineError::Break)}, {K::Error, int(LineError::Framing)}};
         QVERIFY(seen == expected);
         QVERIFY(a.session.level(Signal::Cts) && a.session.level(Signal::Dsr));
+    }
+
+    void theServersFirstAnswerSetsTheLevelsOnly()
+    {
+        Rfc2217Session s{PortParameters{}};
+        s.start();
+        Rfc2217Session::Output out;
+        // Present state with change bits left over from the server opening its port.
+        s.receive(bytes({IAC, DO, 44}) + serverSays(107, {0x10 | 0x20 | 0x01 | 0x02}), out);
+        QVERIFY(out.events.empty());
+        QVERIFY(s.level(Signal::Cts) && s.level(Signal::Dsr));
+        s.watchChanges();
+        out = {};
+        s.receive(serverSays(107, {0x20 | 0x01}), out);
+        QCOMPARE(out.events.size(), std::size_t(1));
+        QVERIFY((out.events[0].edge == LineEdge{Signal::Cts, false}));
     }
 
     void answersTimingMarksAndSignatureRequests()

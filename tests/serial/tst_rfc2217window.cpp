@@ -7,6 +7,7 @@
 #include "app/clickablelabel.h"
 #include "app/lamp.h"
 #include "serial/portprobe.h"
+#include "serial/rfc2217backend.h"
 #include "serial/systemserialportservice.h"
 
 #include <QCheckBox>
@@ -60,6 +61,7 @@ struct Station
         find<QPushButton>("cmdCOMStatus")->click();
         QCOMPARE(find<QPushButton>("cmdCOMStatus")->text(), QStringLiteral("Close COM Port"));
         QTRY_VERIFY(gpi.state().lineMask >= 0);
+        QTest::qWait(serial::Rfc2217Backend::Timing{}.snapshotMs + 50); // the server's first answer is in
     }
 
     void arm(int slot, const QString &movie)
