@@ -37,6 +37,8 @@
 // (Procedure::jumpBackToStep, a siglongjmp to a sigsetjmp that saves no mask, so no system call
 // per step) and the step fails there with the same error: the destructors of the skipped frames
 // do not run, which may leak, but the program stays on air and the operator gets the box.
+// Either way the step leaves its procedure the innermost one (Procedure::runStep), even when a
+// called procedure's destructor was skipped.
 //
 // The handler is left by the throw or the jump, never by sigreturn, so it is installed with
 // SA_NODEFER and an empty sa_mask: nothing it would block stays blocked afterwards.
