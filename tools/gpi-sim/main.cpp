@@ -5,13 +5,27 @@
 #include <QCommandLineParser>
 
 #include <cstdio>
+#include <cstdlib>
 
-int main(int argc, char *argv[])
+namespace {
+
+struct Options
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("vantor-gpi-sim"));
-    QApplication::setApplicationVersion(QStringLiteral("1.0"));
+    quint16 port = 7000;
+    ContactServer::Behaviour behaviour;
+};
 
+void describe()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("vantor-gpi-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.0"));
+}
+
+// --help and --version answer without a window (and without a display).
+Options parse(int argc, char *argv[])
+{
+    QCoreApplication core(argc, argv);
+    describe();
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Contact simulator: a network serial port (RFC 2217) with a contact on each input."));
@@ -22,26 +36,44 @@ int main(int argc, char *argv[])
     const QCommandLineOption delay(QStringLiteral("notify-delay-ms"),
                                    QStringLiteral("Report line changes this long after the first one (default 0)."),
                                    QStringLiteral("MS"), QStringLiteral("0"));
+    const QCommandLineOption noMaskAck(QStringLiteral("no-mask-ack"),
+                                       QStringLiteral("Never acknowledge the modem-state and line-state masks, as some servers do."));
     parser.addOption(port);
     parser.addOption(delay);
-    parser.process(app);
+    parser.addOption(noMaskAck);
+    parser.process(core);
 
-    bool ok = false;
-    const uint portNumber = parser.value(port).toUInt(&ok);
-    if (!ok || portNumber == 0 || portNumber > 65535) {
-        std::fprintf(stderr, "vantor-gpi-sim: invalid port: %s\n", qPrintable(parser.value(port)));
-        return 2;
+    Options options;
+    bool portOk = false;
+    bool delayOk = false;
+    const uint number = parser.value(port).toUInt(&portOk);
+    const int ms = parser.value(delay).toInt(&delayOk);
+    if (!portOk || !delayOk || number == 0 || number > 65535 || ms < 0) {
+        std::fprintf(stderr, "vantor-gpi-sim: invalid --port or --notify-delay-ms\n");
+        std::exit(2);
     }
+    options.port = quint16(number);
+    options.behaviour.notifyDelayMs = ms;
+    options.behaviour.acknowledgeMasks = !parser.isSet(noMaskAck);
+    return options;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const Options options = parse(argc, argv);
+    QApplication app(argc, argv);
+    describe();
+
     ContactServer server;
-    ContactServer::Behaviour behaviour;
-    behaviour.notifyDelayMs = parser.value(delay).toInt();
-    server.setBehaviour(behaviour);
-    if (!server.listen(QHostAddress::LocalHost, quint16(portNumber))) {
-        std::fprintf(stderr, "vantor-gpi-sim: cannot listen on 127.0.0.1:%u: %s\n", portNumber,
+    server.setBehaviour(options.behaviour);
+    if (!server.listen(QHostAddress::LocalHost, options.port)) {
+        std::fprintf(stderr, "vantor-gpi-sim: cannot listen on 127.0.0.1:%u: %s\n", unsigned(options.port),
                      qPrintable(server.errorString()));
         return 1;
     }
-    std::printf("vantor-gpi-sim: serving rfc2217://127.0.0.1:%u\n", portNumber);
+    std::printf("vantor-gpi-sim: serving rfc2217://127.0.0.1:%u\n", unsigned(options.port));
     std::fflush(stdout);
 
     SimWindow window(server);

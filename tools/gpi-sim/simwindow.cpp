@@ -31,6 +31,11 @@ SimWindow::SimWindow(ContactServer &server, QWidget *parent)
     addInput(grid, 3, ContactServer::Input::Cd, tr("CD"));
     addInput(grid, 4, ContactServer::Input::Ring, tr("RI"));
 
+    auto *drop = new QPushButton(tr("Drop the client"));
+    drop->setToolTip(tr("Closes the connection, as a device server that restarts does"));
+    connect(drop, &QPushButton::clicked, &m_server, &ContactServer::dropClient);
+    grid->addWidget(drop, 5, 3);
+
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(m_status);
     layout->addLayout(grid);
