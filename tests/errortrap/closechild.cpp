@@ -38,6 +38,8 @@ int main(int argc, char *argv[])
     // The faults are meant: no core files.
     prctl(PR_SET_DUMPABLE, 0);
     const bool hang = argc > 1 && std::strcmp(argv[1], "hang") == 0;
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     Window window;
     window.show();

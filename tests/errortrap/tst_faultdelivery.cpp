@@ -50,8 +50,7 @@ void TestFaultDelivery::faultInAStepIsItsBox_data()
     QTest::newRow("runaway recursion")
         << QByteArray("overflow")
         << QList<QByteArray>{box("Exception: Stack Overflow", "frmMAIN.Form_Load", 125), "after", "finished"};
-    // Faults the unwinder cannot carry (gaps in a frame's call-site table) come back by the jump
-    // to the step's start: the box, the next step, but no destructors of the skipped frames.
+    // Faults that g++ believes cannot happen, where a throw may not pass: the box all the same.
     QTest::newRow("trap instruction in the step itself")
         << QByteArray("trap-inline")
         << QList<QByteArray>{box("Exception: Illegal Instruction", "frmMAIN.cmdCASPAR_Click", 101), "after",
