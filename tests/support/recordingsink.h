@@ -27,11 +27,6 @@ public:
         m_notices << line;
     }
 
-    std::vector<vantor::serial::CommEvent> events() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_events;
-    }
     // The bytes of every receive event, joined.
     QByteArray received() const
     {
