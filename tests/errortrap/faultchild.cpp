@@ -231,6 +231,13 @@ const std::map<std::string, Scenario> &scenarios()
              p.step(258, [&] { say(Procedure::current() == &p ? "after" : "chain broken"); });
              p.exit(283);
          }},
+        {"noexcept",
+         [](ErrorTrap &trap, EchoingPrompter &) {
+             Procedure p(trap, {"frmMAIN", "SetStatus"}, 232);
+             p.step(233, [] { writeNowhere(); });
+             p.step(234, [] { say("after"); });
+             p.exit(235);
+         }},
         {"trap-inline",
          [](ErrorTrap &trap, EchoingPrompter &) {
              Procedure p(trap, {"frmMAIN", "cmdCASPAR_Click"}, 100);

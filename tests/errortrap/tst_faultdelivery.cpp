@@ -55,6 +55,9 @@ void TestFaultDelivery::faultInAStepIsItsBox_data()
         << QByteArray("trap-inline")
         << QList<QByteArray>{box("Exception: Illegal Instruction", "frmMAIN.cmdCASPAR_Click", 101), "after",
                              "finished"};
+    QTest::newRow("fault in noexcept code")
+        << QByteArray("noexcept")
+        << QList<QByteArray>{box("Exception: Access Violation", "frmMAIN.SetStatus", 233), "after", "finished"};
     QTest::newRow("fault in code built without fault unwinding")
         << QByteArray("foreign")
         << QList<QByteArray>{box("Exception: Access Violation", "frmMAIN.FIREME", 257), "after", "finished"};
