@@ -1,5 +1,6 @@
 #include "systemserialportservice.h"
 
+#include "rfc2217backend.h"
 #include "serialerrors.h"
 #include "settingsstring.h"
 #include "ttybackend.h"
@@ -7,12 +8,6 @@
 #include "errortrap/runtimeerror.h"
 
 #include <QMetaObject>
-
-// Network serial ports are built in when their backend is part of the tree.
-#if __has_include("rfc2217backend.h")
-#include "rfc2217backend.h"
-#define VANTOR_NETWORK_PORTS 1
-#endif
 
 namespace vantor::serial {
 
@@ -59,13 +54,8 @@ SystemSerialPortService::~SystemSerialPortService()
 
 std::unique_ptr<PortBackend> SystemSerialPortService::makeBackend(const QString &target)
 {
-    if (PortMap::isNetworkTarget(target)) {
-#ifdef VANTOR_NETWORK_PORTS
+    if (PortMap::isNetworkTarget(target))
         return std::make_unique<Rfc2217Backend>();
-#else
-        throw RuntimeError(errors::InvalidPortNumber, "Invalid port number: network serial ports are not built in");
-#endif
-    }
     return std::make_unique<TtyBackend>();
 }
 

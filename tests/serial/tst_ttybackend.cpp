@@ -276,6 +276,24 @@ private Q_SLOTS:
         QCOMPARE(lost.first().at(0).toInt(), 5);
         QVERIFY(!service.portOpen());
     }
+
+    // An "rfc2217://" number is a network serial port, whatever a file of that name would be.
+    void serviceOpensNetworkNumbersThroughTheNetworkBackend()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        const QString target = QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.serverPort());
+        server.close(); // nobody listens there now
+        SystemSerialPortService service(mapWith(4, target));
+        service.setCommPort(4);
+        try {
+            service.setPortOpen(true);
+            QFAIL("a refused connection opened");
+        } catch (const RuntimeError &e) {
+            QCOMPARE(e.number(), ECONNREFUSED);
+            QCOMPARE(QString::fromStdString(e.description()), "Connection refused: " + target);
+        }
+    }
 };
 
 QTEST_MAIN(TestTtyBackend)
