@@ -57,7 +57,9 @@ void sleepUntil(Clock::time_point t)
 }
 
 // A block's timing: a lead-in, then a gap after each pulse. Random (fixed seed per block) and
-// spread over a whole polling period, so that the pulses keep no phase against the 10 ms polling.
+// spread over a whole polling period, so that the pulses keep no phase against the 10 ms
+// polling; the gaps are at least one polling period, so that polling, too, can tell one
+// pulse from the next (contacts close seconds apart, not milliseconds).
 struct Timing
 {
     Clock::duration leadIn;
@@ -67,7 +69,7 @@ struct Timing
 Timing timing(std::size_t pulses, unsigned seed)
 {
     std::mt19937 random(seed);
-    std::uniform_int_distribution<int> leadInUs(1000, 11000), gapUs(1000, 6000);
+    std::uniform_int_distribution<int> leadInUs(1000, 11000), gapUs(10000, 15000);
     Timing t{std::chrono::microseconds(leadInUs(random)), std::vector<Clock::duration>(pulses)};
     for (auto &g : t.gaps)
         g = std::chrono::microseconds(gapUs(random));

@@ -25,6 +25,9 @@ constexpr int Ri = 3;
 constexpr auto FirstLook = 1ms;
 constexpr int Looks = 7;
 constexpr timespec KickInterval{0, 100'000};
+// Wake-ups in a row that show no change before the wait is taken as broken (one is normal
+// after a change made while nobody waited).
+constexpr int MaxEmptyWakes = 100;
 
 int wakeSignal()
 {
@@ -269,6 +272,7 @@ void LineWatcher::run(Snapshot base)
 void LineWatcher::interruptLoop(Snapshot &base)
 {
     publish(base, true); // the sentry looks once soon after the start, too
+    int emptyWakes = 0;
     while (serveRequests()) {
         const int result = ::ioctl(m_fd, TIOCMIWAIT, WaitMask);
         const int error = result < 0 ? errno : 0;
@@ -293,6 +297,12 @@ void LineWatcher::interruptLoop(Snapshot &base)
         if (!catchUp(base, result == 0 ? std::optional(wake) : std::nullopt, changed))
             return;
         publish(base, changed);
+        // A driver whose wait returns at once without any change would keep this thread busy.
+        emptyWakes = result == 0 && !changed ? emptyWakes + 1 : 0;
+        if (emptyWakes == MaxEmptyWakes) {
+            m_method = Method::Polling;
+            return;
+        }
     }
 }
 

@@ -18,8 +18,9 @@ namespace vantor::serial {
 // Where the driver has TIOCMIWAIT the thread sleeps in it and reads the interrupt counters
 // (TIOCGICOUNT) and the present levels (TIOCMGET) at every wake-up, so that a pulse shorter
 // than the time it takes to handle one change still gives both of its edges. Where it has not
-// (some USB adapters) the lines are read every pollInterval. Where the tty has no modem lines
-// at all (a pseudo-terminal) nothing is watched and no thread runs.
+// (some USB adapters), or where it returns again and again without a change, the lines are
+// read every pollInterval. Where the tty has no modem lines at all (a pseudo-terminal)
+// nothing is watched and no thread runs.
 //
 // A change that lands between the last reading and the next wait does not wake that wait.
 // A second thread, the sentry, closes that gap: a few times after each burst of activity
