@@ -7,6 +7,7 @@
 #include "tabcontrol.h"
 
 #include "errortrap/procedure.h"
+#include "errortrap/protector.h"
 #include "playout/casparlink.h"
 #include "playout/firing.h"
 #include "playout/triggerslots.h"
@@ -137,7 +138,6 @@ void MainWindow::buildTriggerPage(QWidget *page)
     cmbTRIGGER->setEnabled(false);
     Label1 = place(new QLabel(QStringLiteral("CTS pins 7 & 8 DSR pins 7 & 6")), page, "Label1", 240, 1380, 1335, 675);
     Label1->setWordWrap(true);
-    Label1->setFont(QApplication::font());
     for (int i = 0; i < 6; ++i) {
         const QByteArray box = "chkTRIGGER(" + QByteArray::number(i) + ")";
         const QByteArray label = "lblTRIGERMOVIE(" + QByteArray::number(i) + ")";
@@ -229,9 +229,10 @@ void MainWindow::buildProcedures(Services &services, const Options &options)
     }
 }
 
+// The fault filter is installed here, before Form_Load touches any port, socket or list.
 void MainWindow::Form_Initialize()
 {
-    // The fault filter is installed here, before Form_Load touches any port, socket or list.
+    vbwInitializeProtector(m_trap);
 }
 
 void MainWindow::Form_Load()
