@@ -3,6 +3,7 @@
 #include "commandline.h"
 #include "mainwindow.h"
 #include "messageboxprompter.h"
+#include "terminationsignals.h"
 
 #include "playout/casparconnection.h"
 #include "playout/qtfilechooser.h"
@@ -59,6 +60,7 @@ int run(int argc, char *argv[])
 
     MainWindow window(services, command.options);
     prompter.setParent(&window);
+    closeOnTerminationSignals(&window);
     window.Form_Load();
     return QApplication::exec();
 }
