@@ -60,6 +60,7 @@ int run(int argc, char *argv[])
 
     MainWindow window(services, command.options);
     prompter.setParent(&window);
+    chooser.setParent(&window);
     closeOnTerminationSignals(&window);
     window.Form_Load();
     return QApplication::exec();

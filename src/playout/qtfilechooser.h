@@ -12,6 +12,8 @@ class QtFileChooser : public FileChooser
 {
 public:
     explicit QtFileChooser(QWidget *parent = nullptr);
+    // The window the dialog belongs to (it opens centred over it).
+    void setParent(QWidget *parent) { m_parent = parent; }
 
     std::optional<QString> chooseMovie(const QString &title, const QStringList &filters) override;
 
