@@ -171,6 +171,15 @@ void LineWatcher::whilePaused(const std::function<void()> &f)
     f();
 }
 
+void LineWatcher::lookSoon()
+{
+    m_activity.fetch_add(1); // the sentry starts its looks afresh
+    {
+        std::lock_guard sentry(m_sentryMutex);
+    }
+    m_sentryWake.notify_one();
+}
+
 bool LineWatcher::level(Signal s) const
 {
     const int i = static_cast<int>(s);

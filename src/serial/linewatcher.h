@@ -62,6 +62,11 @@ public:
     // are reported afterwards. Exceptions of f are passed on after resuming.
     void whilePaused(const std::function<void()> &f);
 
+    // Asks for a look at the counters within about a millisecond, without waiting for it.
+    // Breaks and framing, parity and overrun errors are counted without waking the wait:
+    // call this when bytes arrive, which is when such errors happen.
+    void lookSoon();
+
     Method method() const { return m_method.load(); }
     // The present level of Cts, Dsr, Cd or Ri (false for the others or when it cannot be read).
     bool level(Signal s) const;

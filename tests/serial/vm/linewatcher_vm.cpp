@@ -193,6 +193,27 @@ void aChangeTheDriverDoesNotSignalIsStillFound(const LoopbackPort &port, Checks 
     port.setSpeed(B9600);
 }
 
+void aBreakIsReportedOnceLookedFor(const LoopbackPort &port, Checks &c)
+{
+    Recorder rec;
+    LineWatcher watcher(port.fd(), rec.sink());
+    watcher.start();
+    sleepFor(200ms); // idle: nobody looks at the counters now
+    ::ioctl(port.fd(), TIOCSBRK);
+    sleepFor(5ms);
+    ::ioctl(port.fd(), TIOCCBRK);
+    sleepFor(5ms); // the break has been received (and counted) by now
+    const auto t0 = Clock::now();
+    watcher.lookSoon();
+    const bool seen = rec.waitFor(Signal::Break, 1, 1s);
+    const double after = ms(Clock::now() - t0);
+    sleepFor(50ms);
+    c.check(seen && rec.levels(Signal::Break).size() == 1,
+            "a break received in loopback is reported once, %.1f ms after lookSoon()", after);
+    c.check(after < 20, "... within 20 ms");
+    tcflush(port.fd(), TCIFLUSH);
+}
+
 int threads()
 {
     int n = 0;
@@ -252,6 +273,7 @@ int main(int argc, char **argv)
     stopInterruptsABlockedWatcher(port, checks);
     newSettingsDoNotSilenceTheWatcher(port, checks);
     aChangeTheDriverDoesNotSignalIsStillFound(port, checks);
+    aBreakIsReportedOnceLookedFor(port, checks);
     aPseudoTerminalIsNotWatched(checks);
     std::printf("%s: %d check(s) failed\n", checks.failures() ? "FAILED" : "PASSED", checks.failures());
     return checks.failures() ? 1 : 0;
