@@ -1,0 +1,77 @@
+#include "injector.h"
+
+#include "station.h"
+
+#include "serial/commevent.h"
+
+#include <time.h>
+
+using namespace vantor::serial;
+
+namespace {
+constexpr int WaitMs = 2000;
+
+void sleepFor(std::chrono::nanoseconds d)
+{
+    const timespec t{time_t(d.count() / 1'000'000'000), long(d.count() % 1'000'000'000)};
+    clock_nanosleep(CLOCK_MONOTONIC, 0, &t, nullptr);
+}
+} // namespace
+
+Injector::Run Injector::alternating(int events)
+{
+    Run run;
+    run.posted.reserve(size_t(events));
+    for (int i = 0; i < events && Clock::now() < m_deadline; ++i) {
+        const auto now = Clock::now();
+        run.posted.push_back(now);
+        m_station.port().post(CommEvent{comm::Cts, i % 2 == 0, {}, now});
+        if (!awaitLines(1, run, i) || !awaitHandled(1, run, i))
+            break;
+        pause();
+    }
+    return run;
+}
+
+Injector::Run Injector::simultaneous(int pairs)
+{
+    Run run;
+    run.posted.reserve(size_t(pairs));
+    for (int i = 0; i < pairs && Clock::now() < m_deadline; ++i) {
+        const auto now = Clock::now();
+        run.posted.push_back(now);
+        m_station.port().post(CommEvent{comm::Cts, true, {}, now});
+        m_station.port().post(CommEvent{comm::Dsr, true, {}, Clock::now()});
+        if (!awaitLines(2, run, i) || !awaitHandled(2, run, i))
+            break;
+        pause();
+        m_station.port().post(CommEvent{comm::Cts, false, {}, Clock::now()});
+        m_station.port().post(CommEvent{comm::Dsr, false, {}, Clock::now()});
+        if (!awaitHandled(2, run, i))
+            break;
+        pause();
+    }
+    return run;
+}
+
+bool Injector::awaitLines(int count, Run &run, int index)
+{
+    if (m_station.lineArrived.tryAcquire(count, WaitMs))
+        return true;
+    run.failure = QStringLiteral("change %1: PLAY line missing after %2 ms").arg(index).arg(WaitMs);
+    return false;
+}
+
+bool Injector::awaitHandled(int count, Run &run, int index)
+{
+    if (m_station.handled.tryAcquire(count, WaitMs))
+        return true;
+    run.failure = QStringLiteral("change %1: not handled after %2 ms").arg(index).arg(WaitMs);
+    return false;
+}
+
+void Injector::pause()
+{
+    std::uniform_int_distribution<int> us(200, 500);
+    sleepFor(std::chrono::microseconds(us(m_random)));
+}

@@ -1,0 +1,171 @@
+// Trigger latency: from the moment the port service is handed a line change (an injector
+// thread calling post(), as the modem-line watcher does) to the PLAY line being read by a
+// playout-server peer on 127.0.0.1 in a thread of its own. Bounce filter off.
+//
+//   QT_QPA_PLATFORM=offscreen bench_trigger_latency [--events 10000] [--pairs 1000]
+//                                                   [--history 100000] [--seconds 120]
+//
+// Runs: alternating CTS ON/OFF with empty logs, then with --history lines in the History log;
+// CTS and DSR changing together, with empty logs and with the full log. Each run stops at
+// its count or after --seconds, whichever comes first. Exit status 1 when a PLAY line is
+// missing or wrong.
+#include "injector.h"
+#include "latencystats.h"
+#include "machinedescription.h"
+#include "station.h"
+
+#include <QApplication>
+#include <QEventLoop>
+
+#include <cstdio>
+#include <thread>
+
+namespace {
+
+struct Arguments
+{
+    int events = 10000;
+    int pairs = 1000;
+    int history = 100000;
+    int seconds = 120;
+};
+
+Arguments parse(const QStringList &args)
+{
+    Arguments a;
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        const int value = args[i + 1].toInt();
+        if (args[i] == QLatin1String("--events"))
+            a.events = value;
+        else if (args[i] == QLatin1String("--pairs"))
+            a.pairs = value;
+        else if (args[i] == QLatin1String("--history"))
+            a.history = value;
+        else if (args[i] == QLatin1String("--seconds"))
+            a.seconds = value;
+    }
+    return a;
+}
+
+// Runs the injector on its own thread while this thread runs the window's event loop.
+template <class F>
+Injector::Run drive(Station &station, int seconds, F plan)
+{
+    Injector injector(station, Injector::Clock::now() + std::chrono::seconds(seconds));
+    Injector::Run run;
+    QEventLoop loop;
+    std::thread thread([&] {
+        run = plan(injector);
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    thread.join();
+    QCoreApplication::processEvents();
+    return run;
+}
+
+void print(const char *what, const LatencyStats &s)
+{
+    std::printf("  %-34s n=%-6zu p50 %9.1f us   p99 %9.1f us   max %9.1f us\n", what, s.count, s.p50, s.p99, s.max);
+}
+
+bool prepare(Station &station, const char *title, int historyLines)
+{
+    if (!station.ready()) {
+        std::printf("%s: the window could not be set up\n", title);
+        return false;
+    }
+    if (historyLines > 0) {
+        const auto took = station.fillHistory(historyLines);
+        std::printf("%s: History log holds %d lines (cap %d); one SetStatus at that size took %.1f ms\n", title,
+                    station.fixture().w().history().count(), station.fixture().w().history().capacity(),
+                    LatencyStats::us(took) / 1000);
+    }
+    station.resetCounts();
+    return true;
+}
+
+void printEnd(const Injector::Run &run, size_t asked)
+{
+    if (run.posted.size() < asked && run.failure.isEmpty())
+        std::printf("  (stopped at the time limit after %zu of %zu)\n", run.posted.size(), asked);
+    if (!run.failure.isEmpty())
+        std::printf("  FAILED: %s\n", qPrintable(run.failure));
+}
+
+// One PLAY line per change: ON plays slot 0's movie, OFF slot 1's.
+bool alternatingRun(const char *title, const Arguments &a, int historyLines)
+{
+    Station station({0, 1}, a.events);
+    if (!prepare(station, title, historyLines))
+        return false;
+    const Injector::Run run = drive(station, a.seconds, [&](Injector &i) { return i.alternating(a.events); });
+    const QList<AmcpResponder::Line> lines = station.server().lines();
+
+    std::vector<double> toServer, handled;
+    int wrong = 0;
+    for (size_t i = 0; i < run.posted.size() && i < size_t(lines.size()); ++i) {
+        const QByteArray expected = i % 2 == 0 ? "PLAY 1 slot0.mov" : "PLAY 1 slot1.mov";
+        wrong += lines[qsizetype(i)].text != expected;
+        toServer.push_back(LatencyStats::us(lines[qsizetype(i)].at - run.posted[i]));
+        if (i < station.handledAt.size())
+            handled.push_back(LatencyStats::us(station.handledAt[i] - run.posted[i]));
+    }
+    std::printf("%s: %zu changes, %lld PLAY lines, %d wrong, History at the end %d lines\n", title, run.posted.size(),
+                qlonglong(lines.size()), wrong, station.fixture().w().history().count());
+    print("post -> PLAY line read by server", LatencyStats::of(toServer));
+    print("post -> window done handling", LatencyStats::of(handled));
+    printEnd(run, size_t(a.events));
+    return run.failure.isEmpty() && wrong == 0 && size_t(lines.size()) == run.posted.size();
+}
+
+// CTS and DSR rise in the same microsecond: both PLAY lines must arrive.
+bool simultaneousRun(const char *title, const Arguments &a, int historyLines)
+{
+    Station station({0, 3}, a.pairs * 4);
+    if (!prepare(station, title, historyLines))
+        return false;
+    const Injector::Run run = drive(station, a.seconds, [&](Injector &i) { return i.simultaneous(a.pairs); });
+    const QList<AmcpResponder::Line> lines = station.server().lines();
+
+    std::vector<double> first, second, gap;
+    int wrong = 0, sameRead = 0;
+    for (size_t i = 0; i < run.posted.size() && 2 * i + 1 < size_t(lines.size()); ++i) {
+        const AmcpResponder::Line &cts = lines[qsizetype(2 * i)];
+        const AmcpResponder::Line &dsr = lines[qsizetype(2 * i + 1)];
+        wrong += cts.text != "PLAY 1 slot0.mov" || dsr.text != "PLAY 1 slot3.mov";
+        sameRead += cts.read == dsr.read;
+        first.push_back(LatencyStats::us(cts.at - run.posted[i]));
+        second.push_back(LatencyStats::us(dsr.at - run.posted[i]));
+        gap.push_back(LatencyStats::us(dsr.at - cts.at));
+    }
+    std::printf("%s: %zu pairs, %lld PLAY lines, %d out of order or wrong, %d pairs arrived in one read\n", title,
+                run.posted.size(), qlonglong(lines.size()), wrong, sameRead);
+    print("post -> CTS slot's PLAY line", LatencyStats::of(first));
+    print("post -> DSR slot's PLAY line", LatencyStats::of(second));
+    print("gap between the two lines", LatencyStats::of(gap));
+    printEnd(run, size_t(a.pairs));
+    return run.failure.isEmpty() && wrong == 0 && size_t(lines.size()) == 2 * run.posted.size();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const Arguments a = parse(QCoreApplication::arguments());
+
+    std::printf("Trigger latency, %s\n", qPrintable(MachineDescription::describe()));
+    std::printf("Command: QT_QPA_PLATFORM=%s %s --events %d --pairs %d --history %d --seconds %d\n",
+                qgetenv("QT_QPA_PLATFORM").constData(), argv[0], a.events, a.pairs, a.history, a.seconds);
+    std::printf("Pacing: next change after the previous PLAY line arrived and the window finished, "
+                "plus 200-500 us\n\n");
+    bool ok = alternatingRun("Empty logs", a, 0);
+    ok = alternatingRun("Full History log", a, a.history) && ok;
+    ok = simultaneousRun("CTS+DSR together, empty logs", a, 0) && ok;
+    ok = simultaneousRun("CTS+DSR together, full History log", a, a.history) && ok;
+    std::printf("\n%s\n", ok ? "Every PLAY line arrived, in order." : "PLAY LINES MISSING OR WRONG");
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,91 @@
+#include "station.h"
+
+#include "app/clickablelabel.h"
+#include "app/lamp.h"
+
+#include <QCheckBox>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+vantor::app::Options withoutHoldOff()
+{
+    vantor::app::Options options;
+    options.debounce = std::chrono::milliseconds(0);
+    return options;
+}
+} // namespace
+
+Station::Station(std::initializer_list<int> armedSlots, int expectedEvents)
+    : m_f(withoutHoldOff())
+{
+    handledAt.reserve(size_t(expectedEvents));
+    m_serverThread.setObjectName(QStringLiteral("amcp-peer"));
+    m_f.server.moveToThread(&m_serverThread);
+    m_serverThread.start();
+    QObject::connect(&m_f.server, &AmcpResponder::lineReceived, [this] { lineArrived.release(); });
+    // Connected after the window's own handler, so it runs when the handling is over.
+    QObject::connect(&m_f.port, &vantor::serial::SerialPortService::onComm, [this] {
+        handledAt.push_back(Clock::now());
+        handled.release();
+    });
+
+    m_f.w().findChild<QPushButton *>(QStringLiteral("cmdCOMStatus"))->click();
+    m_ready = m_f.port.portOpen();
+    for (int slot : armedSlots)
+        m_ready = m_ready && arm(slot);
+    m_ready = m_ready && connectToServer();
+    m_f.w().history().clear();
+}
+
+Station::~Station()
+{
+    // Back to this thread, so that the fixture can end it.
+    QThread *home = QThread::currentThread();
+    QMetaObject::invokeMethod(&m_f.server, [this, home] { m_f.server.moveToThread(home); },
+                              Qt::BlockingQueuedConnection);
+    m_serverThread.quit();
+    m_serverThread.wait();
+}
+
+bool Station::arm(int slot)
+{
+    auto *box = m_f.w().findChild<QCheckBox *>(QStringLiteral("chkTRIGGER(%1)").arg(slot));
+    auto *label = m_f.w().findChild<vantor::app::ClickableLabel *>(QStringLiteral("lblTRIGERMOVIE(%1)").arg(slot));
+    if (!box || !label)
+        return false;
+    box->click();
+    const QString movie = QStringLiteral("slot%1.mov").arg(slot);
+    m_f.chooser.choices.push_back(QStringLiteral("/media/") + movie);
+    QTest::mouseDClick(label, Qt::LeftButton);
+    return box->isChecked() && label->text() == movie;
+}
+
+bool Station::connectToServer()
+{
+    m_f.w().findChild<QPushButton *>(QStringLiteral("cmdCASPAR"))->click();
+    auto *lamp = m_f.w().findChild<vantor::app::Lamp *>(QStringLiteral("shpCASPAR"));
+    return QTest::qWaitFor([&] { return lamp->fillColor() == vantor::app::Lamp::Green; }, 5000);
+}
+
+// SetStatus scrolls the list to its end after each line, which lays the whole list out again:
+// its cost grows with the log, and filling 100 000 lines through it would take hours. The
+// model holds the same lines either way; the one SetStatus at the end lays the list out.
+Station::Clock::duration Station::fillHistory(int lines)
+{
+    vantor::app::ActivityLog &log = m_f.w().history();
+    for (int i = 0; i < lines; ++i)
+        log.append(vantor::app::ActivityLog::line(QStringLiteral("Filler line %1 of the History log").arg(i)));
+    const auto start = Clock::now();
+    m_f.w().SetStatus(QStringLiteral("History filled"));
+    return Clock::now() - start;
+}
+
+void Station::resetCounts()
+{
+    QCoreApplication::processEvents(); // replies still on their way
+    m_f.server.clear();
+    handledAt.clear();
+    lineArrived.acquire(lineArrived.available());
+    handled.acquire(handled.available());
+}
