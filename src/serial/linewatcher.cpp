@@ -1,12 +1,15 @@
 #include "linewatcher.h"
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <ctime>
 
+#include <linux/futex.h>
 #include <linux/serial.h>
 #include <pthread.h>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace vantor::serial {
@@ -74,6 +77,21 @@ std::int64_t nanoseconds(Clock::time_point t)
     return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
 }
 
+// Sleeps while word holds value, at most until the given CLOCK_MONOTONIC time (null: no
+// limit). A futex rather than a condition variable: waking the sentry takes no lock.
+void waitWhile(std::atomic<std::uint32_t> &word, std::uint32_t value, const timespec *until)
+{
+    static_assert(sizeof(word) == sizeof(std::uint32_t));
+    syscall(SYS_futex, reinterpret_cast<std::uint32_t *>(&word), FUTEX_WAIT_BITSET_PRIVATE, value,
+            until, nullptr, FUTEX_BITSET_MATCH_ANY);
+}
+
+void wakeAll(std::atomic<std::uint32_t> &word)
+{
+    syscall(SYS_futex, reinterpret_cast<std::uint32_t *>(&word), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr,
+            nullptr, 0);
+}
+
 timespec toTimespec(std::chrono::nanoseconds d)
 {
     const auto s = std::chrono::duration_cast<std::chrono::seconds>(d);
@@ -130,10 +148,8 @@ void LineWatcher::stop()
         return;
     m_stop = true;
     if (m_sentry.joinable()) {
-        {
-            std::lock_guard sentry(m_sentryMutex);
-        }
-        m_sentryWake.notify_all();
+        m_activity.fetch_add(1);
+        wakeAll(m_activity);
         m_sentry.join();
     }
     kickUntil([this] { return m_exited.load(); });
@@ -174,10 +190,7 @@ void LineWatcher::whilePaused(const std::function<void()> &f)
 void LineWatcher::lookSoon()
 {
     m_activity.fetch_add(1); // the sentry starts its looks afresh
-    {
-        std::lock_guard sentry(m_sentryMutex);
-    }
-    m_sentryWake.notify_one();
+    wakeAll(m_activity);
 }
 
 bool LineWatcher::level(Signal s) const
@@ -360,23 +373,17 @@ void LineWatcher::publish(const Snapshot &s, bool changed)
         return;
     m_activity.fetch_add(1);
     // The sentry notices the activity when it next wakes; wake it only if that is too late.
-    if (m_sentryDue.load() > nanoseconds(Clock::now() + FirstLook)) {
-        {
-            std::lock_guard sentry(m_sentryMutex);
-        }
-        m_sentryWake.notify_one();
-    }
+    if (m_sentryDue.load() > nanoseconds(Clock::now() + FirstLook))
+        wakeAll(m_activity);
 }
 
 // The sentry: after each burst of activity, looks a few times whether the watcher has seen
 // everything, and wakes it when a change slipped in while it was going back to sleep.
 void LineWatcher::sentryLoop()
 {
-    std::unique_lock lock(m_sentryMutex);
     std::uint32_t seen = m_activity.load() - 1;
     int looks = Looks;
     Clock::time_point due;
-    auto woken = [&] { return m_stop || m_activity.load() != seen; };
     while (!m_stop) {
         if (const auto activity = m_activity.load(); activity != seen) {
             seen = activity;
@@ -385,16 +392,16 @@ void LineWatcher::sentryLoop()
         }
         if (looks >= Looks) {
             m_sentryDue = INT64_MAX;
-            m_sentryWake.wait(lock, woken);
+            waitWhile(m_activity, seen, nullptr);
             continue;
         }
         m_sentryDue = nanoseconds(due);
-        if (m_sentryWake.wait_until(lock, due, woken))
-            continue;
-        lock.unlock();
-        const bool caughtUp = sentryCheck();
-        lock.lock();
-        if (caughtUp)
+        if (Clock::now() < due) {
+            const timespec until = toTimespec(due.time_since_epoch());
+            waitWhile(m_activity, seen, &until);
+            continue; // activity, stop, or the time has come
+        }
+        if (sentryCheck())
             due += FirstLook * (1 << ++looks);
         else
             due = Clock::now() + FirstLook; // look again until the watcher has caught up

@@ -120,11 +120,9 @@ private:
     std::atomic<std::uint32_t> m_seenTotal{0}; // sum of the counters
     std::atomic<int> m_seenLines{0};
     std::atomic<bool> m_settled{false}; // between its last reading and the end of the next wait
-    std::atomic<std::uint32_t> m_activity{0};
+    std::atomic<std::uint32_t> m_activity{0}; // also the word the sentry sleeps on
 
     std::thread m_sentry;
-    std::mutex m_sentryMutex;
-    std::condition_variable m_sentryWake;
     std::atomic<std::int64_t> m_sentryDue{0}; // steady_clock nanoseconds of its next look
 };
 
