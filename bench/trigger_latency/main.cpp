@@ -155,6 +155,7 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // figures show up as they come, also in a pipe
     const Arguments a = parse(QCoreApplication::arguments());
 
     std::printf("Trigger latency, %s\n", qPrintable(MachineDescription::describe()));
