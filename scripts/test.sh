@@ -11,10 +11,11 @@ if [[ -x $UART_VM ]] && [[ $(id -u) -eq 0 ]]; then
 fi
 
 build
-cd "$BUILD_DIR"
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300 -j2 "$@"
 
 # A short fuzz run of the network serial port parser.
 if [[ -x $ROOT/fuzz/run.sh ]]; then
   "$ROOT/fuzz/run.sh" "${FUZZ_SECONDS:-30}"
 fi
+
+cd "$BUILD_DIR"
+QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300 -j2 "$@"
