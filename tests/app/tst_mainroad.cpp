@@ -1,5 +1,6 @@
 // The main road end to end: a line change of the port fires the armed slots, the PLAY line
 // reaches a playout server on 127.0.0.1, and every port event writes its History line.
+#include "logmessages.h"
 #include "windowfixture.h"
 
 #include "app/clickablelabel.h"
@@ -41,13 +42,7 @@ struct Road
         QTest::mouseDClick(label, Qt::LeftButton);
         QCOMPARE(label->text(), movie);
     }
-    QStringList history() const
-    {
-        QStringList out;
-        for (const QString &line : f.window->history().lines())
-            out << line.mid(11);
-        return out;
-    }
+    QStringList history() const { return logMessages(f.window->history()); }
     // Lets queued port events run.
     void settle(int ms = 30) { QTest::qWait(ms); }
 };

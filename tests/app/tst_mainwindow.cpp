@@ -1,4 +1,5 @@
 // The window as the operator finds it after start-up, the collapse toggle, and the logs.
+#include "logmessages.h"
 #include "windowfixture.h"
 
 #include "app/activitylog.h"
@@ -20,14 +21,6 @@ using namespace vantor;
 using app::MainWindow;
 
 namespace {
-QStringList messages(const app::ActivityLog &log)
-{
-    QStringList out;
-    for (const QString &line : log.lines())
-        out << line.mid(11);
-    return out;
-}
-
 const char *const HiddenControls[] = {"lblLabel(6)", "lblLabel(1)", "cboCommand", "cmdGetInfo",
                                       "cmdClear", "cmdGetAllPorts", "lblTRIGER"};
 
@@ -107,7 +100,7 @@ private Q_SLOTS:
         QCOMPARE(ports->itemText(0), QStringLiteral("1"));
         QCOMPARE(ports->itemText(1), QStringLiteral("3"));
         QCOMPARE(f.port.commPort(), qint16(1));
-        QCOMPARE(messages(w.portLog()), (QStringList{"Getting Available Com Ports...", "Com 1 found", "Com 3 found",
+        QCOMPARE(logMessages(w.portLog()), (QStringList{"Getting Available Com Ports...", "Com 1 found", "Com 3 found",
                                                       "Changed to Com Port 1"}));
         QCOMPARE(w.history().count(), 0);
         QVERIFY(f.prompter.prompts.empty());
@@ -150,7 +143,7 @@ private Q_SLOTS:
         QCOMPARE(w.width(), width);
         // Collapsed, the lists still take lines.
         w.SetStatus("while collapsed");
-        QCOMPARE(messages(w.history()).last(), QStringLiteral("while collapsed"));
+        QCOMPARE(logMessages(w.history()).last(), QStringLiteral("while collapsed"));
         QTest::mouseClick(toggle, Qt::LeftButton);
         QCOMPARE(toggle->text(), QStringLiteral("5"));
         QCOMPARE(w.frameGeometry().height(), w.twips().px(5640));
@@ -180,7 +173,7 @@ private Q_SLOTS:
         // The port log is a log of its own.
         w.SetStatus1("port");
         QCOMPARE(w.history().count(), 3);
-        QCOMPARE(messages(w.portLog()).last(), QStringLiteral("port"));
+        QCOMPARE(logMessages(w.portLog()).last(), QStringLiteral("port"));
     }
 
     void logKeepsNewestLinesAndSelection()
@@ -209,7 +202,7 @@ private Q_SLOTS:
         QCOMPARE(w.portLog().count(), 0);
         QCOMPARE(w.history().count(), 1);
         w.SetStatus1("again");
-        QCOMPARE(messages(w.portLog()), QStringList{"again"});
+        QCOMPARE(logMessages(w.portLog()), QStringList{"again"});
     }
 
     // A settings string that does not fit the lists is reported by Form_Load's trap at its line.

@@ -2,6 +2,7 @@
 #include "playout/moviename.h"
 #include "playout/triggerslots.h"
 
+#include "scriptedfilechooser.h"
 #include "scriptedprompter.h"
 
 #include <QCheckBox>
@@ -12,23 +13,6 @@
 using namespace vantor::playout;
 
 namespace {
-
-class FakeChooser : public FileChooser
-{
-public:
-    std::optional<QString> answer;
-    int calls = 0;
-    QString title;
-    QStringList filters;
-
-    std::optional<QString> chooseMovie(const QString &t, const QStringList &f) override
-    {
-        ++calls;
-        title = t;
-        filters = f;
-        return answer;
-    }
-};
 
 // The six rows of the "Trigger" page, wired as the window wires them.
 struct Page
@@ -58,7 +42,7 @@ struct Page
     std::array<QLabel *, 6> labels{};
     ScriptedPrompter prompter;
     vantor::ErrorTrap trap{prompter, [] { QFAIL("the program would end"); }};
-    FakeChooser chooser;
+    ScriptedFileChooser chooser;
     std::optional<TriggerSlots> triggers;
 };
 
@@ -131,19 +115,19 @@ private Q_SLOTS:
     void movieChosenKeptAndCancelled()
     {
         Page page;
-        page.chooser.answer = QStringLiteral("/home/op/clips/my clip.MOV");
+        page.chooser.choices = {QStringLiteral("/home/op/clips/my clip.MOV")};
 
         page.triggers->lblTRIGERMOVIE_DblClick(1); // unarmed: no dialog
-        QCOMPARE(page.chooser.calls, 0);
+        QCOMPARE(page.chooser.shown, 0);
 
         page.boxes[1]->click();
         page.triggers->lblTRIGERMOVIE_DblClick(1);
-        QCOMPARE(page.chooser.calls, 1);
-        QCOMPARE(page.chooser.title, QStringLiteral("Select Movie file"));
-        QCOMPARE(page.chooser.filters, (QStringList{"Movie files (*.mov)", "All files (*)"}));
+        QCOMPARE(page.chooser.shown, 1);
+        QCOMPARE(page.chooser.lastTitle, QStringLiteral("Select Movie file"));
+        QCOMPARE(page.chooser.lastFilters, (QStringList{"Movie files (*.mov)", "All files (*)"}));
         QCOMPARE(page.triggers->movie(1), QStringLiteral("my clip.MOV"));
 
-        page.chooser.answer.reset(); // cancel
+        // nothing left to choose: the operator cancels
         page.triggers->lblTRIGERMOVIE_DblClick(1);
         QCOMPARE(page.triggers->movie(1), QStringLiteral("my clip.MOV"));
 
@@ -183,7 +167,7 @@ private Q_SLOTS:
     {
         Page page(QStringLiteral("/srv/media"));
         page.boxes[5]->click();
-        page.chooser.answer = QStringLiteral("/srv/media/promo/spot.mov");
+        page.chooser.choices = {QStringLiteral("/srv/media/promo/spot.mov")};
         page.triggers->lblTRIGERMOVIE_DblClick(5);
         QCOMPARE(page.triggers->movie(5), QStringLiteral("promo/spot.mov"));
     }

@@ -1,4 +1,5 @@
 // The port session and the command console, through the window, against the fake port.
+#include "logmessages.h"
 #include "windowfixture.h"
 
 #include "app/lamp.h"
@@ -13,14 +14,6 @@
 using namespace vantor;
 
 namespace {
-QStringList messages(const app::ActivityLog &log)
-{
-    QStringList out;
-    for (const QString &line : log.lines())
-        out << line.mid(11);
-    return out;
-}
-
 struct Session
 {
     WindowFixture f;
@@ -30,7 +23,7 @@ struct Session
     app::Lamp *lamp = f.w().findChild<app::Lamp *>("shpCOMSTATUS");
 
     Session() { f.w().portLog().clear(); }
-    QStringList log() const { return messages(f.window->portLog()); }
+    QStringList log() const { return logMessages(f.window->portLog()); }
     bool showsOpen() const { return toggle->text() == "Close COM Port" && lamp->fillColor() == 65280 && !discover->isEnabled(); }
     bool showsClosed() const { return toggle->text() == "Open COM Port" && lamp->fillColor() == 255 && discover->isEnabled(); }
 };

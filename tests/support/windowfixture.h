@@ -3,38 +3,15 @@
 #include "amcpresponder.h"
 #include "fakeportprobe.h"
 #include "fakeserialportservice.h"
+#include "scriptedfilechooser.h"
 #include "scriptedprompter.h"
 
 #include "app/mainwindow.h"
 #include "app/services.h"
 #include "playout/casparconnection.h"
-#include "playout/filechooser.h"
 #include "serial/portmap.h"
 
-#include <deque>
 #include <memory>
-
-// Hands out scripted file choices; nothing left means the operator cancelled.
-class ScriptedFileChooser : public vantor::playout::FileChooser
-{
-public:
-    std::deque<QString> choices;
-    int shown = 0;
-    QString lastTitle;
-    QStringList lastFilters;
-
-    std::optional<QString> chooseMovie(const QString &title, const QStringList &filters) override
-    {
-        ++shown;
-        lastTitle = title;
-        lastFilters = filters;
-        if (choices.empty())
-            return std::nullopt;
-        const QString choice = choices.front();
-        choices.pop_front();
-        return choice;
-    }
-};
 
 // The window with fakes for everything outside it, and a playout server on 127.0.0.1.
 // Port numbers 1 and 3 can be opened; the others exist but are busy.

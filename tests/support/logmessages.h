@@ -1,0 +1,14 @@
+#pragma once
+
+#include "app/activitylog.h"
+
+#include <QStringList>
+
+// The messages of a log, without their "hh:mm:ss : " stamps.
+inline QStringList logMessages(const vantor::app::ActivityLog &log)
+{
+    QStringList out;
+    for (const QString &line : log.lines())
+        out << line.mid(11);
+    return out;
+}
