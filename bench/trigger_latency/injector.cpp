@@ -9,7 +9,8 @@
 using namespace vantor::serial;
 
 namespace {
-constexpr int WaitMs = 2000;
+constexpr int LineWaitMs = 5000;
+constexpr int IdleWaitMs = 10000;
 
 void sleepFor(std::chrono::nanoseconds d)
 {
@@ -26,7 +27,7 @@ Injector::Run Injector::alternating(int events)
         const auto now = Clock::now();
         run.posted.push_back(now);
         m_station.port().post(CommEvent{comm::Cts, i % 2 == 0, {}, now});
-        if (!awaitLines(1, run, i) || !awaitHandled(1, run, i))
+        if (!awaitLines(1, run, i) || !awaitIdle(i + 1, run, i))
             break;
         pause();
     }
@@ -42,12 +43,12 @@ Injector::Run Injector::simultaneous(int pairs)
         run.posted.push_back(now);
         m_station.port().post(CommEvent{comm::Cts, true, {}, now});
         m_station.port().post(CommEvent{comm::Dsr, true, {}, Clock::now()});
-        if (!awaitLines(2, run, i) || !awaitHandled(2, run, i))
+        if (!awaitLines(2, run, i) || !awaitIdle(4 * i + 2, run, i))
             break;
         pause();
         m_station.port().post(CommEvent{comm::Cts, false, {}, Clock::now()});
         m_station.port().post(CommEvent{comm::Dsr, false, {}, Clock::now()});
-        if (!awaitHandled(2, run, i))
+        if (!awaitIdle(4 * i + 4, run, i))
             break;
         pause();
     }
@@ -56,17 +57,17 @@ Injector::Run Injector::simultaneous(int pairs)
 
 bool Injector::awaitLines(int count, Run &run, int index)
 {
-    if (m_station.lineArrived.tryAcquire(count, WaitMs))
+    if (m_station.lineArrived.tryAcquire(count, LineWaitMs))
         return true;
-    run.failure = QStringLiteral("change %1: PLAY line missing after %2 ms").arg(index).arg(WaitMs);
+    run.failure = QStringLiteral("change %1: PLAY line missing after %2 ms").arg(index).arg(LineWaitMs);
     return false;
 }
 
-bool Injector::awaitHandled(int count, Run &run, int index)
+bool Injector::awaitIdle(int events, Run &run, int index)
 {
-    if (m_station.handled.tryAcquire(count, WaitMs))
+    if (m_station.waitIdle(events, std::chrono::milliseconds(IdleWaitMs)))
         return true;
-    run.failure = QStringLiteral("change %1: not handled after %2 ms").arg(index).arg(WaitMs);
+    run.failure = QStringLiteral("change %1: not handled after %2 ms").arg(index).arg(IdleWaitMs);
     return false;
 }
 

@@ -12,7 +12,7 @@ class Station;
 // service through post(), the entry point of the real watcher, and stamps each right before.
 //
 // Pacing: the next change is handed over only after the previous one's PLAY lines have
-// reached the server and the window has finished handling it, plus a random 200-500 us
+// reached the server and the window has handled it and gone idle, plus a random 200-500 us
 // (fixed seed), so that no queue builds up and the figures are latency, not queueing.
 class Injector
 {
@@ -40,7 +40,7 @@ public:
 
 private:
     bool awaitLines(int count, Run &run, int index);
-    bool awaitHandled(int count, Run &run, int index);
+    bool awaitIdle(int events, Run &run, int index);
     void pause();
 
     Station &m_station;

@@ -102,7 +102,7 @@ bool alternatingRun(const char *title, const Arguments &a, int historyLines)
     const Injector::Run run = drive(station, a.seconds, [&](Injector &i) { return i.alternating(a.events); });
     const QList<AmcpResponder::Line> lines = station.server().lines();
 
-    std::vector<double> toServer, handled;
+    std::vector<double> toServer, handled, idle;
     int wrong = 0;
     for (size_t i = 0; i < run.posted.size() && i < size_t(lines.size()); ++i) {
         const QByteArray expected = i % 2 == 0 ? "PLAY 1 slot0.mov" : "PLAY 1 slot1.mov";
@@ -110,11 +110,14 @@ bool alternatingRun(const char *title, const Arguments &a, int historyLines)
         toServer.push_back(LatencyStats::us(lines[qsizetype(i)].at - run.posted[i]));
         if (i < station.handledAt.size())
             handled.push_back(LatencyStats::us(station.handledAt[i] - run.posted[i]));
+        if (i < station.idleAt.size())
+            idle.push_back(LatencyStats::us(station.idleAt[i] - run.posted[i]));
     }
     std::printf("%s: %zu changes, %lld PLAY lines, %d wrong, History at the end %d lines\n", title, run.posted.size(),
                 qlonglong(lines.size()), wrong, station.fixture().w().history().count());
     print("post -> PLAY line read by server", LatencyStats::of(toServer));
     print("post -> window done handling", LatencyStats::of(handled));
+    print("post -> window idle again", LatencyStats::of(idle));
     printEnd(run, size_t(a.events));
     return run.failure.isEmpty() && wrong == 0 && size_t(lines.size()) == run.posted.size();
 }
@@ -161,7 +164,7 @@ int main(int argc, char *argv[])
     std::printf("Trigger latency, %s\n", qPrintable(MachineDescription::describe()));
     std::printf("Command: QT_QPA_PLATFORM=%s %s --events %d --pairs %d --history %d --seconds %d\n",
                 qgetenv("QT_QPA_PLATFORM").constData(), argv[0], a.events, a.pairs, a.history, a.seconds);
-    std::printf("Pacing: next change after the previous PLAY line arrived and the window finished, "
+    std::printf("Pacing: next change after the previous PLAY line arrived and the window went idle, "
                 "plus 200-500 us\n\n");
     bool ok = alternatingRun("Empty logs", a, 0);
     ok = alternatingRun("Full History log", a, a.history) && ok;

@@ -3,6 +3,7 @@
 #include "app/clickablelabel.h"
 #include "app/lamp.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCheckBox>
 #include <QPushButton>
 #include <QTest>
@@ -25,10 +26,9 @@ Station::Station(std::initializer_list<int> armedSlots, int expectedEvents)
     m_serverThread.start();
     QObject::connect(&m_f.server, &AmcpResponder::lineReceived, [this] { lineArrived.release(); });
     // Connected after the window's own handler, so it runs when the handling is over.
-    QObject::connect(&m_f.port, &vantor::serial::SerialPortService::onComm, [this] {
-        handledAt.push_back(Clock::now());
-        handled.release();
-    });
+    QObject::connect(&m_f.port, &vantor::serial::SerialPortService::onComm, [this] { eventHandled(); });
+    QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
+                     [this] { aboutToSleep(); });
 
     m_f.w().findChild<QPushButton *>(QStringLiteral("cmdCOMStatus"))->click();
     m_ready = m_f.port.portOpen();
@@ -86,6 +86,32 @@ void Station::resetCounts()
     QCoreApplication::processEvents(); // replies still on their way
     m_f.server.clear();
     handledAt.clear();
+    idleAt.clear();
     lineArrived.acquire(lineArrived.available());
-    handled.acquire(handled.available());
+    std::lock_guard lock(m_mutex);
+    m_handled = m_idleAfter = 0;
+}
+
+bool Station::waitIdle(int events, std::chrono::milliseconds timeout)
+{
+    std::unique_lock lock(m_mutex);
+    return m_idle.wait_for(lock, timeout, [&] { return m_idleAfter >= events; });
+}
+
+void Station::eventHandled()
+{
+    handledAt.push_back(Clock::now());
+    std::lock_guard lock(m_mutex);
+    ++m_handled;
+}
+
+void Station::aboutToSleep()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_idleAfter == m_handled)
+        return;
+    while (idleAt.size() < size_t(m_handled))
+        idleAt.push_back(Clock::now());
+    m_idleAfter = m_handled;
+    m_idle.notify_all();
 }

@@ -5,16 +5,18 @@
 #include <QSemaphore>
 #include <QThread>
 
-#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <initializer_list>
+#include <mutex>
 #include <vector>
 
 // The window on air: port open (fake port, bounce filter off), the given slots armed with
 // movies "slot<N>.mov", connected to a playout-server peer that runs in a thread of its own.
 //
-// For an injector thread: lineArrived is released once per line the peer reads, handled
-// once per port event the window has finished handling (its time is kept in handledAt).
+// For an injector thread: lineArrived is released once per line the peer reads, and
+// waitIdle() tells when the window has handled a number of port events and its event loop
+// has nothing left to do (about to sleep). The times of both are kept for each event.
 class Station
 {
 public:
@@ -37,17 +39,28 @@ public:
     // Forgets what the peer received and the handling times, keeping the connection.
     void resetCounts();
 
+    // Thread-safe: waits until `events` port events were handled and the user-interface
+    // thread went idle after the last of them. False when that took longer than `timeout`.
+    bool waitIdle(int events, std::chrono::milliseconds timeout);
+
     QSemaphore lineArrived;
-    QSemaphore handled;
-    // When the window finished handling its n-th port event (user-interface thread only
-    // while events run).
+    // When the window finished handling its n-th port event, and when its event loop was
+    // next about to sleep. Written on the user-interface thread; read them after a run.
     std::vector<Clock::time_point> handledAt;
+    std::vector<Clock::time_point> idleAt;
 
 private:
+    void eventHandled();
+    void aboutToSleep();
+
     bool arm(int slot);
     bool connectToServer();
 
     WindowFixture m_f;
     QThread m_serverThread;
+    std::mutex m_mutex;
+    std::condition_variable m_idle;
+    int m_handled = 0;     // guarded by m_mutex
+    int m_idleAfter = 0;   // events handled when the loop last went idle; guarded by m_mutex
     bool m_ready = false;
 };
