@@ -27,7 +27,7 @@ constexpr int Ri = 3;
 // each time, Looks times in all (the last about 127 ms after the activity).
 constexpr auto FirstLook = 1ms;
 constexpr int Looks = 7;
-constexpr timespec KickInterval{0, 100'000};
+constexpr auto KickInterval = 100us;
 // Wake-ups in a row that show no change before the wait is taken as broken (one is normal
 // after a change made while nobody waited).
 constexpr int MaxEmptyWakes = 100;
@@ -147,13 +147,12 @@ void LineWatcher::stop()
     if (!m_thread.joinable())
         return;
     m_stop = true;
-    if (m_sentry.joinable()) {
-        m_activity.fetch_add(1);
-        wakeAll(m_activity);
-        m_sentry.join();
-    }
+    m_activity.fetch_add(1); // the sentry ends, meanwhile the watcher is woken
+    wakeAll(m_activity);
     kickUntil([this] { return m_exited.load(); });
     m_thread.join();
+    if (m_sentry.joinable())
+        m_sentry.join();
 }
 
 void LineWatcher::whilePaused(const std::function<void()> &f)
@@ -289,6 +288,7 @@ void LineWatcher::run(Snapshot base)
     m_decided = true;
     m_watcherId = std::thread::id();
     m_exited = true;
+    announce();
 }
 
 void LineWatcher::interruptLoop(Snapshot &base)
@@ -306,10 +306,12 @@ void LineWatcher::interruptLoop(Snapshot &base)
                 if (!notSupported(error))
                     m_error = error;
                 m_decided = true;
+                announce();
                 return;
             }
             m_method = Method::Interrupt;
             m_decided = true;
+            announce();
         } else if (error != 0 && error != EINTR) {
             m_error = error;
             return;
@@ -353,6 +355,7 @@ bool LineWatcher::serveRequests()
         std::unique_lock pause(m_pauseMutex);
         m_settled = false;
         m_paused = true;
+        announce();
         m_resume.wait(pause, [this] { return !m_pauseRequested; });
         m_paused = false;
         // New settings may have switched the driver's modem-status interrupt off and let a
@@ -422,13 +425,24 @@ bool LineWatcher::sentryCheck()
     return !behind;
 }
 
+// Tells a thread in kickUntil() that the watcher has got somewhere.
+void LineWatcher::announce()
+{
+    m_progress.fetch_add(1);
+    wakeAll(m_progress);
+}
+
 // A signal that lands while the thread is between two calls is lost: send it until done.
 void LineWatcher::kickUntil(const std::function<bool()> &done)
 {
     const pthread_t thread = m_thread.native_handle();
-    while (!done()) {
+    for (;;) {
+        const std::uint32_t progress = m_progress.load(); // before done(): no announcement lost
+        if (done())
+            return;
         pthread_kill(thread, wakeSignal());
-        nanosleep(&KickInterval, nullptr);
+        const timespec until = toTimespec((Clock::now() + KickInterval).time_since_epoch());
+        waitWhile(m_progress, progress, &until);
     }
 }
 

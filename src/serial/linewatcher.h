@@ -94,6 +94,7 @@ private:
     void publish(const Snapshot &s, bool changed);
     void sentryLoop();
     bool sentryCheck();
+    void announce();
     void kickUntil(const std::function<bool()> &done);
 
     const int m_fd;
@@ -110,6 +111,8 @@ private:
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_exited{false};
     std::atomic<int> m_error{0};
+    // Bumped when the method is settled, the watcher pauses or it ends: kickUntil() sleeps on it.
+    std::atomic<std::uint32_t> m_progress{0};
 
     std::mutex m_pauseMutex;
     std::condition_variable m_resume;
