@@ -20,6 +20,7 @@ void ActivityLog::append(const QString &line)
     if (count() >= m_capacity) {
         beginRemoveRows({}, 0, 0);
         m_lines.pop_front();
+        ++m_dropped;
         endRemoveRows();
     }
     const int row = count();
@@ -33,6 +34,7 @@ void ActivityLog::clear()
     if (m_lines.empty())
         return;
     beginResetModel();
+    m_dropped += qint64(m_lines.size());
     m_lines.clear();
     endResetModel();
 }

@@ -27,6 +27,9 @@ public:
     const QString &at(int row) const { return m_lines[size_t(row)]; }
     QStringList lines() const;
     int capacity() const { return m_capacity; }
+    // How many lines were dropped from the front since the log began: row r holds line
+    // number dropped() + r of the log's whole life.
+    qint64 dropped() const { return m_dropped; }
 
     int rowCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
@@ -34,6 +37,7 @@ public:
 private:
     std::deque<QString> m_lines;
     int m_capacity;
+    qint64 m_dropped = 0;
 };
 
 } // namespace vantor::app

@@ -3,6 +3,7 @@
 #include "clickablelabel.h"
 #include "fonts.h"
 #include "lamp.h"
+#include "logview.h"
 #include "services.h"
 #include "tabcontrol.h"
 
@@ -23,7 +24,6 @@
 #include <QComboBox>
 #include <QFrame>
 #include <QLineEdit>
-#include <QListView>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
@@ -51,6 +51,7 @@ qreal logicalDpi()
     const QScreen *screen = QGuiApplication::primaryScreen();
     return screen ? screen->logicalDotsPerInch() : 96.0;
 }
+
 } // namespace
 
 MainWindow::MainWindow(Services &services, const Options &options, QWidget *parent)
@@ -124,8 +125,7 @@ void MainWindow::buildPortPage(QWidget *page)
     lblLabel[5] = place(new QLabel(QStringLiteral("Stop Bits")), fraPORT, "lblLabel(5)", 2370, 1140, 975, 255);
     cboStopBits = place(new QComboBox, fraPORT, "cboStopBits", 3090, 1140, 495, 315);
     cboStopBits->addItems({"1", "1.5", "2"});
-    lstCOMOUT = place(new QListView, fraPORT, "lstCOMOUT", 60, 1650, 5085, 2790);
-    lstCOMOUT->setModel(&m_portLog);
+    lstCOMOUT = place(new LogView(m_portLog), fraPORT, "lstCOMOUT", 60, 1650, 5085, 2790);
     lstCOMOUT->viewport()->installEventFilter(this);
 }
 
@@ -159,8 +159,7 @@ void MainWindow::buildCasparPage(QWidget *page)
 
 void MainWindow::buildHistoryPage(QWidget *page)
 {
-    lstOUTPUT = place(new QListView, page, "lstOUTPUT", 90, 420, 5145, 4350);
-    lstOUTPUT->setModel(&m_history);
+    lstOUTPUT = place(new LogView(m_history), page, "lstOUTPUT", 90, 420, 5145, 4350);
 }
 
 // Laid out right of the tab control, outside the final window: hidden from the start and

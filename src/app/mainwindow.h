@@ -15,7 +15,6 @@ class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
-class QListView;
 class QPushButton;
 
 namespace vantor::serial {
@@ -36,6 +35,7 @@ namespace vantor::app {
 
 class ClickableLabel;
 class Lamp;
+class LogView;
 class TabControl;
 class TriangleToggle;
 struct Options;
@@ -116,14 +116,14 @@ public:
     QComboBox *cboParity = nullptr;
     QComboBox *cboDataBits = nullptr;
     QComboBox *cboStopBits = nullptr;
-    QListView *lstCOMOUT = nullptr;
+    LogView *lstCOMOUT = nullptr;
     QComboBox *cmbTRIGGER = nullptr;
     QLabel *Label1 = nullptr;
     std::array<QCheckBox *, 6> chkTRIGGER{};
     std::array<ClickableLabel *, 6> lblTRIGERMOVIE{};
     QLineEdit *txtCASPARIP = nullptr;
     QPushButton *cmdCASPAR = nullptr;
-    QListView *lstOUTPUT = nullptr;
+    LogView *lstOUTPUT = nullptr;
     QComboBox *cboCommand = nullptr;
     QPushButton *cmdGetInfo = nullptr;
     QPushButton *cmdClear = nullptr;

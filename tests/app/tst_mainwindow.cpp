@@ -5,12 +5,12 @@
 #include "app/activitylog.h"
 #include "app/clickablelabel.h"
 #include "app/lamp.h"
+#include "app/logview.h"
 #include "app/tabcontrol.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
-#include <QListView>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
@@ -176,17 +176,43 @@ private Q_SLOTS:
         QCOMPARE(logMessages(w.portLog()).last(), QStringLiteral("port"));
     }
 
+    // The log keeps its newest lines; the highlighted line stays highlighted while older
+    // ones go, and the newest stays in sight.
     void logKeepsNewestLinesAndSelection()
     {
-        app::ActivityLog log(3);
-        QListView view;
-        view.setModel(&log);
-        for (const char *m : {"a", "b", "c"})
+        app::ActivityLog log(5);
+        app::LogView view(log);
+        view.resize(200, view.fontMetrics().height() * 3 + 12);
+        view.show();
+        for (const char *m : {"a", "b", "c", "d", "e"})
             log.append(m);
-        view.setCurrentIndex(log.index(2));
-        log.append("d");
-        QCOMPARE(log.lines(), (QStringList{"b", "c", "d"}));
-        QCOMPARE(view.currentIndex().data().toString(), QStringLiteral("c"));
+        view.setCurrentRow(3); // "d"
+        log.append("f");
+        view.scrollToBottom();
+        QCOMPARE(log.lines(), (QStringList{"b", "c", "d", "e", "f"}));
+        QCOMPARE(log.at(view.currentRow()), QStringLiteral("d"));
+        QCOMPARE(view.topRow() + view.rowsInSight(), log.count());
+        log.append("g");
+        log.append("h");
+        log.append("i"); // "d" is gone now
+        QCOMPARE(view.currentRow(), -1);
+        log.clear();
+        view.scrollToBottom();
+        QCOMPARE(view.topRow(), 0);
+    }
+
+    // A click highlights the line under it, as in a list box.
+    void clickHighlightsALine()
+    {
+        WindowFixture f;
+        auto *history = f.w().findChild<app::LogView *>("lstOUTPUT");
+        for (int i = 0; i < 3; ++i)
+            f.w().SetStatus(QString::number(i));
+        const int rowHeight = history->fontMetrics().height() + 2;
+        QTest::mouseClick(history->viewport(), Qt::LeftButton, {}, QPoint(10, rowHeight + rowHeight / 2));
+        QCOMPARE(history->currentRow(), 1);
+        f.w().SetStatus("3");
+        QCOMPARE(history->currentRow(), 1);
     }
 
     void rightClickEmptiesPortLogOnly()
@@ -194,7 +220,7 @@ private Q_SLOTS:
         WindowFixture f;
         MainWindow &w = f.w();
         w.SetStatus("history stays");
-        auto *list = w.findChild<QListView *>("lstCOMOUT");
+        auto *list = w.findChild<app::LogView *>("lstCOMOUT");
         QTest::mouseClick(list->viewport(), Qt::LeftButton);
         QTest::mouseClick(list->viewport(), Qt::MiddleButton);
         QCOMPARE(w.portLog().count(), 4);
