@@ -12,6 +12,7 @@
 #include "injector.h"
 #include "latencystats.h"
 #include "machinedescription.h"
+#include "runqueuewait.h"
 #include "station.h"
 
 #include <QApplication>
@@ -47,20 +48,38 @@ Arguments parse(const QStringList &args)
     return a;
 }
 
+double ms(std::chrono::nanoseconds d)
+{
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
 // Runs the injector on its own thread while this thread runs the window's event loop.
+// `waits` tells how long each of the three threads waited for a processor meanwhile.
 template <class F>
-Injector::Run drive(Station &station, int seconds, F plan)
+Injector::Run drive(Station &station, int seconds, QString &waits, F plan)
 {
     Injector injector(station, Injector::Clock::now() + std::chrono::seconds(seconds));
     Injector::Run run;
     QEventLoop loop;
+    const int window = RunQueueWait::currentThreadId();
+    const auto windowBefore = RunQueueWait::of(window);
+    const auto serverBefore = RunQueueWait::of(station.serverThreadId());
+    std::chrono::nanoseconds injectorWait{};
     std::thread thread([&] {
+        const auto before = RunQueueWait::of(RunQueueWait::currentThreadId());
         run = plan(injector);
+        injectorWait = RunQueueWait::of(RunQueueWait::currentThreadId()) - before;
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
     loop.exec();
     thread.join();
     QCoreApplication::processEvents();
+    waits = QStringLiteral("waited for a processor: window thread %1 ms, server thread %2 ms, injector %3 ms; "
+                           "load average after %4")
+                .arg(ms(RunQueueWait::of(window) - windowBefore), 0, 'f', 1)
+                .arg(ms(RunQueueWait::of(station.serverThreadId()) - serverBefore), 0, 'f', 1)
+                .arg(ms(injectorWait), 0, 'f', 1)
+                .arg(MachineDescription::loadAverage());
     return run;
 }
 
@@ -85,8 +104,9 @@ bool prepare(Station &station, const char *title, int historyLines)
     return true;
 }
 
-void printEnd(const Injector::Run &run, size_t asked)
+void printEnd(const Injector::Run &run, size_t asked, const QString &waits)
 {
+    std::printf("  %s\n", qPrintable(waits));
     if (run.posted.size() < asked && run.failure.isEmpty())
         std::printf("  (stopped at the time limit after %zu of %zu)\n", run.posted.size(), asked);
     if (!run.failure.isEmpty())
@@ -99,7 +119,8 @@ bool alternatingRun(const char *title, const Arguments &a, int historyLines)
     Station station({0, 1}, a.events);
     if (!prepare(station, title, historyLines))
         return false;
-    const Injector::Run run = drive(station, a.seconds, [&](Injector &i) { return i.alternating(a.events); });
+    QString waits;
+    const Injector::Run run = drive(station, a.seconds, waits, [&](Injector &i) { return i.alternating(a.events); });
     const QList<AmcpResponder::Line> lines = station.server().lines();
 
     std::vector<double> toServer, handled, idle;
@@ -118,7 +139,7 @@ bool alternatingRun(const char *title, const Arguments &a, int historyLines)
     print("post -> PLAY line read by server", LatencyStats::of(toServer));
     print("post -> window done handling", LatencyStats::of(handled));
     print("post -> window idle again", LatencyStats::of(idle));
-    printEnd(run, size_t(a.events));
+    printEnd(run, size_t(a.events), waits);
     return run.failure.isEmpty() && wrong == 0 && size_t(lines.size()) == run.posted.size();
 }
 
@@ -128,7 +149,8 @@ bool simultaneousRun(const char *title, const Arguments &a, int historyLines)
     Station station({0, 3}, a.pairs * 4);
     if (!prepare(station, title, historyLines))
         return false;
-    const Injector::Run run = drive(station, a.seconds, [&](Injector &i) { return i.simultaneous(a.pairs); });
+    QString waits;
+    const Injector::Run run = drive(station, a.seconds, waits, [&](Injector &i) { return i.simultaneous(a.pairs); });
     const QList<AmcpResponder::Line> lines = station.server().lines();
 
     std::vector<double> first, second, gap;
@@ -147,7 +169,7 @@ bool simultaneousRun(const char *title, const Arguments &a, int historyLines)
     print("post -> CTS slot's PLAY line", LatencyStats::of(first));
     print("post -> DSR slot's PLAY line", LatencyStats::of(second));
     print("gap between the two lines", LatencyStats::of(gap));
-    printEnd(run, size_t(a.pairs));
+    printEnd(run, size_t(a.pairs), waits);
     return run.failure.isEmpty() && wrong == 0 && size_t(lines.size()) == 2 * run.posted.size();
 }
 

@@ -1,5 +1,7 @@
 #include "station.h"
 
+#include "runqueuewait.h"
+
 #include "app/clickablelabel.h"
 #include "app/lamp.h"
 
@@ -24,6 +26,8 @@ Station::Station(std::initializer_list<int> armedSlots, int expectedEvents)
     m_serverThread.setObjectName(QStringLiteral("amcp-peer"));
     m_f.server.moveToThread(&m_serverThread);
     m_serverThread.start();
+    QMetaObject::invokeMethod(&m_f.server, [this] { m_serverThreadId = RunQueueWait::currentThreadId(); },
+                              Qt::BlockingQueuedConnection);
     QObject::connect(&m_f.server, &AmcpResponder::lineReceived, [this] { lineArrived.release(); });
     // Connected after the window's own handler, so it runs when the handling is over.
     QObject::connect(&m_f.port, &vantor::serial::SerialPortService::onComm, [this] { eventHandled(); });

@@ -28,6 +28,7 @@ public:
     Station &operator=(const Station &) = delete;
 
     bool ready() const { return m_ready; }
+    int serverThreadId() const { return m_serverThreadId; }
     WindowFixture &fixture() { return m_f; }
     vantor::serial::SerialPortService &port() { return m_f.port; }
     AmcpResponder &server() { return m_f.server; }
@@ -62,5 +63,6 @@ private:
     std::condition_variable m_idle;
     int m_handled = 0;     // guarded by m_mutex
     int m_idleAfter = 0;   // events handled when the loop last went idle; guarded by m_mutex
+    int m_serverThreadId = 0;
     bool m_ready = false;
 };
