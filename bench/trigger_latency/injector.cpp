@@ -1,5 +1,6 @@
 #include "injector.h"
 
+#include "runqueuewait.h"
 #include "station.h"
 
 #include "serial/commevent.h"
@@ -24,10 +25,14 @@ Injector::Run Injector::alternating(int events)
     Run run;
     run.posted.reserve(size_t(events));
     for (int i = 0; i < events && Clock::now() < m_deadline; ++i) {
+        const auto waited = processorWait();
         const auto now = Clock::now();
         run.posted.push_back(now);
         m_station.port().post(CommEvent{comm::Cts, i % 2 == 0, {}, now});
-        if (!awaitLines(1, run, i) || !awaitIdle(i + 1, run, i))
+        if (!awaitLines(1, run, i))
+            break;
+        run.processorWait.push_back(processorWait() - waited);
+        if (!awaitIdle(i + 1, run, i))
             break;
         pause();
     }
@@ -39,11 +44,15 @@ Injector::Run Injector::simultaneous(int pairs)
     Run run;
     run.posted.reserve(size_t(pairs));
     for (int i = 0; i < pairs && Clock::now() < m_deadline; ++i) {
+        const auto waited = processorWait();
         const auto now = Clock::now();
         run.posted.push_back(now);
         m_station.port().post(CommEvent{comm::Cts, true, {}, now});
         m_station.port().post(CommEvent{comm::Dsr, true, {}, Clock::now()});
-        if (!awaitLines(2, run, i) || !awaitIdle(4 * i + 2, run, i))
+        if (!awaitLines(2, run, i))
+            break;
+        run.processorWait.push_back(processorWait() - waited);
+        if (!awaitIdle(4 * i + 2, run, i))
             break;
         pause();
         m_station.port().post(CommEvent{comm::Cts, false, {}, Clock::now()});
@@ -53,6 +62,11 @@ Injector::Run Injector::simultaneous(int pairs)
         pause();
     }
     return run;
+}
+
+std::chrono::nanoseconds Injector::processorWait() const
+{
+    return RunQueueWait::of(m_station.windowThreadId()) + RunQueueWait::of(m_station.serverThreadId());
 }
 
 bool Injector::awaitLines(int count, Run &run, int index)

@@ -22,7 +22,10 @@ public:
     struct Run
     {
         std::vector<Clock::time_point> posted; // one per line change that fires
-        QString failure;                       // empty when every PLAY line arrived
+        // How long the window's and the server's threads waited for a processor while that
+        // change's PLAY lines were on their way (the machine's share of the latency).
+        std::vector<Clock::duration> processorWait;
+        QString failure; // empty when every PLAY line arrived
     };
 
     // No new change is started after `deadline`.
@@ -39,6 +42,7 @@ public:
     Run simultaneous(int pairs);
 
 private:
+    std::chrono::nanoseconds processorWait() const;
     bool awaitLines(int count, Run &run, int index);
     bool awaitIdle(int events, Run &run, int index);
     void pause();

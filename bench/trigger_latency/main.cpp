@@ -88,6 +88,21 @@ void print(const char *what, const LatencyStats &s)
     std::printf("  %-34s n=%-6zu p50 %9.1f us   p99 %9.1f us   max %9.1f us\n", what, s.count, s.p50, s.p99, s.max);
 }
 
+// Latencies over 1 ms, and how many of them are mostly the machine's: the window's and the
+// server's threads together spent at least half of that time waiting for a processor.
+// (Approximate: the window thread's wait after sending, until the reading, counts too.)
+void printSlow(const std::vector<double> &latencyUs, const Injector::Run &run)
+{
+    int slow = 0, machine = 0;
+    for (size_t i = 0; i < latencyUs.size() && i < run.processorWait.size(); ++i) {
+        if (latencyUs[i] > 1000) {
+            ++slow;
+            machine += LatencyStats::us(run.processorWait[i]) >= latencyUs[i] / 2;
+        }
+    }
+    std::printf("  %d over 1 ms, %d of them mostly waiting for a processor\n", slow, machine);
+}
+
 bool prepare(Station &station, const char *title, int historyLines)
 {
     if (!station.ready()) {
@@ -137,6 +152,7 @@ bool alternatingRun(const char *title, const Arguments &a, int historyLines)
     std::printf("%s: %zu changes, %lld PLAY lines, %d wrong, History at the end %d lines\n", title, run.posted.size(),
                 qlonglong(lines.size()), wrong, station.fixture().w().history().count());
     print("post -> PLAY line read by server", LatencyStats::of(toServer));
+    printSlow(toServer, run);
     print("post -> window done handling", LatencyStats::of(handled));
     print("post -> window idle again", LatencyStats::of(idle));
     printEnd(run, size_t(a.events), waits);
@@ -168,6 +184,7 @@ bool simultaneousRun(const char *title, const Arguments &a, int historyLines)
                 run.posted.size(), qlonglong(lines.size()), wrong, sameRead);
     print("post -> CTS slot's PLAY line", LatencyStats::of(first));
     print("post -> DSR slot's PLAY line", LatencyStats::of(second));
+    printSlow(second, run);
     print("gap between the two lines", LatencyStats::of(gap));
     printEnd(run, size_t(a.pairs), waits);
     return run.failure.isEmpty() && wrong == 0 && size_t(lines.size()) == 2 * run.posted.size();

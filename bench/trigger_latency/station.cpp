@@ -23,6 +23,7 @@ Station::Station(std::initializer_list<int> armedSlots, int expectedEvents)
     : m_f(withoutHoldOff())
 {
     handledAt.reserve(size_t(expectedEvents));
+    m_windowThreadId = RunQueueWait::currentThreadId();
     m_serverThread.setObjectName(QStringLiteral("amcp-peer"));
     m_f.server.moveToThread(&m_serverThread);
     m_serverThread.start();

@@ -29,6 +29,7 @@ public:
 
     bool ready() const { return m_ready; }
     int serverThreadId() const { return m_serverThreadId; }
+    int windowThreadId() const { return m_windowThreadId; }
     WindowFixture &fixture() { return m_f; }
     vantor::serial::SerialPortService &port() { return m_f.port; }
     AmcpResponder &server() { return m_f.server; }
@@ -64,5 +65,6 @@ private:
     int m_handled = 0;     // guarded by m_mutex
     int m_idleAfter = 0;   // events handled when the loop last went idle; guarded by m_mutex
     int m_serverThreadId = 0;
+    int m_windowThreadId = 0;
     bool m_ready = false;
 };
