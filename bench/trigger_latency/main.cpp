@@ -111,9 +111,9 @@ bool prepare(Station &station, const char *title, int historyLines)
     }
     if (historyLines > 0) {
         const auto took = station.fillHistory(historyLines);
-        std::printf("%s: History log holds %d lines (cap %d); one SetStatus at that size took %.1f ms\n", title,
-                    station.fixture().w().history().count(), station.fixture().w().history().capacity(),
-                    LatencyStats::us(took) / 1000);
+        std::printf("%s: %d lines through SetStatus in %.2f s (%.1f us each); the History log holds %d (cap %d)\n",
+                    title, historyLines, LatencyStats::us(took) / 1e6, LatencyStats::us(took) / historyLines,
+                    station.fixture().w().history().count(), station.fixture().w().history().capacity());
     }
     station.resetCounts();
     return true;

@@ -34,9 +34,7 @@ public:
     vantor::serial::SerialPortService &port() { return m_f.port; }
     AmcpResponder &server() { return m_f.server; }
 
-    // Puts `lines` lines into the History log's model directly (through SetStatus this would
-    // take hours: see fillHistory() in station.cpp), then writes one more through SetStatus
-    // and returns how long that one took.
+    // Writes `lines` History lines through SetStatus; returns how long that took.
     Clock::duration fillHistory(int lines);
     // Forgets what the peer received and the handling times, keeping the connection.
     void resetCounts();
