@@ -51,6 +51,17 @@ void installWakeHandler()
     });
 }
 
+// An ioctl that does not wait, repeated when one of our signals happens to interrupt it.
+template<typename Arg>
+int query(int fd, unsigned long request, Arg *arg)
+{
+    int result;
+    do
+        result = ::ioctl(fd, request, arg);
+    while (result < 0 && errno == EINTR);
+    return result;
+}
+
 bool notSupported(int error)
 {
     return error == ENOTTY || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
@@ -116,12 +127,12 @@ LineWatcher::Method LineWatcher::start()
     if (m_thread.joinable())
         return m_method;
     int lines = 0;
-    if (::ioctl(m_fd, TIOCMGET, &lines) < 0) {
+    if (query(m_fd, TIOCMGET, &lines) < 0) {
         m_method = Method::Unsupported;
         return m_method;
     }
     serial_icounter_struct counters{};
-    m_counters = ::ioctl(m_fd, TIOCGICOUNT, &counters) == 0;
+    m_counters = query(m_fd, TIOCGICOUNT, &counters) == 0;
     Snapshot base;
     if (!take(base)) {
         m_method = Method::Unsupported;
@@ -196,7 +207,7 @@ bool LineWatcher::level(Signal s) const
 {
     const int i = static_cast<int>(s);
     int lines = 0;
-    if (i > Ri || ::ioctl(m_fd, TIOCMGET, &lines) < 0)
+    if (i > Ri || query(m_fd, TIOCMGET, &lines) < 0)
         return false;
     return lines & LineBits[i];
 }
@@ -207,14 +218,14 @@ bool LineWatcher::take(Snapshot &s) const
 {
     serial_icounter_struct before{}, after{};
     for (int attempt = 0; attempt < 4; ++attempt) {
-        if (m_counters && ::ioctl(m_fd, TIOCGICOUNT, &before) < 0)
+        if (m_counters && query(m_fd, TIOCGICOUNT, &before) < 0)
             return false;
-        if (::ioctl(m_fd, TIOCMGET, &s.lines) < 0)
+        if (query(m_fd, TIOCMGET, &s.lines) < 0)
             return false;
         s.lines &= WaitMask; // the inputs only, not RTS or DTR
         if (!m_counters)
             return true;
-        if (::ioctl(m_fd, TIOCGICOUNT, &after) < 0)
+        if (query(m_fd, TIOCGICOUNT, &after) < 0)
             return false;
         if (countsOf(before) == countsOf(after))
             break;
