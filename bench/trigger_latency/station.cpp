@@ -32,8 +32,9 @@ Station::Station(std::initializer_list<int> armedSlots, int expectedEvents)
     QObject::connect(&m_f.server, &AmcpResponder::lineReceived, [this] { lineArrived.release(); });
     // Connected after the window's own handler, so it runs when the handling is over.
     QObject::connect(&m_f.port, &vantor::serial::SerialPortService::onComm, [this] { eventHandled(); });
-    QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
-                     [this] { aboutToSleep(); });
+    // The dispatcher outlives this station: the connection is ended in the destructor.
+    m_sleeping = QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
+                                  [this] { aboutToSleep(); });
 
     m_f.w().findChild<QPushButton *>(QStringLiteral("cmdCOMStatus"))->click();
     m_ready = m_f.port.portOpen();
@@ -45,6 +46,7 @@ Station::Station(std::initializer_list<int> armedSlots, int expectedEvents)
 
 Station::~Station()
 {
+    QObject::disconnect(m_sleeping);
     // Back to this thread, so that the fixture can end it.
     QThread *home = QThread::currentThread();
     QMetaObject::invokeMethod(&m_f.server, [this, home] { m_f.server.moveToThread(home); },

@@ -58,6 +58,7 @@ private:
 
     WindowFixture m_f;
     QThread m_serverThread;
+    QMetaObject::Connection m_sleeping;
     std::mutex m_mutex;
     std::condition_variable m_idle;
     int m_handled = 0;     // guarded by m_mutex
