@@ -279,7 +279,13 @@ void TtyBackend::write(const QByteArray &bytes)
 void TtyBackend::readAvailable()
 {
     const QByteArray bytes = m_port.readAll();
-    if (!bytes.isEmpty() && m_sink)
+    if (bytes.isEmpty())
+        return;
+    // Framing, parity and overrun errors and breaks arrive with data and move their counters
+    // without waking the line watcher: have it look now rather than at the next line change.
+    if (m_watcher)
+        m_watcher->lookSoon();
+    if (m_sink)
         m_sink->event(CommEvent{comm::Receive, false, bytes, Clock::now()});
 }
 

@@ -19,4 +19,4 @@ target_link_libraries(ttybackend_vm PRIVATE vantor_errortrap Qt6::Core Qt6::Netw
 add_test(NAME ttybackend_vm
          COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/vm/in-uart-vm.sh
                  ${CMAKE_SOURCE_DIR}/../shared/tools/uart-vm/uart-vm 120 $<TARGET_FILE:ttybackend_vm>)
-set_tests_properties(ttybackend_vm PROPERTIES SKIP_RETURN_CODE 77 LABELS vm TIMEOUT 180)
+set_tests_properties(ttybackend_vm PROPERTIES SKIP_RETURN_CODE 77 LABELS vm TIMEOUT 180 RUN_SERIAL TRUE)
