@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QStringEncoder>
 #include <QStringView>
 
 namespace vantor::playout {
@@ -29,6 +30,7 @@ public:
 
 private:
     QByteArray m_bytes;
+    QStringEncoder m_utf8{QStringEncoder::Utf8};
 };
 
 } // namespace vantor::playout
