@@ -1,6 +1,7 @@
 #include "playcommand.h"
 
 #include <algorithm>
+#include <string_view>
 
 namespace vantor::playout {
 
