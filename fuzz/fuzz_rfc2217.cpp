@@ -1,8 +1,8 @@
 // libFuzzer target: whatever a network serial server sends, the client's Telnet parser and
 // Com Port session neither crash nor hang nor grow without bound, and the parser reads a
 // stream the same however it is cut into reads.
-#include "serial/rfc2217codec.h"
-#include "serial/rfc2217session.h"
+#include "serial/rfc2217/rfc2217codec.h"
+#include "serial/rfc2217/rfc2217session.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -22,9 +22,9 @@ if ! $cxx $flags "$build/probe.cpp" -o "$build/probe" >/dev/null 2>&1; then
     exit 0
 fi
 
-$cxx $flags -I"$root/src" "$here/fuzz_rfc2217.cpp" \
-    "$root/src/serial/rfc2217codec.cpp" "$root/src/serial/rfc2217lines.cpp" \
-    "$root/src/serial/rfc2217session.cpp" -o "$build/fuzz_rfc2217"
+cmake -S "$here" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" >/dev/null
+cmake --build "$build" >/dev/null
 
 echo "fuzz: running fuzz_rfc2217 for ${seconds} s"
 "$build/fuzz_rfc2217" -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=1024 \

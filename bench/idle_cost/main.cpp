@@ -16,7 +16,7 @@
 #include "pseudoterminal.h"
 #include "threadswitches.h"
 
-#include "serial/systemserialportservice.h"
+#include "serial/system/systemserialportservice.h"
 
 #include <QApplication>
 #include <QEventLoop>

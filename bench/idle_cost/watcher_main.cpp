@@ -9,7 +9,7 @@
 #include "recordingsink.h"
 #include "threadswitches.h"
 
-#include "serial/ttybackend.h"
+#include "serial/tty/ttybackend.h"
 
 #include "errortrap/runtimeerror.h"
 

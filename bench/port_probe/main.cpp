@@ -2,7 +2,7 @@
 // "Get COM Ports" probes (here 16 pseudo-terminals), against scanning /proc/*/fd for holders.
 
 #include "pseudoterminal.h"
-#include "serial/portprobe.h"
+#include "serial/system/portprobe.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/linewatcher.h"
+#include "serial/tty/linewatcher.h"
 
 #include <atomic>
 #include <chrono>

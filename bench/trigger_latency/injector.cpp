@@ -3,7 +3,7 @@
 #include "runqueuewait.h"
 #include "station.h"
 
-#include "serial/commevent.h"
+#include "serial/service/commevent.h"
 
 #include <time.h>
 

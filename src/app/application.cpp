@@ -7,8 +7,8 @@
 
 #include "playout/casparconnection.h"
 #include "playout/qtfilechooser.h"
-#include "serial/portprobe.h"
-#include "serial/systemserialportservice.h"
+#include "serial/system/portprobe.h"
+#include "serial/system/systemserialportservice.h"
 
 #include <QApplication>
 

@@ -2,7 +2,7 @@
 
 #include "services.h"
 
-#include "serial/portmap.h"
+#include "serial/system/portmap.h"
 
 #include <QStringList>
 

@@ -16,7 +16,7 @@
 #include "serial/eventdecoder.h"
 #include "serial/portdiscovery.h"
 #include "serial/portsession.h"
-#include "serial/serialportservice.h"
+#include "serial/service/serialportservice.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -42,7 +42,7 @@ void setListText(QComboBox *list, const QString &text)
 {
     const int index = list->findText(text, Qt::MatchFixedString);
     if (index < 0)
-        throw RuntimeError(errors::InvalidPropertyValue, "Invalid property value");
+        throw RuntimeError(errors::InvalidPropertyValue);
     list->setCurrentIndex(index);
 }
 

@@ -49,7 +49,6 @@ namespace {
 
 constexpr int HandledSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP};
 constexpr std::size_t AlternateStackSize = 256 * 1024;
-constexpr std::int32_t InvalidProcedureCall = 5;
 
 // The thread that installed the filter, and its stack. Written once before the handlers go in.
 struct UserInterfaceThread
@@ -282,14 +281,14 @@ void installAlternateStack()
     size = (size + page - 1) / page * page;
     void *base = mmap(nullptr, size + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
     if (base == MAP_FAILED)
-        throw RuntimeError(errors::OutOfMemory, "Out of memory");
+        throw RuntimeError(errors::OutOfMemory);
     mprotect(base, page, PROT_NONE); // a guard page under it
     stack_t alternate = {};
     alternate.ss_sp = static_cast<char *>(base) + page;
     alternate.ss_size = size;
     if (sigaltstack(&alternate, nullptr) != 0) {
         munmap(base, size + page);
-        throw RuntimeError(InvalidProcedureCall, "Invalid procedure call or argument");
+        throw RuntimeError(errors::InvalidProcedureCall);
     }
 }
 
@@ -311,7 +310,7 @@ void installFaultFilter()
     sigemptyset(&action.sa_mask);
     for (const int signal : HandledSignals) {
         if (sigaction(signal, &action, nullptr) != 0)
-            throw RuntimeError(InvalidProcedureCall, "Invalid procedure call or argument");
+            throw RuntimeError(errors::InvalidProcedureCall);
     }
 }
 

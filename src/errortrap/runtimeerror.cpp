@@ -12,6 +12,12 @@ RuntimeError::RuntimeError(std::int32_t number, std::string description)
 {
 }
 
+RuntimeError::RuntimeError(std::int32_t number)
+    : RuntimeError(number, errors::description(number) ? errors::description(number)
+                                                       : "Application-defined or object-defined error")
+{
+}
+
 RuntimeError toRuntimeError(std::exception_ptr failure)
 {
     try {
@@ -19,21 +25,21 @@ RuntimeError toRuntimeError(std::exception_ptr failure)
     } catch (const RuntimeError &e) {
         return e;
     } catch (const std::out_of_range &) {
-        return {errors::SubscriptOutOfRange, "Subscript out of range"};
+        return RuntimeError(errors::SubscriptOutOfRange);
     } catch (const std::bad_alloc &) {
-        return {errors::OutOfMemory, "Out of memory"};
+        return RuntimeError(errors::OutOfMemory);
     } catch (const std::overflow_error &) {
-        return {errors::Overflow, "Overflow"};
+        return RuntimeError(errors::Overflow);
     } catch (const std::underflow_error &) {
-        return {errors::Overflow, "Overflow"};
+        return RuntimeError(errors::Overflow);
     } catch (const std::invalid_argument &) {
-        return {errors::InvalidPropertyValue, "Invalid property value"};
+        return RuntimeError(errors::InvalidPropertyValue);
     } catch (const std::bad_cast &) {
-        return {errors::TypeMismatch, "Type mismatch"};
+        return RuntimeError(errors::TypeMismatch);
     } catch (const std::exception &e) {
-        return {51, std::string("Internal error: ") + e.what()};
+        return {errors::InternalError, std::string(errors::description(errors::InternalError)) + ": " + e.what()};
     } catch (...) {
-        return {51, "Internal error"};
+        return RuntimeError(errors::InternalError);
     }
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "errorcatalogue.h"
+
 #include <cstdint>
 #include <exception>
 #include <stdexcept>
@@ -12,6 +14,8 @@ class RuntimeError : public std::runtime_error
 {
 public:
     RuntimeError(std::int32_t number, std::string description);
+    // An error of the catalogue (errorcatalogue.h), with its classic description.
+    explicit RuntimeError(std::int32_t number);
 
     std::int32_t number() const { return m_number; }
     const std::string &description() const { return m_description; }
@@ -20,16 +24,6 @@ private:
     std::int32_t m_number;
     std::string m_description;
 };
-
-// Classic numbers for failures that surface as C++ exceptions.
-namespace errors {
-constexpr std::int32_t Overflow = 6;
-constexpr std::int32_t OutOfMemory = 7;
-constexpr std::int32_t SubscriptOutOfRange = 9;
-constexpr std::int32_t TypeMismatch = 13;
-constexpr std::int32_t InvalidPropertyValue = 380;
-constexpr std::int32_t Fault = 65535;
-}
 
 // Turns whatever a step threw into a run-time error: RuntimeError as it is, the standard
 // library's exceptions under their classic numbers, anything else as an internal error.

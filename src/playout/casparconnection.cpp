@@ -13,9 +13,6 @@ namespace vantor::playout {
 
 namespace {
 
-// The classic socket control's error for sending without a connection.
-constexpr qint32 WrongConnectionState = 40006;
-
 // A server that vanishes without closing (power cut, cable pulled) is noticed after about
 // 10 s of silence plus 3 unanswered probes 2 s apart, or 10 s after data stays unacknowledged.
 constexpr int KeepIdleSeconds = 10;
@@ -99,8 +96,7 @@ void CasparConnection::close()
 void CasparConnection::send(const QByteArray &bytes)
 {
     if (m_socket->write(bytes) != bytes.size())
-        throw RuntimeError(WrongConnectionState,
-                           "Wrong protocol or connection state for the requested transaction or request");
+        throw RuntimeError(errors::WrongConnectionState);
     m_socket->flush();
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serialportservice.h"
+#include "serial/service/serialportservice.h"
 
 #include "errortrap/errortrap.h"
 

@@ -117,7 +117,7 @@ void PortDiscovery::ListComPorts()
     p.step(73, [&] {
         // Selecting an entry of an empty list is an invalid property value.
         if (m_c.cboComm->count() == 0)
-            throw RuntimeError(errors::InvalidPropertyValue, "Invalid property value");
+            throw RuntimeError(errors::InvalidPropertyValue);
         m_c.cboComm->setCurrentIndex(0);
         if (m_c.cboComm_Click)
             m_c.cboComm_Click();

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "portmap.h"
-#include "portprobe.h"
+#include "serial/system/portmap.h"
+#include "serial/system/portprobe.h"
 
 #include "errortrap/errortrap.h"
 

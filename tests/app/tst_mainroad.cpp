@@ -5,7 +5,7 @@
 
 #include "app/clickablelabel.h"
 #include "app/lamp.h"
-#include "serial/commevent.h"
+#include "serial/service/commevent.h"
 
 #include <QCheckBox>
 #include <QPushButton>

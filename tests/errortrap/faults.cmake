@@ -6,10 +6,10 @@ add_executable(faultchild
 set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/foreigncode.cpp
   PROPERTIES COMPILE_OPTIONS "-fno-non-call-exceptions")
 target_include_directories(faultchild PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
-target_link_libraries(faultchild PRIVATE vantor_errortrap Threads::Threads)
+target_link_libraries(faultchild PRIVATE vantor_errortrap vantor_trapped Threads::Threads)
 
 add_executable(closechild ${CMAKE_CURRENT_LIST_DIR}/closechild.cpp)
-target_link_libraries(closechild PRIVATE vantor_app)
+target_link_libraries(closechild PRIVATE vantor_app vantor_trapped)
 
 foreach(test IN ITEMS tst_faultdelivery tst_terminationsignals)
   add_dependencies(${test} faultchild closechild)

@@ -1,4 +1,4 @@
-#include "serial/debouncer.h"
+#include "serial/service/debouncer.h"
 
 #include <QtTest>
 

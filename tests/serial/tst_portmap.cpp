@@ -1,4 +1,4 @@
-#include "serial/portmap.h"
+#include "serial/system/portmap.h"
 
 #include <QFile>
 #include <QTemporaryDir>

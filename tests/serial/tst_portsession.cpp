@@ -4,7 +4,7 @@
 
 #include "app/lamp.h"
 #include "serial/commandconsole.h"
-#include "serial/commevent.h"
+#include "serial/service/commevent.h"
 
 #include <QComboBox>
 #include <QLineEdit>

@@ -2,7 +2,7 @@
 #include "contactserver.h"
 
 #include "errortrap/runtimeerror.h"
-#include "serial/rfc2217backend.h"
+#include "serial/rfc2217/rfc2217backend.h"
 
 #include <QElapsedTimer>
 #include <QTcpServer>

@@ -1,7 +1,7 @@
 // The Telnet framing parser, the encoders and the modem-state reading, byte by byte.
-#include "serial/rfc2217codec.h"
-#include "serial/rfc2217lines.h"
-#include "serial/rfc2217protocol.h"
+#include "serial/rfc2217/rfc2217codec.h"
+#include "serial/rfc2217/rfc2217lines.h"
+#include "serial/rfc2217/rfc2217protocol.h"
 
 #include <QtTest>
 

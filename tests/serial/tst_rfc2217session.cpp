@@ -1,6 +1,6 @@
 // The client's side of the Com Port option: what it sends, how it reads the server's answers.
-#include "serial/rfc2217protocol.h"
-#include "serial/rfc2217session.h"
+#include "serial/rfc2217/rfc2217protocol.h"
+#include "serial/rfc2217/rfc2217session.h"
 
 #include <QtTest>
 

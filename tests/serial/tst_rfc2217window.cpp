@@ -6,9 +6,9 @@
 
 #include "app/clickablelabel.h"
 #include "app/lamp.h"
-#include "serial/portprobe.h"
-#include "serial/rfc2217backend.h"
-#include "serial/systemserialportservice.h"
+#include "serial/system/portprobe.h"
+#include "serial/rfc2217/rfc2217backend.h"
+#include "serial/system/systemserialportservice.h"
 
 #include <QCheckBox>
 #include <QComboBox>

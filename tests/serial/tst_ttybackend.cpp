@@ -1,6 +1,6 @@
-#include "serial/portprobe.h"
-#include "serial/systemserialportservice.h"
-#include "serial/ttybackend.h"
+#include "serial/system/portprobe.h"
+#include "serial/system/systemserialportservice.h"
+#include "serial/tty/ttybackend.h"
 
 #include "errortrap/runtimeerror.h"
 #include "pseudoterminal.h"

@@ -1,20 +1,12 @@
 # The local tty backend (Qt's serial port plus the line watcher) against the real 8250 driver,
-# inside the uart-vm virtual machine beside the project. Only the backend's and the probe's own
-# sources and Qt Core, Network, Serial Port and Test, so that the guest gets few libraries. Skipped (77) where the
-# tool is missing or not prepared.
+# inside the uart-vm virtual machine beside the project. Only the backend and the probe, with Qt
+# Core, Network, Serial Port and Test, so that the guest gets few libraries. Skipped (77) where
+# the tool is missing or not prepared.
 add_executable(ttybackend_vm
   ${CMAKE_CURRENT_LIST_DIR}/vm/ttybackend_vm.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/vm/loopbackport.cpp
-  ${CMAKE_SOURCE_DIR}/src/serial/ttybackend.cpp
-  ${CMAKE_SOURCE_DIR}/src/serial/ttybackend.h
-  ${CMAKE_SOURCE_DIR}/src/serial/linewatcher.cpp
-  ${CMAKE_SOURCE_DIR}/src/serial/settingsstring.cpp
-  ${CMAKE_SOURCE_DIR}/src/serial/portprobe.cpp
-  ${CMAKE_SOURCE_DIR}/src/serial/portmap.cpp)
-target_include_directories(ttybackend_vm PRIVATE
-  ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/src/serial ${CMAKE_CURRENT_LIST_DIR}/vm
-  ${CMAKE_CURRENT_SOURCE_DIR}/support)
-target_link_libraries(ttybackend_vm PRIVATE vantor_errortrap Qt6::Core Qt6::Network Qt6::SerialPort Qt6::Test)
+  ${CMAKE_CURRENT_LIST_DIR}/vm/loopbackport.cpp)
+target_include_directories(ttybackend_vm PRIVATE ${CMAKE_CURRENT_LIST_DIR}/vm ${CMAKE_CURRENT_SOURCE_DIR}/support)
+target_link_libraries(ttybackend_vm PRIVATE vantor_serial_tty vantor_serial_system Qt6::Test)
 
 add_test(NAME ttybackend_vm
          COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/vm/in-uart-vm.sh

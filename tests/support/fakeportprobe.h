@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/portprobe.h"
+#include "serial/system/portprobe.h"
 
 #include "errortrap/runtimeerror.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/serialportservice.h"
+#include "serial/service/serialportservice.h"
 
 #include <QByteArray>
 #include <QSet>

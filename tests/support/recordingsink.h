@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/portbackend.h"
+#include "serial/service/portbackend.h"
 
 #include <QStringList>
 

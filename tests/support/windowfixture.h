@@ -9,7 +9,7 @@
 #include "app/mainwindow.h"
 #include "app/services.h"
 #include "playout/casparconnection.h"
-#include "serial/portmap.h"
+#include "serial/system/portmap.h"
 
 #include <memory>
 

@@ -1,6 +1,6 @@
 #include "contactserver.h"
 
-#include "serial/rfc2217protocol.h"
+#include "serial/rfc2217/rfc2217protocol.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>

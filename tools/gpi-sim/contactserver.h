@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/rfc2217codec.h"
+#include "serial/rfc2217/rfc2217codec.h"
 
 #include <QByteArray>
 #include <QHostAddress>

@@ -1,6 +1,6 @@
 #include "simwindow.h"
 
-#include "serial/rfc2217protocol.h"
+#include "serial/rfc2217/rfc2217protocol.h"
 
 #include <QGridLayout>
 #include <QLabel>

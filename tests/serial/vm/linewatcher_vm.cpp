@@ -4,7 +4,7 @@
 
 #include "loopbackport.h"
 #include "recorder.h"
-#include "serial/linewatcher.h"
+#include "serial/tty/linewatcher.h"
 
 #include <cerrno>
 #include <cstdarg>

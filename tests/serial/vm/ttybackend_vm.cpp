@@ -5,8 +5,8 @@
 
 #include "loopbackport.h"
 #include "recordingsink.h"
-#include "serial/portprobe.h"
-#include "serial/ttybackend.h"
+#include "serial/system/portprobe.h"
+#include "serial/tty/ttybackend.h"
 
 #include "errortrap/runtimeerror.h"
 

@@ -1,9 +1,8 @@
 #include "systemserialportservice.h"
 
-#include "rfc2217backend.h"
-#include "serialerrors.h"
-#include "settingsstring.h"
-#include "ttybackend.h"
+#include "serial/rfc2217/rfc2217backend.h"
+#include "serial/service/settingsstring.h"
+#include "serial/tty/ttybackend.h"
 
 #include "errortrap/runtimeerror.h"
 
@@ -63,10 +62,10 @@ void SystemSerialPortService::openDevice()
 {
     const QString target = m_map.target(commPort());
     if (target.isEmpty())
-        throw RuntimeError(errors::InvalidPortNumber, "Invalid port number");
+        throw RuntimeError(errors::InvalidPortNumber);
     const auto settings = SettingsString::parse(this->settings());
     if (!settings)
-        throw RuntimeError(errors::InvalidPropertyValue, "Invalid property value");
+        throw RuntimeError(errors::InvalidPropertyValue);
     std::unique_ptr<PortBackend> backend = m_factory(target);
     backend->open(target, *settings, *m_sink);
     m_backend = std::move(backend);
@@ -93,7 +92,7 @@ bool SystemSerialPortService::presentDsr() const
 void SystemSerialPortService::writeDevice(const QByteArray &bytes)
 {
     if (!m_backend)
-        throw RuntimeError(errors::DeviceNotOpen, "The device is not open");
+        throw RuntimeError(errors::DeviceNotOpen);
     m_backend->write(bytes);
 }
 

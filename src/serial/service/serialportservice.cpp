@@ -1,6 +1,5 @@
 #include "serialportservice.h"
 
-#include "serialerrors.h"
 #include "settingsstring.h"
 
 #include "errortrap/runtimeerror.h"
@@ -31,13 +30,13 @@ SerialPortService::~SerialPortService() = default;
 void SerialPortService::validatePort(qint16 port) const
 {
     if (port < 1)
-        throw RuntimeError(errors::InvalidPortNumber, "Invalid port number");
+        throw RuntimeError(errors::InvalidPortNumber);
 }
 
 void SerialPortService::setCommPort(qint16 port)
 {
     if (m_open)
-        throw RuntimeError(errors::PortAlreadyOpen, "Port already open");
+        throw RuntimeError(errors::PortAlreadyOpen);
     validatePort(port);
     m_commPort = port;
 }
@@ -45,7 +44,7 @@ void SerialPortService::setCommPort(qint16 port)
 void SerialPortService::setSettings(const QString &settings)
 {
     if (!SettingsString::parse(settings))
-        throw RuntimeError(errors::InvalidPropertyValue, "Invalid property value");
+        throw RuntimeError(errors::InvalidPropertyValue);
     m_settings = settings;
 }
 
@@ -53,7 +52,7 @@ void SerialPortService::setPortOpen(bool open)
 {
     if (open == m_open) {
         if (open)
-            throw RuntimeError(errors::PortAlreadyOpen, "Port already open");
+            throw RuntimeError(errors::PortAlreadyOpen);
         return;
     }
     m_pending.clear();
@@ -90,7 +89,7 @@ bool SerialPortService::dsrHolding() const
 QByteArray SerialPortService::input()
 {
     if (!m_open)
-        throw RuntimeError(errors::PortNotOpen, "Operation valid only when the port is open");
+        throw RuntimeError(errors::PortNotOpen);
     if (!m_current)
         return {};
     return std::exchange(m_current->data, QByteArray());
@@ -99,7 +98,7 @@ QByteArray SerialPortService::input()
 void SerialPortService::output(const QByteArray &bytes)
 {
     if (!m_open)
-        throw RuntimeError(errors::PortNotOpen, "Operation valid only when the port is open");
+        throw RuntimeError(errors::PortNotOpen);
     writeDevice(bytes);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "portbackend.h"
+#include "serial/service/portbackend.h"
 #include "rfc2217session.h"
 
 #include <QString>

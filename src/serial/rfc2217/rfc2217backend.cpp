@@ -1,6 +1,5 @@
 #include "rfc2217backend.h"
 
-#include "serialerrors.h"
 
 #include "errortrap/runtimeerror.h"
 
@@ -264,7 +263,7 @@ bool Rfc2217Backend::dsr() const
 void Rfc2217Backend::write(const QByteArray &bytes)
 {
     if (!m_socket || !m_session || m_lost)
-        throw RuntimeError(errors::DeviceNotOpen, "The device is not open");
+        throw RuntimeError(errors::DeviceNotOpen);
     send(m_session->encodeData(std::string_view(bytes.constData(), std::size_t(bytes.size()))));
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "portbackend.h"
+#include "serial/service/portbackend.h"
 #include "portmap.h"
-#include "serialportservice.h"
+#include "serial/service/serialportservice.h"
 
 #include <functional>
 #include <memory>

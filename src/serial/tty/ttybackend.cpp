@@ -1,6 +1,5 @@
 #include "ttybackend.h"
 
-#include "serialerrors.h"
 
 #include "errortrap/runtimeerror.h"
 
@@ -19,8 +18,6 @@
 namespace vantor::serial {
 
 namespace {
-
-constexpr std::int32_t InvalidPropertyValue = errors::InvalidPropertyValue;
 
 // errno with the system's text and the device: "Permission denied: /dev/ttyUSB0".
 [[noreturn]] void failWith(int err, const QString &path, const QString &text = {})
@@ -98,7 +95,7 @@ TtyBackend::~TtyBackend()
 void TtyBackend::open(const QString &target, const SettingsString &settings, PortSink &sink)
 {
     if (m_port.isOpen())
-        throw RuntimeError(errors::PortAlreadyOpen, "Port already open");
+        throw RuntimeError(errors::PortAlreadyOpen);
     // The node itself, so that every name of one device takes the same lock file.
     const QString path = QFileInfo(target).canonicalFilePath();
     if (path.isEmpty())
@@ -154,7 +151,7 @@ void TtyBackend::openPort(const QString &path)
 void TtyBackend::configure(const SettingsString &s)
 {
     auto refuse = [&](const QString &what) {
-        throw RuntimeError(InvalidPropertyValue,
+        throw RuntimeError(errors::InvalidPropertyValue,
                            QStringLiteral("Invalid property value: %1 on %2").arg(what, m_path).toStdString());
     };
     if (!m_port.setBaudRate(s.speed))
@@ -264,7 +261,7 @@ LineWatcher::Method TtyBackend::watchMethod() const
 void TtyBackend::write(const QByteArray &bytes)
 {
     if (!m_port.isOpen())
-        throw RuntimeError(errors::DeviceNotOpen, "The device is not open");
+        throw RuntimeError(errors::DeviceNotOpen);
     if (m_port.write(bytes) != bytes.size()) {
         const QSerialPort::SerialPortError error = m_port.error();
         const QString reason = m_port.errorString();

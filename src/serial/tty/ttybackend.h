@@ -1,7 +1,7 @@
 #pragma once
 
 #include "linewatcher.h"
-#include "portbackend.h"
+#include "serial/service/portbackend.h"
 
 #include <QObject>
 #include <QSerialPort>
