@@ -54,6 +54,13 @@ qreal logicalDpi()
 
 } // namespace
 
+// Construction, in the order it needs:
+//   1. the controls, since every procedure is handed the controls it works on;
+//   2. the procedures, each after those it calls: the session before discovery and the console,
+//      the slots before the firing, the firing before the event decoder;
+//   3. the event table, last, so that no event reaches a procedure that does not exist yet;
+//   4. Form_Initialize, which installs the fault filter before Form_Load touches any port,
+//      socket or list.
 MainWindow::MainWindow(Services &services, const Options &options, QWidget *parent)
     : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
     , m_twips(logicalDpi())
@@ -74,7 +81,8 @@ MainWindow::MainWindow(Services &services, const Options &options, QWidget *pare
     buildHiddenControls();
     // Laid-out size: the client area is 10110 x 6240 until the end of start-up.
     setFixedSize(m_twips.px(10110), m_twips.px(6240));
-    buildProcedures(services, options);
+    createProcedures(services, options);
+    connectEventTable();
     Form_Initialize();
 }
 
@@ -126,7 +134,6 @@ void MainWindow::buildPortPage(QWidget *page)
     cboStopBits = place(new QComboBox, fraPORT, "cboStopBits", 3090, 1140, 495, 315);
     cboStopBits->addItems({"1", "1.5", "2"});
     lstCOMOUT = place(new LogView(m_portLog), fraPORT, "lstCOMOUT", 60, 1650, 5085, 2790);
-    lstCOMOUT->viewport()->installEventFilter(this);
 }
 
 void MainWindow::buildTriggerPage(QWidget *page)
@@ -182,7 +189,7 @@ void MainWindow::buildHiddenControls()
         w->setEnabled(false);
 }
 
-void MainWindow::buildProcedures(Services &services, const Options &options)
+void MainWindow::createProcedures(Services &services, const Options &options)
 {
     const auto status1 = [this](const QString &m) { SetStatus1(m); };
     m_session = std::make_unique<serial::PortSession>(
@@ -211,8 +218,13 @@ void MainWindow::buildProcedures(Services &services, const Options &options)
         serial::EventDecoder::Controls{[this](int slot) { return m_slots->armed(slot); },
                                        [this](qint16 slot) { m_firing->FIREME(slot); },
                                        status});
+}
 
-    // The event table: which control event runs which procedure.
+// The event table: which control event runs which procedure. The port log's mouse-down reaches
+// lstCOMOUT_MouseDown through eventFilter().
+void MainWindow::connectEventTable()
+{
+    lstCOMOUT->viewport()->installEventFilter(this);
     connect(lblPROP, &ClickableLabel::clicked, this, &MainWindow::lblPROP_Click);
     connect(cboComm->lineEdit(), &QLineEdit::textEdited, this, [this] { m_session->cboComm_Change(); });
     connect(cboComm, &QComboBox::activated, this, [this] { m_session->cboComm_Click(); });

@@ -88,7 +88,8 @@ private:
     void buildCasparPage(QWidget *page);
     void buildHistoryPage(QWidget *page);
     void buildHiddenControls();
-    void buildProcedures(Services &services, const Options &options);
+    void createProcedures(Services &services, const Options &options);
+    void connectEventTable();
     template <class W>
     W *place(W *widget, QWidget *parent, const char *name, int left, int top, int width, int height);
 
@@ -98,8 +99,8 @@ private:
     ActivityLog m_history;
     ActivityLog m_portLog;
 
-public:
-    // The controls, under the names the procedures know them by.
+    // The controls, under the names the procedures know them by. Tests and accessibility tools
+    // find them by the same names (objectName).
     Lamp *shpCOMSTATUS = nullptr;
     QLabel *lblCOM = nullptr;
     Lamp *shpCASPAR = nullptr;
@@ -130,7 +131,6 @@ public:
     QPushButton *cmdGetAllPorts = nullptr;
     QLabel *lblTRIGER = nullptr;
 
-private:
     std::unique_ptr<serial::PortSession> m_session;
     std::unique_ptr<serial::CommandConsole> m_console;
     std::unique_ptr<serial::EventDecoder> m_decoder;

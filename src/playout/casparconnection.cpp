@@ -49,28 +49,34 @@ CasparConnection::~CasparConnection()
     m_socket->disconnect(this);
 }
 
-// The one place where the socket's state becomes the classic numbering. This socket never
-// binds or listens, so Open and Listening do not occur; between a failure and the next
+// The one place where the connection's phase becomes the classic socket numbering. This socket
+// never binds or listens, so Open and Listening do not occur; between a failure and the next
 // attempt the state is Error.
 int CasparConnection::state() const
 {
-    switch (m_socket->state()) {
-    case QAbstractSocket::UnconnectedState:
-        return m_failed ? Error : Closed;
-    case QAbstractSocket::HostLookupState:
-        return ResolvingHost;
-    case QAbstractSocket::ConnectingState:
-        return Connecting;
-    case QAbstractSocket::ConnectedState:
-        return Connected;
-    case QAbstractSocket::BoundState:
-        return Open;
-    case QAbstractSocket::ListeningState:
-        return Listening;
-    case QAbstractSocket::ClosingState:
-        return Closing;
+    switch (m_phase) {
+    case Phase::Idle:
+        return Closed;
+    case Phase::Connecting:
+        return m_socket->state() == QAbstractSocket::HostLookupState ? ResolvingHost : Connecting;
+    case Phase::Up:
+        return m_socket->state() == QAbstractSocket::ClosingState ? Closing : Connected;
+    case Phase::WaitingToRetry:
+        return Error;
     }
     return Error;
+}
+
+void CasparConnection::enter(Phase phase)
+{
+    const bool wasUp = m_phase == Phase::Up;
+    m_phase = phase;
+    if (phase != Phase::Connecting)
+        m_attemptTimeout.stop();
+    if (phase != Phase::WaitingToRetry)
+        m_retry.stop();
+    if (wasUp != (phase == Phase::Up))
+        Q_EMIT establishedChanged(phase == Phase::Up);
 }
 
 void CasparConnection::connectTo(const QString &host)
@@ -86,11 +92,8 @@ void CasparConnection::connectTo(const QString &host)
 void CasparConnection::close()
 {
     m_wanted = false;
-    m_retry.stop();
-    m_attemptTimeout.stop();
-    m_attempting = false;
     m_socket->abort(); // reports the end of an established connection through onDisconnected
-    m_failed = false;
+    enter(Phase::Idle);
 }
 
 void CasparConnection::send(const QByteArray &bytes)
@@ -109,20 +112,18 @@ void CasparConnection::startAttempt()
 {
     if (!m_wanted)
         return;
-    m_attempting = true;
     m_replies.reset();
     m_socket->abort();
+    enter(Phase::Connecting);
     m_socket->connectToHost(m_host, m_port);
     m_attemptTimeout.start(m_timing.connectTimeoutMs);
 }
 
 void CasparConnection::attemptFailed(const QString &reason)
 {
-    if (!m_attempting)
+    if (m_phase != Phase::Connecting)
         return;
-    m_attempting = false;
-    m_attemptTimeout.stop();
-    m_failed = true;
+    enter(Phase::WaitingToRetry);
     if (!m_failureReported) {
         m_failureReported = true;
         Q_EMIT historyLine(QStringLiteral("***Caspar connection failed: ") + reason);
@@ -139,37 +140,33 @@ void CasparConnection::scheduleRetry()
 
 void CasparConnection::onConnected()
 {
-    m_attempting = false;
-    m_attemptTimeout.stop();
-    m_established = true;
-    m_failed = false;
     m_failureReported = false;
     m_retries = 0;
     tuneSocket();
     Q_EMIT historyLine(QStringLiteral("Caspar connected ") + m_host);
-    Q_EMIT establishedChanged(true);
+    enter(Phase::Up);
 }
 
 void CasparConnection::onDisconnected()
 {
-    if (!m_established)
+    if (m_phase != Phase::Up)
         return;
-    m_established = false;
-    if (m_wanted) {
-        QString reason = m_socket->errorString();
-        if (m_socket->error() == QAbstractSocket::UnknownSocketError)
-            reason = tr("The remote host closed the connection");
-        m_failed = true;
-        Q_EMIT historyLine(QStringLiteral("***Caspar connection lost: ") + reason);
-        scheduleRetry();
+    if (!m_wanted) {
+        enter(Phase::Idle);
+        return;
     }
-    Q_EMIT establishedChanged(false);
+    QString reason = m_socket->errorString();
+    if (m_socket->error() == QAbstractSocket::UnknownSocketError)
+        reason = tr("The remote host closed the connection");
+    Q_EMIT historyLine(QStringLiteral("***Caspar connection lost: ") + reason);
+    enter(Phase::WaitingToRetry);
+    scheduleRetry();
 }
 
 void CasparConnection::onErrorOccurred()
 {
     // Errors of an established connection end in onDisconnected.
-    if (m_attempting && m_socket->state() != QAbstractSocket::ConnectedState)
+    if (m_phase == Phase::Connecting && m_socket->state() != QAbstractSocket::ConnectedState)
         attemptFailed(m_socket->errorString());
 }
 

@@ -58,7 +58,7 @@ public:
     void close();
 
     int state() const;
-    bool isEstablished() const { return m_established; }
+    bool isEstablished() const { return m_phase == Phase::Up; }
     bool isWanted() const { return m_wanted; }
     quint16 port() const { return m_port; }
 
@@ -84,6 +84,15 @@ private:
     void onReadyRead();
     void tuneSocket();
 
+    // Where the connection is in its life. All members live on the window thread.
+    enum class Phase {
+        Idle,           // no attempt, no connection, no retry pending
+        Connecting,     // an attempt is under way (host lookup or TCP connect)
+        Up,             // connected
+        WaitingToRetry, // the last attempt failed or the connection dropped; m_retry runs while wanted
+    };
+    void enter(Phase phase);
+
     QTcpSocket *m_socket;
     QTimer m_retry;
     QTimer m_attemptTimeout;
@@ -91,12 +100,10 @@ private:
     QString m_host;
     const quint16 m_port;
     const Timing m_timing;
-    bool m_wanted = false;
-    bool m_attempting = false;
-    bool m_established = false;
-    bool m_failed = false;
-    bool m_failureReported = false;
-    int m_retries = 0;
+    Phase m_phase = Phase::Idle;
+    bool m_wanted = false;          // the operator asked for the connection (connectTo, not yet close)
+    bool m_failureReported = false; // one History line per run of failed attempts
+    int m_retries = 0;              // retries since the connection was asked for or last came up
 };
 
 } // namespace vantor::playout
