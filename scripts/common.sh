@@ -8,8 +8,9 @@ BUILD_DIR=${BUILD_DIR:-$ROOT/build}
 # Debian 12 packages the program and its tests need.
 PACKAGES=(g++ cmake ninja-build qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libgl-dev
           fonts-wine fonts-liberation)
-# For the tests as well: clang and its fuzzing runtime for the parser's fuzz run.
-TEST_PACKAGES=(clang libclang-rt-14-dev)
+# For the tests as well: clang and its fuzzing runtime for the parser's fuzz run, and
+# clang-format for the style check.
+TEST_PACKAGES=(clang libclang-rt-14-dev clang-format)
 
 install_packages() {
   local missing=() p

@@ -10,6 +10,12 @@ if [[ -x $UART_VM ]] && [[ $(id -u) -eq 0 ]]; then
   "$UART_VM" prepare || echo "uart-vm prepare failed: the virtual-machine tests will be skipped" >&2
 fi
 
+# The code keeps one style (.clang-format); a file that strays from it fails the run.
+(cd "$ROOT" && git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror) || {
+  echo "Style check failed: run clang-format -i on the files above." >&2
+  exit 1
+}
+
 build
 
 # A short fuzz run of the network serial port parser.

@@ -13,12 +13,13 @@ IdleStation::IdleStation(vantor::serial::SerialPortService &port, vantor::serial
     m_serverThread.setObjectName(QStringLiteral("amcp-peer"));
     m_server.moveToThread(&m_serverThread);
     m_serverThread.start();
-    QMetaObject::invokeMethod(&m_server, [this] { m_serverThreadId = currentThreadId(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        &m_server, [this] { m_serverThreadId = currentThreadId(); }, Qt::BlockingQueuedConnection);
 
     m_probe.openable = {map.target(1)};
     m_caspar = std::make_unique<vantor::playout::CasparConnection>(m_server.port());
-    vantor::app::Services services{port,       map,       m_probe, [] { return std::vector<vantor::serial::PortEntry>{}; },
-                                   m_prompter, m_chooser, *m_caspar};
+    vantor::app::Services services{
+        port, map, m_probe, [] { return std::vector<vantor::serial::PortEntry>{}; }, m_prompter, m_chooser, *m_caspar};
     vantor::app::Options options;
     port.setDebounce(options.debounce);
     m_window = std::make_unique<vantor::app::MainWindow>(services, options);
@@ -27,8 +28,7 @@ IdleStation::IdleStation(vantor::serial::SerialPortService &port, vantor::serial
     m_window->findChild<QPushButton *>(QStringLiteral("cmdCOMStatus"))->click();
     m_window->findChild<QPushButton *>(QStringLiteral("cmdCASPAR"))->click();
     auto *lamp = m_window->findChild<vantor::app::Lamp *>(QStringLiteral("shpCASPAR"));
-    m_ready = port.portOpen()
-              && QTest::qWaitFor([&] { return lamp->fillColor() == vantor::app::Lamp::Green; }, 5000);
+    m_ready = port.portOpen() && QTest::qWaitFor([&] { return lamp->fillColor() == vantor::app::Lamp::Green; }, 5000);
 }
 
 IdleStation::~IdleStation()
@@ -36,7 +36,8 @@ IdleStation::~IdleStation()
     m_window.reset();
     m_caspar.reset();
     QThread *home = QThread::currentThread();
-    QMetaObject::invokeMethod(&m_server, [this, home] { m_server.moveToThread(home); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        &m_server, [this, home] { m_server.moveToThread(home); }, Qt::BlockingQueuedConnection);
     m_serverThread.quit();
     m_serverThread.wait();
 }

@@ -98,8 +98,7 @@ std::vector<Pulse> sendTrain(const LoopbackPort &port, Clock::duration width, co
 // A reading of the present level belongs to the last pulse that began before it. Counted
 // edges come in order, possibly after their pulse is over: the n-th ON belongs to the n-th
 // pulse. Sightings beyond one per pulse count as extra.
-void tally(Tally &t, const std::vector<Pulse> &pulses, const std::vector<Clock::time_point> &seen,
-           bool inOrder)
+void tally(Tally &t, const std::vector<Pulse> &pulses, const std::vector<Clock::time_point> &seen, bool inOrder)
 {
     t.sent += pulses.size();
     std::vector<bool> hit(pulses.size());
@@ -168,10 +167,10 @@ int main(int argc, char **argv)
 
     utsname host{};
     uname(&host);
-    std::printf("Pulse capture: %zu pulses per width on RTS -> CTS, %s %s, blocks of %zu interleaved\n",
-                count, host.sysname, host.release, block);
-    std::printf("%-9s %-10s %-24s %16s %6s %9s %9s %9s\n", "width ms", "actual ms", "strategy",
-                "ON seen/sent", "extra", "p50 us", "p99 us", "max us");
+    std::printf("Pulse capture: %zu pulses per width on RTS -> CTS, %s %s, blocks of %zu interleaved\n", count,
+                host.sysname, host.release, block);
+    std::printf("%-9s %-10s %-24s %16s %6s %9s %9s %9s\n", "width ms", "actual ms", "strategy", "ON seen/sent", "extra",
+                "p50 us", "p99 us", "max us");
     bool oursSawAll = true;
     for (std::size_t w = 0; w < std::size(widths); ++w) {
         Tally tallies[3];
@@ -194,10 +193,9 @@ int main(int argc, char **argv)
         for (std::size_t s = 0; s < 3; ++s) {
             const Tally &t = tallies[s];
             std::printf("%-9.1f %-10.3f %-24s %5zu/%-5zu %5.1f%% %6zu %9.0f %9.0f %9.0f\n",
-                        static_cast<double>(widths[w].count()) / 1000, percentile(actual, 0.5),
-                        observers[s]->name(), t.seen, t.sent, 100.0 * t.seen / t.sent, t.extra,
-                        percentile(t.latencyUs, 0.5), percentile(t.latencyUs, 0.99),
-                        percentile(t.latencyUs, 1.0));
+                        static_cast<double>(widths[w].count()) / 1000, percentile(actual, 0.5), observers[s]->name(),
+                        t.seen, t.sent, 100.0 * t.seen / t.sent, t.extra, percentile(t.latencyUs, 0.5),
+                        percentile(t.latencyUs, 0.99), percentile(t.latencyUs, 1.0));
         }
         oursSawAll = oursSawAll && tallies[0].seen == tallies[0].sent && tallies[0].extra == 0;
     }

@@ -50,7 +50,7 @@ void ThreadObserver::start(int fd)
 {
     static std::once_flag once;
     std::call_once(once, [] {
-        struct sigaction action {};
+        struct sigaction action = {};
         action.sa_handler = onStop; // no SA_RESTART: a blocked wait returns EINTR
         sigemptyset(&action.sa_mask);
         sigaction(stopSignal(), &action, nullptr);

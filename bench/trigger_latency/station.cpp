@@ -27,8 +27,8 @@ Station::Station(std::initializer_list<int> armedSlots, int expectedEvents)
     m_serverThread.setObjectName(QStringLiteral("amcp-peer"));
     m_f.server.moveToThread(&m_serverThread);
     m_serverThread.start();
-    QMetaObject::invokeMethod(&m_f.server, [this] { m_serverThreadId = RunQueueWait::currentThreadId(); },
-                              Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        &m_f.server, [this] { m_serverThreadId = RunQueueWait::currentThreadId(); }, Qt::BlockingQueuedConnection);
     QObject::connect(&m_f.server, &AmcpResponder::lineReceived, [this] { lineArrived.release(); });
     // Connected after the window's own handler, so it runs when the handling is over.
     QObject::connect(&m_f.port, &vantor::serial::SerialPortService::onComm, [this] { eventHandled(); });
@@ -49,8 +49,8 @@ Station::~Station()
     QObject::disconnect(m_sleeping);
     // Back to this thread, so that the fixture can end it.
     QThread *home = QThread::currentThread();
-    QMetaObject::invokeMethod(&m_f.server, [this, home] { m_f.server.moveToThread(home); },
-                              Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        &m_f.server, [this, home] { m_f.server.moveToThread(home); }, Qt::BlockingQueuedConnection);
     m_serverThread.quit();
     m_serverThread.wait();
 }

@@ -61,8 +61,8 @@ private:
     QMetaObject::Connection m_sleeping;
     std::mutex m_mutex;
     std::condition_variable m_idle;
-    int m_handled = 0;     // guarded by m_mutex
-    int m_idleAfter = 0;   // events handled when the loop last went idle; guarded by m_mutex
+    int m_handled = 0;   // guarded by m_mutex
+    int m_idleAfter = 0; // events handled when the loop last went idle; guarded by m_mutex
     int m_serverThreadId = 0;
     int m_windowThreadId = 0;
     bool m_ready = false;

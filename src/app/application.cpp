@@ -56,7 +56,8 @@ int run(int argc, char *argv[])
     playout::QtFileChooser chooser;
     playout::CasparConnection caspar;
     serial::PortMap &numbers = port.portMap();
-    Services services{port, numbers, probe, [&numbers] { return serial::systemPortEntries(numbers); }, prompter, chooser, caspar};
+    Services services{port,     numbers, probe, [&numbers] { return serial::systemPortEntries(numbers); },
+                      prompter, chooser, caspar};
 
     MainWindow window(services, command.options);
     prompter.setParent(&window);

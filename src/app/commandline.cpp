@@ -9,20 +9,26 @@ CommandLine CommandLine::parse(const QStringList &arguments)
 {
     CommandLine result;
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Plays movies on a Caspar playout server when contacts wired to the CTS and DSR lines of a serial port close or open."));
+    parser.setApplicationDescription(QStringLiteral("Plays movies on a Caspar playout server when contacts wired to "
+                                                    "the CTS and DSR lines of a serial port close or open."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
-    const QCommandLineOption port({QStringLiteral("port")},
-                                  QStringLiteral("Pins port number N to DEVICE, a device path (/dev/serial/by-id/...) or rfc2217://HOST:PORT. Repeatable."),
-                                  QStringLiteral("N=DEVICE"));
-    const QCommandLineOption listPorts({QStringLiteral("list-ports")}, QStringLiteral("Prints the port numbering and exits."));
-    const QCommandLineOption mediaFolder({QStringLiteral("media-folder")},
-                                         QStringLiteral("The server's media folder as seen from here: movies under it are sent by their path relative to it."),
-                                         QStringLiteral("DIR"));
-    const QCommandLineOption debounce({QStringLiteral("debounce-ms")},
-                                      QStringLiteral("Contact-bounce hold-off in milliseconds (default 10, 0 turns it off)."),
-                                      QStringLiteral("N"), QStringLiteral("10"));
+    const QCommandLineOption port(
+        {QStringLiteral("port")},
+        QStringLiteral(
+            "Pins port number N to DEVICE, a device path (/dev/serial/by-id/...) or rfc2217://HOST:PORT. Repeatable."),
+        QStringLiteral("N=DEVICE"));
+    const QCommandLineOption listPorts({QStringLiteral("list-ports")},
+                                       QStringLiteral("Prints the port numbering and exits."));
+    const QCommandLineOption mediaFolder(
+        {QStringLiteral("media-folder")},
+        QStringLiteral(
+            "The server's media folder as seen from here: movies under it are sent by their path relative to it."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption debounce(
+        {QStringLiteral("debounce-ms")},
+        QStringLiteral("Contact-bounce hold-off in milliseconds (default 10, 0 turns it off)."), QStringLiteral("N"),
+        QStringLiteral("10"));
     parser.addOptions({port, listPorts, mediaFolder, debounce});
 
     const auto fail = [&](const QString &message) {
@@ -40,7 +46,8 @@ CommandLine CommandLine::parse(const QStringList &arguments)
     }
     if (parser.isSet(version)) {
         result.exit = true;
-        result.output = QCoreApplication::applicationName() + QLatin1Char(' ') + QCoreApplication::applicationVersion() + QLatin1Char('\n');
+        result.output = QCoreApplication::applicationName() + QLatin1Char(' ') + QCoreApplication::applicationVersion()
+            + QLatin1Char('\n');
         return result;
     }
     for (const QString &text : parser.values(port)) {

@@ -19,7 +19,7 @@ struct CommandLine
     bool listPorts = false;                 // --list-ports
     bool exit = false;                      // --help, --version, --list-ports or an error
     int exitCode = 0;
-    QString output;                         // what to print before exiting
+    QString output; // what to print before exiting
 
     // Reads the arguments (argv[0] included).
     static CommandLine parse(const QStringList &arguments);

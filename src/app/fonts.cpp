@@ -34,7 +34,8 @@ void Fonts::load()
 
 QFont Fonts::tahoma()
 {
-    return firstPresent({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans")}, 8.25);
+    return firstPresent({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans")},
+                        8.25);
 }
 
 QFont Fonts::narrow()

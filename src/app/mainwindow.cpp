@@ -31,7 +31,7 @@
 namespace vantor::app {
 
 namespace {
-const QStringList Speeds = {"110",   "300",   "600",   "1200",  "2400",   "4800",   "9600",   "14400",
+const QStringList Speeds = {"110",   "300",   "600",   "1200",  "2400",  "4800",   "9600",   "14400",
                             "19200", "28800", "38400", "56000", "57600", "115200", "128000", "256000"};
 const std::array<int, 6> SlotTops = {2160, 2490, 2820, 3360, 3690, 4020};
 const std::array<const char *, 6> SlotCaptions = {"CTS ON", "CTS OFF", "CTS CHANGE", "DSR ON", "DSR OFF", "DSR CHANGE"};
@@ -72,7 +72,8 @@ MainWindow::MainWindow(Services &services, const Options &options, QWidget *pare
     setWindowTitle(Title);
     setFont(Fonts::tahoma());
     buildTopStrip();
-    SSTab1 = place(new TabControl({"Port settings", "Trigger", "Caspar", "History"}, this), this, "SSTab1", 30, 330, 5355, 4905);
+    SSTab1 = place(new TabControl({"Port settings", "Trigger", "Caspar", "History"}, this), this, "SSTab1", 30, 330,
+                   5355, 4905);
     buildPortPage(SSTab1->page(0));
     buildTriggerPage(SSTab1->page(1));
     buildCasparPage(SSTab1->page(2));
@@ -119,8 +120,10 @@ void MainWindow::buildPortPage(QWidget *page)
     cboComm->setEditable(true);
     cboComm->setInsertPolicy(QComboBox::NoInsert);
     cboComm->setEditText(QStringLiteral("cboComm"));
-    cmdCOMStatus = place(new QPushButton(QStringLiteral("Open COM Port")), fraPORT, "cmdCOMStatus", 2040, 210, 1455, 375);
-    cmdGetComPorts = place(new QPushButton(QStringLiteral("Get COM Ports")), fraPORT, "cmdGetComPorts", 3660, 210, 1215, 375);
+    cmdCOMStatus =
+        place(new QPushButton(QStringLiteral("Open COM Port")), fraPORT, "cmdCOMStatus", 2040, 210, 1455, 375);
+    cmdGetComPorts =
+        place(new QPushButton(QStringLiteral("Get COM Ports")), fraPORT, "cmdGetComPorts", 3660, 210, 1215, 375);
     lblLabel[0] = place(new QLabel(QStringLiteral("Baub Rate")), fraPORT, "lblLabel(0)", 240, 780, 975, 255);
     cboBaubRate = place(new QComboBox, fraPORT, "cboBaubRate", 1080, 780, 975, 315);
     cboBaubRate->addItems(Speeds);
@@ -148,7 +151,8 @@ void MainWindow::buildTriggerPage(QWidget *page)
     for (int i = 0; i < 6; ++i) {
         const QByteArray box = "chkTRIGGER(" + QByteArray::number(i) + ")";
         const QByteArray label = "lblTRIGERMOVIE(" + QByteArray::number(i) + ")";
-        chkTRIGGER[i] = place(new QCheckBox(QLatin1String(SlotCaptions[i])), page, box.constData(), 540, SlotTops[i], 1425, 255);
+        chkTRIGGER[i] =
+            place(new QCheckBox(QLatin1String(SlotCaptions[i])), page, box.constData(), 540, SlotTops[i], 1425, 255);
         lblTRIGERMOVIE[i] = place(new ClickableLabel, page, label.constData(), 2010, SlotTops[i], 3255, 255);
         lblTRIGERMOVIE[i]->setAutoFillBackground(true);
         lblTRIGERMOVIE[i]->setBackgroundRole(QPalette::Base);
@@ -173,17 +177,20 @@ void MainWindow::buildHistoryPage(QWidget *page)
 // never shown. Explicitly hidden children stay hidden when the window is shown.
 void MainWindow::buildHiddenControls()
 {
-    lblLabel[6] = place(new QLabel(QStringLiteral("(only available COM ports are listed)")), this, "lblLabel(6)", 5610, 1410, 3375, 255);
+    lblLabel[6] = place(new QLabel(QStringLiteral("(only available COM ports are listed)")), this, "lblLabel(6)", 5610,
+                        1410, 3375, 255);
     lblLabel[1] = place(new QLabel(QStringLiteral("Command")), this, "lblLabel(1)", 5670, 1770, 975, 255);
     cboCommand = place(new QComboBox, this, "cboCommand", 6630, 1770, 1935, 315);
     cboCommand->setEditable(true);
     cboCommand->addItems({"AT", "ATI3", "AT+GMM", "ATD[A Number]"});
     cmdGetInfo = place(new QPushButton(QStringLiteral("Send Command")), this, "cmdGetInfo", 6120, 2700, 1455, 375);
     cmdClear = place(new QPushButton(QStringLiteral("Clear")), this, "cmdClear", 5760, 2130, 1215, 375);
-    cmdGetAllPorts = place(new QPushButton(QStringLiteral("All Ports status")), this, "cmdGetAllPorts", 7410, 2190, 1215, 375);
+    cmdGetAllPorts =
+        place(new QPushButton(QStringLiteral("All Ports status")), this, "cmdGetAllPorts", 7410, 2190, 1215, 375);
     lblTRIGER = place(new QLabel(QStringLiteral("TRG: CTS On/Off")), this, "lblTRIGER", 6210, 3150, 1275, 225);
     lblTRIGER->setFont(Fonts::narrow());
-    for (QWidget *w : std::initializer_list<QWidget *>{lblLabel[6], lblLabel[1], cboCommand, cmdGetInfo, cmdClear, cmdGetAllPorts, lblTRIGER})
+    for (QWidget *w : std::initializer_list<QWidget *>{lblLabel[6], lblLabel[1], cboCommand, cmdGetInfo, cmdClear,
+                                                       cmdGetAllPorts, lblTRIGER})
         w->hide();
     for (QWidget *w : std::initializer_list<QWidget *>{lblLabel[1], cboCommand, cmdGetInfo, cmdGetAllPorts})
         w->setEnabled(false);
@@ -194,8 +201,8 @@ void MainWindow::createProcedures(Services &services, const Options &options)
     const auto status1 = [this](const QString &m) { SetStatus1(m); };
     m_session = std::make_unique<serial::PortSession>(
         m_trap, m_port,
-        serial::PortSession::Controls{cboComm, cmdCOMStatus, cmdGetComPorts, cboBaubRate, cboParity, cboDataBits, cboStopBits,
-                                      [this](quint32 c) { shpCOMSTATUS->setFillColor(c); }, status1});
+        serial::PortSession::Controls{cboComm, cmdCOMStatus, cmdGetComPorts, cboBaubRate, cboParity, cboDataBits,
+                                      cboStopBits, [this](quint32 c) { shpCOMSTATUS->setFillColor(c); }, status1});
     m_discovery = std::make_unique<serial::PortDiscovery>(
         m_trap, services.portMap, services.probe, services.enumeratePorts,
         serial::PortDiscovery::Controls{cboComm, [this] { m_session->cboComm_Click(); }, status1});
@@ -210,14 +217,15 @@ void MainWindow::createProcedures(Services &services, const Options &options)
     m_slots = std::make_unique<playout::TriggerSlots>(slotControls, m_trap, services.fileChooser, options.mediaFolder);
     const auto status = [this](const QString &m) { SetStatus(m); };
     m_caspar = std::make_unique<playout::CasparLink>(
-        playout::CasparLink::Controls{txtCASPARIP, cmdCASPAR, lblCASPAR, [this](quint32 c) { shpCASPAR->setFillColor(c); }, status},
+        playout::CasparLink::Controls{txtCASPARIP, cmdCASPAR, lblCASPAR,
+                                      [this](quint32 c) { shpCASPAR->setFillColor(c); }, status},
         m_trap, services.caspar);
-    m_firing = std::make_unique<playout::Firing>(playout::Firing::Controls{lblLASTTRINGER, status}, m_trap, *m_slots, services.caspar);
+    m_firing = std::make_unique<playout::Firing>(playout::Firing::Controls{lblLASTTRINGER, status}, m_trap, *m_slots,
+                                                 services.caspar);
     m_decoder = std::make_unique<serial::EventDecoder>(
         m_trap, m_port,
         serial::EventDecoder::Controls{[this](int slot) { return m_slots->armed(slot); },
-                                       [this](qint16 slot) { m_firing->FIREME(slot); },
-                                       status});
+                                       [this](qint16 slot) { m_firing->FIREME(slot); }, status});
 }
 
 // The event table: which control event runs which procedure. The port log's mouse-down reaches
@@ -236,7 +244,8 @@ void MainWindow::connectEventTable()
     connect(&m_port, &serial::SerialPortService::onComm, this, [this] { m_decoder->MSComm1_OnComm(); });
     for (int i = 0; i < 6; ++i) {
         connect(chkTRIGGER[i], &QCheckBox::clicked, this, [this, i] { m_slots->chkTRIGGER_Click(qint16(i)); });
-        connect(lblTRIGERMOVIE[i], &ClickableLabel::doubleClicked, this, [this, i] { m_slots->lblTRIGERMOVIE_DblClick(qint16(i)); });
+        connect(lblTRIGERMOVIE[i], &ClickableLabel::doubleClicked, this,
+                [this, i] { m_slots->lblTRIGERMOVIE_DblClick(qint16(i)); });
     }
 }
 
@@ -262,8 +271,9 @@ void MainWindow::Form_Load()
     QComboBox *list = nullptr;
     p.step(136, [&] { list = cmbTRIGGER; });
     p.step(137, [&] { list->clear(); });
-    const std::array<const char *, 7> conditions = {"Trigger disabled", "CTS ON", "CTS OFF", "CTS CHANGE (ON or OFF)",
-                                                    "DSR ON", "DSR OFF", "DSR CHANGE (ON or OFF)"};
+    const std::array<const char *, 7> conditions = {"Trigger disabled",       "CTS ON", "CTS OFF",
+                                                    "CTS CHANGE (ON or OFF)", "DSR ON", "DSR OFF",
+                                                    "DSR CHANGE (ON or OFF)"};
     for (int i = 0; i < 7; ++i)
         p.step(138 + i, [&] { list->addItem(QLatin1String(conditions[i])); });
     p.step(145, [&] { list->setCurrentIndex(0); });

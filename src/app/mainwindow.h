@@ -23,13 +23,13 @@ class PortSession;
 class CommandConsole;
 class EventDecoder;
 class PortDiscovery;
-}
+} // namespace vantor::serial
 namespace vantor::playout {
 class FileChooser;
 class TriggerSlots;
 class CasparLink;
 class Firing;
-}
+} // namespace vantor::playout
 
 namespace vantor::app {
 

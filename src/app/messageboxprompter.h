@@ -13,7 +13,10 @@ namespace vantor::app {
 class MessageBoxPrompter : public Prompter
 {
 public:
-    explicit MessageBoxPrompter(QWidget *parent = nullptr) : m_parent(parent) {}
+    explicit MessageBoxPrompter(QWidget *parent = nullptr)
+        : m_parent(parent)
+    {
+    }
     void setParent(QWidget *parent) { m_parent = parent; }
     Answer ask(const std::string &prompt) override;
 

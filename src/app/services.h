@@ -13,11 +13,11 @@ namespace vantor::serial {
 class SerialPortService;
 class PortMap;
 class PortProbe;
-}
+} // namespace vantor::serial
 namespace vantor::playout {
 class FileChooser;
 class CasparConnection;
-}
+} // namespace vantor::playout
 
 namespace vantor::app {
 
@@ -26,8 +26,8 @@ namespace vantor::app {
 struct Services
 {
     serial::SerialPortService &port;
-    serial::PortMap &portMap;             // port numbers and the devices they stand for
-    const serial::PortProbe &probe;       // can a port be opened now
+    serial::PortMap &portMap;              // port numbers and the devices they stand for
+    const serial::PortProbe &probe;        // can a port be opened now
     serial::PortEnumerator enumeratePorts; // every port the system knows
     Prompter &prompter;
     playout::FileChooser &fileChooser;
@@ -37,8 +37,8 @@ struct Services
 // What the command line can change.
 struct Options
 {
-    QString mediaFolder;                                    // --media-folder DIR
-    std::chrono::milliseconds debounce{10};                 // --debounce-ms N
+    QString mediaFolder;                    // --media-folder DIR
+    std::chrono::milliseconds debounce{10}; // --debounce-ms N
 };
 
 } // namespace vantor::app

@@ -10,13 +10,13 @@ namespace vantor::app {
 class Twips
 {
 public:
-    explicit Twips(qreal logicalDpi = 96.0) : m_dpi(logicalDpi) {}
+    explicit Twips(qreal logicalDpi = 96.0)
+        : m_dpi(logicalDpi)
+    {
+    }
 
     int px(int twips) const { return qRound(twips * m_dpi / 1440.0); }
-    QRect rect(int left, int top, int width, int height) const
-    {
-        return {px(left), px(top), px(width), px(height)};
-    }
+    QRect rect(int left, int top, int width, int height) const { return {px(left), px(top), px(width), px(height)}; }
     qreal dpi() const { return m_dpi; }
 
 private:

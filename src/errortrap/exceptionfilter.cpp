@@ -43,8 +43,7 @@ constexpr std::uintptr_t GuardGap = std::uintptr_t(1) << 20;
 // A push, a call or a large frame's first store lands this close to the stack pointer.
 constexpr std::uintptr_t NearStackPointer = std::uintptr_t(64) << 10;
 
-std::uint32_t memoryFaultCode(int signalCode, std::uintptr_t address, std::uintptr_t stackPointer,
-                              StackBounds stack)
+std::uint32_t memoryFaultCode(int signalCode, std::uintptr_t address, std::uintptr_t stackPointer, StackBounds stack)
 {
     if (signalCode == SEGV_BNDERR)
         return faultcodes::ArrayBoundsExceeded;
@@ -102,10 +101,10 @@ FilterVerdict vbwExceptionFilter(const FaultInformation &information) noexcept
 
 bool isStackOverflow(std::uintptr_t address, std::uintptr_t stackPointer, StackBounds stack) noexcept
 {
-    const bool inGuardArea = stack.low != 0 && address < stack.low + NearStackPointer
-                             && address + GuardGap >= stack.low;
-    const bool atStackPointer = stackPointer != 0 && address < stackPointer + NearStackPointer
-                                && address + NearStackPointer >= stackPointer;
+    const bool inGuardArea =
+        stack.low != 0 && address < stack.low + NearStackPointer && address + GuardGap >= stack.low;
+    const bool atStackPointer =
+        stackPointer != 0 && address < stackPointer + NearStackPointer && address + NearStackPointer >= stackPointer;
     return inGuardArea || atStackPointer;
 }
 
@@ -116,8 +115,7 @@ std::uint32_t faultCode(int signal, int signalCode, std::uintptr_t address, std:
     case SIGSEGV: return memoryFaultCode(signalCode, address, stackPointer, stack);
     case SIGBUS: return signalCode == BUS_ADRALN ? faultcodes::DatatypeMisalignment : faultcodes::InPageError;
     case SIGFPE: return arithmeticFaultCode(signalCode);
-    case SIGILL:
-        return signalCode == ILL_PRVOPC ? faultcodes::PrivilegedInstruction : faultcodes::IllegalInstruction;
+    case SIGILL: return signalCode == ILL_PRVOPC ? faultcodes::PrivilegedInstruction : faultcodes::IllegalInstruction;
     case SIGTRAP: return trapCode(signalCode);
     case SIGINT: return faultcodes::ControlCExit;
     default: return 0;

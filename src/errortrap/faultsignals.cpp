@@ -14,8 +14,8 @@
 #include <pthread.h>
 #include <sys/mman.h>
 #include <ucontext.h>
-#include <unwind.h>
 #include <unistd.h>
+#include <unwind.h>
 
 // How a fault reaches the trap of the step that was running.
 //

@@ -77,13 +77,9 @@ Answer Procedure::handle(std::exception_ptr failure)
 {
     RuntimeError error = toRuntimeError(failure);
     switch (m_mode) {
-    case Mode::ResumeNext:
-        m_lastError = std::move(error);
-        return Answer::Ignore;
-    case Mode::LocalHandler:
-        throw error;
-    case Mode::Standard:
-        break;
+    case Mode::ResumeNext: m_lastError = std::move(error); return Answer::Ignore;
+    case Mode::LocalHandler: throw error;
+    case Mode::Standard: break;
     }
     return m_trap.report(error, m_where, m_line);
 }

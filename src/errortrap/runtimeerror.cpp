@@ -13,8 +13,9 @@ RuntimeError::RuntimeError(std::int32_t number, std::string description)
 }
 
 RuntimeError::RuntimeError(std::int32_t number)
-    : RuntimeError(number, errors::description(number) ? errors::description(number)
-                                                       : "Application-defined or object-defined error")
+    : RuntimeError(number,
+                   errors::description(number) ? errors::description(number)
+                                               : "Application-defined or object-defined error")
 {
 }
 

@@ -56,11 +56,8 @@ void AmcpReplies::takeLine(QByteArray line, QByteArrayList &failures)
             m_expect = Expect::Status;
         return;
     case Expect::DataLine:
-    case Expect::Echo:
-        m_expect = Expect::Status;
-        return;
-    case Expect::Status:
-        break;
+    case Expect::Echo: m_expect = Expect::Status; return;
+    case Expect::Status: break;
     }
 
     const int code = statusCode(line);

@@ -55,14 +55,10 @@ CasparConnection::~CasparConnection()
 int CasparConnection::state() const
 {
     switch (m_phase) {
-    case Phase::Idle:
-        return Closed;
-    case Phase::Connecting:
-        return m_socket->state() == QAbstractSocket::HostLookupState ? ResolvingHost : Connecting;
-    case Phase::Up:
-        return m_socket->state() == QAbstractSocket::ClosingState ? Closing : Connected;
-    case Phase::WaitingToRetry:
-        return Error;
+    case Phase::Idle: return Closed;
+    case Phase::Connecting: return m_socket->state() == QAbstractSocket::HostLookupState ? ResolvingHost : Connecting;
+    case Phase::Up: return m_socket->state() == QAbstractSocket::ClosingState ? Closing : Connected;
+    case Phase::WaitingToRetry: return Error;
     }
     return Error;
 }

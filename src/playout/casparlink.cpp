@@ -40,9 +40,7 @@ void CasparLink::cmdCASPAR_Click()
         // Green only once the connection is really made (establishedChanged).
         p.step(48, [&] { showLamp(); });
         p.step(49, [&] { button->setText(QStringLiteral("Disconnect")); });
-        p.step(50, [&] {
-            m_controls.lblCASPAR->setText(QStringLiteral("CSP:") + m_controls.txtCASPARIP->text());
-        });
+        p.step(50, [&] { m_controls.lblCASPAR->setText(QStringLiteral("CSP:") + m_controls.txtCASPARIP->text()); });
     } else {
         p.mark(51);
         p.step(52, [&] { m_connection.close(); });

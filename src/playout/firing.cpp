@@ -31,7 +31,7 @@ void Firing::FIREME(qint16 triggerid)
     // Ready while connected (or open, which counts the same); the state is read per comparison.
     if (p.test(257, [&] {
             return m_connection.state() == CasparConnection::Connected
-                   || m_connection.state() == CasparConnection::Open;
+                || m_connection.state() == CasparConnection::Open;
         })) {
         if (p.test(258, [&] { return !m_triggers.movie(triggerid).isEmpty(); })) {
             // A movie that would break the command line is never sent.

@@ -12,8 +12,8 @@ QtFileChooser::QtFileChooser(QWidget *parent)
 
 std::optional<QString> QtFileChooser::chooseMovie(const QString &title, const QStringList &filters)
 {
-    const QString path = QFileDialog::getOpenFileName(m_parent, title, m_lastDirectory,
-                                                      filters.join(QLatin1String(";;")));
+    const QString path =
+        QFileDialog::getOpenFileName(m_parent, title, m_lastDirectory, filters.join(QLatin1String(";;")));
     if (path.isEmpty())
         return std::nullopt;
     m_lastDirectory = QFileInfo(path).absolutePath();

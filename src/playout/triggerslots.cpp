@@ -15,8 +15,7 @@ constexpr Location ClickLocation{"frmMAIN", "chkTRIGGER_Click"};
 constexpr Location DblClickLocation{"frmMAIN", "lblTRIGERMOVIE_DblClick"};
 } // namespace
 
-TriggerSlots::TriggerSlots(const Controls &controls, ErrorTrap &trap, FileChooser &chooser,
-                           QString mediaFolder)
+TriggerSlots::TriggerSlots(const Controls &controls, ErrorTrap &trap, FileChooser &chooser, QString mediaFolder)
     : m_controls(controls)
     , m_trap(trap)
     , m_chooser(chooser)
@@ -118,9 +117,7 @@ void TriggerSlots::lblTRIGERMOVIE_DblClick(qint16 index)
     // The classic filter "All files (*.)|*.*" matches only names with a dot on Linux;
     // "All files (*)" lists every file, which is what it means.
     QStringList filters;
-    p.step(160, [&] {
-        filters = {QStringLiteral("Movie files (*.mov)"), QStringLiteral("All files (*)")};
-    });
+    p.step(160, [&] { filters = {QStringLiteral("Movie files (*.mov)"), QStringLiteral("All files (*)")}; });
     QString title;
     p.step(161, [&] { title = QStringLiteral("Select Movie file"); });
     std::optional<QString> chosen;
@@ -128,9 +125,7 @@ void TriggerSlots::lblTRIGERMOVIE_DblClick(qint16 index)
 
     // A cancelled dialog leaves the slot's movie as it was.
     if (p.test(163, [&] { return chosen.has_value(); })) {
-        p.step(164, [&] {
-            m_controls.lblTRIGERMOVIE.at(index)->setText(movieName(chosen.value(), m_mediaFolder));
-        });
+        p.step(164, [&] { m_controls.lblTRIGERMOVIE.at(index)->setText(movieName(chosen.value(), m_mediaFolder)); });
     }
     p.mark(165);
     p.exit(166);

@@ -32,8 +32,7 @@ public:
     };
 
     // mediaFolder: the server's media folder as seen from this machine, or empty.
-    TriggerSlots(const Controls &controls, ErrorTrap &trap, FileChooser &chooser,
-                 QString mediaFolder = {});
+    TriggerSlots(const Controls &controls, ErrorTrap &trap, FileChooser &chooser, QString mediaFolder = {});
 
     // The check box of slot `index` was toggled (its new state is set already).
     void chkTRIGGER_Click(qint16 index);

@@ -71,7 +71,8 @@ void EventDecoder::MSComm1_OnComm()
         if (p.test(testLine + 6, [&] { return m_c.armed(first + 2); }))
             p.step(testLine + 7, [&] { m_c.fire(qint16(first + 2)); });
         p.step(messageAt, [&] {
-            message = QLatin1String(name) + (holding() ? QStringLiteral(" change to : ON") : QStringLiteral(" change to : OFF"));
+            message = QLatin1String(name)
+                + (holding() ? QStringLiteral(" change to : ON") : QStringLiteral(" change to : OFF"));
         });
     };
 
@@ -81,16 +82,15 @@ void EventDecoder::MSComm1_OnComm()
         p.step(177, [&] { message = QString::fromLatin1(m_port.input()); });
         break;
     case comm::Cts:
-        lineChange(0, 180, [&] { return m_port.ctsHolding(); }, "CTS", 189);
+        lineChange(
+            0, 180, [&] { return m_port.ctsHolding(); }, "CTS", 189);
         break;
     case comm::Dsr:
-        lineChange(3, 191, [&] { return m_port.dsrHolding(); }, "DSR", 200);
+        lineChange(
+            3, 191, [&] { return m_port.dsrHolding(); }, "DSR", 200);
         break;
-    case comm::Send:
-        break;
-    default:
-        p.step(messageLine(code), [&] { message = EventDecoder::message(code); });
-        break;
+    case comm::Send: break;
+    default: p.step(messageLine(code), [&] { message = EventDecoder::message(code); }); break;
     }
     p.step(230, [&] { m_c.setStatus(message); });
     p.exit(231);

@@ -15,8 +15,8 @@ class EventDecoder
 public:
     struct Controls
     {
-        std::function<bool(int slot)> armed;       // slot 0..5 armed (check box value 1)
-        std::function<void(qint16 slot)> fire;     // FIREME
+        std::function<bool(int slot)> armed;   // slot 0..5 armed (check box value 1)
+        std::function<void(qint16 slot)> fire; // FIREME
         std::function<void(const QString &)> setStatus;
     };
 

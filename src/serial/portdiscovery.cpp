@@ -80,8 +80,8 @@ std::vector<PortEntry> systemPortEntries(const PortMap &map)
     return entries;
 }
 
-PortDiscovery::PortDiscovery(ErrorTrap &trap, PortMap &map, const PortProbe &probe,
-                             PortEnumerator enumerate, Controls controls)
+PortDiscovery::PortDiscovery(ErrorTrap &trap, PortMap &map, const PortProbe &probe, PortEnumerator enumerate,
+                             Controls controls)
     : m_trap(trap)
     , m_map(map)
     , m_probe(probe)

@@ -64,8 +64,7 @@ public:
         std::function<void(const QString &)> setStatus1;
     };
 
-    PortDiscovery(ErrorTrap &trap, PortMap &map, const PortProbe &probe, PortEnumerator enumerate,
-                  Controls controls);
+    PortDiscovery(ErrorTrap &trap, PortMap &map, const PortProbe &probe, PortEnumerator enumerate, Controls controls);
 
     // frmMAIN
     void ListComPorts();

@@ -59,8 +59,8 @@ void PortSession::cboComm_Click()
 
 QString PortSession::settingsFromLists() const
 {
-    return QStringList{m_c.cboBaubRate->currentText(), m_c.cboParity->currentText(),
-                       m_c.cboDataBits->currentText(), m_c.cboStopBits->currentText()}
+    return QStringList{m_c.cboBaubRate->currentText(), m_c.cboParity->currentText(), m_c.cboDataBits->currentText(),
+                       m_c.cboStopBits->currentText()}
         .join(QLatin1Char(','));
 }
 

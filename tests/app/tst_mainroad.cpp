@@ -78,8 +78,9 @@ private Q_SLOTS:
         r.f.port.changeDsr(true);
         r.f.port.changeDsr(false);
         QTRY_COMPARE(r.history().size(), 4);
-        QCOMPARE(r.history(), (QStringList{"Fire Trigger. Play movie any.mov", "DSR change to : ON",
-                                           "Fire Trigger. Play movie any.mov", "DSR change to : OFF"}));
+        QCOMPARE(r.history(),
+                 (QStringList{"Fire Trigger. Play movie any.mov", "DSR change to : ON",
+                              "Fire Trigger. Play movie any.mov", "DSR change to : OFF"}));
         QCOMPARE(r.f.w().findChild<QLabel *>("lblLASTTRINGER")->text(), QStringLiteral("DSR CHANGE"));
     }
 
@@ -116,10 +117,11 @@ private Q_SLOTS:
         r.f.port.raise(comm::Receive, "AT\r\nOK\r\n ");
         QTRY_COMPARE(r.history().size(), 17);
         QCOMPARE(r.history(),
-                 (QStringList{"CTS change to : ON", "", "Change in CD Detected", "Ringing tone Detected", "End of File Detected",
-                              "***Break Received", "***Framing Error", "***Overrun Error", "***Receive Buffer Overflow",
-                              "***Parity Error", "***Transmit Buffer Full", "***Error retrieving DCB", "***CTS Timeout",
-                              "***DSR Timeout", "***Carrier Detect Timeout", "***Unknown error or event", "AT\r\nOK\r\n "}));
+                 (QStringList{"CTS change to : ON", "", "Change in CD Detected", "Ringing tone Detected",
+                              "End of File Detected", "***Break Received", "***Framing Error", "***Overrun Error",
+                              "***Receive Buffer Overflow", "***Parity Error", "***Transmit Buffer Full",
+                              "***Error retrieving DCB", "***CTS Timeout", "***DSR Timeout",
+                              "***Carrier Detect Timeout", "***Unknown error or event", "AT\r\nOK\r\n "}));
         QVERIFY(r.f.window->history().lines()[1].endsWith(" : "));
     }
 
@@ -133,8 +135,9 @@ private Q_SLOTS:
         r.f.port.changeCts(true);
         r.f.port.changeCts(false);
         QTRY_COMPARE(r.history().size(), 4);
-        QCOMPARE(r.history(), (QStringList{"Fire Trigger. Play movie on.mov", "CTS change to : ON",
-                                           "Fire Trigger. Play movie off.mov", "CTS change to : OFF"}));
+        QCOMPARE(r.history(),
+                 (QStringList{"Fire Trigger. Play movie on.mov", "CTS change to : ON",
+                              "Fire Trigger. Play movie off.mov", "CTS change to : OFF"}));
         QVERIFY(r.f.server.waitForLines(2, 2000));
         QCOMPARE(r.f.server.received(), QByteArray("PLAY 1 on.mov\r\nPLAY 1 off.mov\r\n"));
     }
@@ -158,8 +161,9 @@ private Q_SLOTS:
         QTest::qWait(1);
         r.f.port.changeCts(false);
         QTRY_COMPARE(r.history().size(), 4);
-        QCOMPARE(r.history(), (QStringList{"Fire Trigger. Play movie on.mov", "CTS change to : ON",
-                                           "Fire Trigger. Play movie off.mov", "CTS change to : OFF"}));
+        QCOMPARE(r.history(),
+                 (QStringList{"Fire Trigger. Play movie on.mov", "CTS change to : ON",
+                              "Fire Trigger. Play movie off.mov", "CTS change to : OFF"}));
     }
 
     void slotsFireWhileCollapsed()

@@ -21,8 +21,8 @@ using namespace vantor;
 using app::MainWindow;
 
 namespace {
-const char *const HiddenControls[] = {"lblLabel(6)", "lblLabel(1)", "cboCommand", "cmdGetInfo",
-                                      "cmdClear", "cmdGetAllPorts", "lblTRIGER"};
+const char *const HiddenControls[] = {"lblLabel(6)", "lblLabel(1)",    "cboCommand", "cmdGetInfo",
+                                      "cmdClear",    "cmdGetAllPorts", "lblTRIGER"};
 
 // Records what the window looked like while the port listing ran.
 class WatchingProbe : public FakePortProbe
@@ -100,8 +100,9 @@ private Q_SLOTS:
         QCOMPARE(ports->itemText(0), QStringLiteral("1"));
         QCOMPARE(ports->itemText(1), QStringLiteral("3"));
         QCOMPARE(f.port.commPort(), qint16(1));
-        QCOMPARE(logMessages(w.portLog()), (QStringList{"Getting Available Com Ports...", "Com 1 found", "Com 3 found",
-                                                      "Changed to Com Port 1"}));
+        QCOMPARE(
+            logMessages(w.portLog()),
+            (QStringList{"Getting Available Com Ports...", "Com 1 found", "Com 3 found", "Changed to Com Port 1"}));
         QCOMPARE(w.history().count(), 0);
         QVERIFY(f.prompter.prompts.empty());
     }
@@ -116,7 +117,7 @@ private Q_SLOTS:
         probe.openable = f.probe.openable;
         // Rebuild the window with the watching probe.
         f.window.reset();
-        app::Services services{f.port, f.portMap, probe, [] { return std::vector<serial::PortEntry>{}; },
+        app::Services services{f.port,     f.portMap, probe,    [] { return std::vector<serial::PortEntry>{}; },
                                f.prompter, f.chooser, *f.caspar};
         f.window = std::make_unique<MainWindow>(services, app::Options{});
         probe.window = f.window.get();
@@ -238,8 +239,9 @@ private Q_SLOTS:
         f.port.setSettings("19200,N,8,1");
         f.w().Form_Load();
         QVERIFY(!f.prompter.prompts.empty());
-        QCOMPARE(QString::fromStdString(f.prompter.prompts.front()),
-                 QStringLiteral("Error 380\r\nInvalid property value\r\nLocation: VANTOR.frmMAIN.Form_Load\r\nLine 128"));
+        QCOMPARE(
+            QString::fromStdString(f.prompter.prompts.front()),
+            QStringLiteral("Error 380\r\nInvalid property value\r\nLocation: VANTOR.frmMAIN.Form_Load\r\nLine 128"));
         // Ignore went on: the window still reaches its final size.
         QCOMPARE(f.w().frameGeometry().height(), f.w().twips().px(5640));
     }

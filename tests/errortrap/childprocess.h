@@ -99,9 +99,9 @@ public:
     // How the child ended, for failure messages.
     QByteArray describe() const
     {
-        QByteArray text = !m_ended                 ? "still running"
-                          : WIFSIGNALED(m_status) ? "killed by signal " + QByteArray::number(WTERMSIG(m_status))
-                                                   : "exit " + QByteArray::number(WEXITSTATUS(m_status));
+        QByteArray text = !m_ended  ? "still running"
+            : WIFSIGNALED(m_status) ? "killed by signal " + QByteArray::number(WTERMSIG(m_status))
+                                    : "exit " + QByteArray::number(WEXITSTATUS(m_status));
         return text + "\nstdout:\n" + out() + "stderr:\n" + err();
     }
 

@@ -197,7 +197,7 @@ const std::map<std::string, Scenario> &scenarios()
              p.resumeNext();
              p.step(3, [] { *nowhere = 1; });
              const bool recorded = p.lastError() && p.lastError()->number() == 65535
-                                   && p.lastError()->description() == "Exception: Access Violation";
+                 && p.lastError()->description() == "Exception: Access Violation";
              say(recorded ? "recorded" : "not recorded");
          }},
         {"outside", [](ErrorTrap &, EchoingPrompter &) { *nowhere = 1; }},

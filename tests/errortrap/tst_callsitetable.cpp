@@ -77,7 +77,9 @@ void TestCallSiteTable::findsRegionsAndGaps()
     // and a long region whose numbers need two uleb128 bytes.
     const auto lsda = table(static_cast<unsigned char>(encoding),
                             {{{0x10, 0x08, 0x40}}, {{0x20, 0x10, 0}}, {{0x100, 0x200, 0x400}}}, withTypeTable);
-    const auto covered = [&](std::uintptr_t offset) { return inCallSiteTable(lsda.data(), Function, Function + offset); };
+    const auto covered = [&](std::uintptr_t offset) {
+        return inCallSiteTable(lsda.data(), Function, Function + offset);
+    };
     QVERIFY(!covered(0x00));
     QVERIFY(!covered(0x0f));
     QVERIFY(covered(0x10));

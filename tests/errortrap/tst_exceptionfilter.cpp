@@ -140,10 +140,10 @@ void TestExceptionFilter::tellsStackOverflowFromAWildAddress_data()
     QTest::newRow("large frame's store under the limit") << low - 3000 << low - 3000 << low << high << true;
     QTest::newRow("in the guard gap, pointer unknown") << low - 4096 << quintptr(0) << low << high << true;
     QTest::newRow("under the guard gap") << low - (2u << 20) << low + (4u << 20) << low << high << false;
-    QTest::newRow("another thread: next to its pointer") << quintptr(0x7f0000100ff8u) << quintptr(0x7f0000101000u)
-                                                       << quintptr(0) << quintptr(0) << true;
-    QTest::newRow("another thread: far from its pointer") << quintptr(0x7f0000100ff8u) << quintptr(0x7f0000901000u)
-                                                        << quintptr(0) << quintptr(0) << false;
+    QTest::newRow("another thread: next to its pointer")
+        << quintptr(0x7f0000100ff8u) << quintptr(0x7f0000101000u) << quintptr(0) << quintptr(0) << true;
+    QTest::newRow("another thread: far from its pointer")
+        << quintptr(0x7f0000100ff8u) << quintptr(0x7f0000901000u) << quintptr(0) << quintptr(0) << false;
 }
 
 void TestExceptionFilter::tellsStackOverflowFromAWildAddress()

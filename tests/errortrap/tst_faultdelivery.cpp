@@ -9,7 +9,7 @@ namespace {
 QByteArray box(const char *name, const char *location, int line)
 {
     return QByteArray("prompt Error 65535\\r\\n") + name + "\\r\\nLocation: VANTOR." + location + "\\r\\nLine "
-           + QByteArray::number(line);
+        + QByteArray::number(line);
 }
 
 } // namespace
@@ -36,20 +36,21 @@ void TestFaultDelivery::faultInAStepIsItsBox_data()
 {
     QTest::addColumn<QByteArray>("scenario");
     QTest::addColumn<QList<QByteArray>>("lines");
-    QTest::newRow("null-pointer write")
-        << QByteArray("null-write")
-        << QList<QByteArray>{"before", box("Exception: Access Violation", "modDeclares.GetAvailablePorts", 15), "after",
-                             "finished"};
+    QTest::newRow("null-pointer write") << QByteArray("null-write")
+                                        << QList<QByteArray>{
+                                               "before",
+                                               box("Exception: Access Violation", "modDeclares.GetAvailablePorts", 15),
+                                               "after", "finished"};
     QTest::newRow("integer division by zero")
         << QByteArray("divide")
         << QList<QByteArray>{box("Exception: Integer Divide By Zero", "frmMAIN.FIREME", 257), "after", "finished"};
-    QTest::newRow("illegal instruction")
-        << QByteArray("illegal")
-        << QList<QByteArray>{box("Exception: Illegal Instruction", "frmMAIN.MSComm1_OnComm", 173), "after",
-                             "finished"};
-    QTest::newRow("runaway recursion")
-        << QByteArray("overflow")
-        << QList<QByteArray>{box("Exception: Stack Overflow", "frmMAIN.Form_Load", 125), "after", "finished"};
+    QTest::newRow("illegal instruction") << QByteArray("illegal")
+                                         << QList<QByteArray>{
+                                                box("Exception: Illegal Instruction", "frmMAIN.MSComm1_OnComm", 173),
+                                                "after", "finished"};
+    QTest::newRow("runaway recursion") << QByteArray("overflow")
+                                       << QList<QByteArray>{box("Exception: Stack Overflow", "frmMAIN.Form_Load", 125),
+                                                            "after", "finished"};
     // Faults that g++ believes cannot happen, where a throw may not pass: the box all the same.
     QTest::newRow("trap instruction in the step itself")
         << QByteArray("trap-inline")
@@ -117,7 +118,8 @@ void TestFaultDelivery::faultInACalleesBodyFailsTheCallersStep_data()
     QTest::newRow("memory fault") << QByteArray("callee-body") << QByteArray("Exception: Access Violation");
     QTest::newRow("trap, its destructor dropped by the compiler")
         << QByteArray("callee-body-trap") << QByteArray("Exception: Illegal Instruction");
-    QTest::newRow("in noexcept code") << QByteArray("callee-body-noexcept") << QByteArray("Exception: Access Violation");
+    QTest::newRow("in noexcept code") << QByteArray("callee-body-noexcept")
+                                      << QByteArray("Exception: Access Violation");
 }
 
 void TestFaultDelivery::faultInACalleesBodyFailsTheCallersStep()
@@ -145,8 +147,8 @@ void TestFaultDelivery::faultElsewhereEndsTheProcess_data()
     QTest::addColumn<int>("signal");
     QTest::addColumn<QByteArray>("why");
     QTest::addColumn<QList<QByteArray>>("lines");
-    QTest::newRow("no procedure running") << QByteArray("outside") << SIGSEGV << QByteArray("outside any trapped step")
-                                          << QList<QByteArray>{};
+    QTest::newRow("no procedure running")
+        << QByteArray("outside") << SIGSEGV << QByteArray("outside any trapped step") << QList<QByteArray>{};
     QTest::newRow("between two steps") << QByteArray("between-steps") << SIGSEGV
                                        << QByteArray("outside any trapped step") << QList<QByteArray>{"before"};
     QTest::newRow("while the box is open")

@@ -17,7 +17,7 @@ namespace {
 std::string promptOf(int number, const std::string &description, const char *module, const char *procedure, int line)
 {
     return "Error " + std::to_string(number) + "\r\n" + description + "\r\nLocation: VANTOR." + module + "." + procedure
-           + "\r\nLine " + std::to_string(line);
+        + "\r\nLine " + std::to_string(line);
 }
 } // namespace
 
@@ -32,7 +32,8 @@ private Q_SLOTS:
                  std::string("Error 380\r\nInvalid property value\r\nLocation: VANTOR.frmMAIN.FIREME\r\nLine 257"));
         // Numbers as the source gives them, negative ones included.
         QCOMPARE(ErrorTrap::prompt(RuntimeError(-2147467259, "Unspecified error"), {"modDeclares", "COMAvailable"}, 5),
-                 std::string("Error -2147467259\r\nUnspecified error\r\nLocation: VANTOR.modDeclares.COMAvailable\r\nLine 5"));
+                 std::string(
+                     "Error -2147467259\r\nUnspecified error\r\nLocation: VANTOR.modDeclares.COMAvailable\r\nLine 5"));
     }
 
     void retryRunsTheStepAgainUntilItSucceeds()
@@ -113,7 +114,9 @@ private Q_SLOTS:
         caller.step(67, comAvailable);
         caller.step(68, [&] { callerWentOn = true; });
         QVERIFY(callerWentOn);
-        QCOMPARE(prompter.prompts, std::vector<std::string>{promptOf(5, "Invalid procedure call or argument", "modDeclares", "COMAvailable", 5)});
+        QCOMPARE(prompter.prompts,
+                 std::vector<std::string>{
+                     promptOf(5, "Invalid procedure call or argument", "modDeclares", "COMAvailable", 5)});
         QCOMPARE(Procedure::current(), &caller);
     }
 

@@ -63,7 +63,8 @@ struct Station
     quint32 lamp() const { return lamps.isEmpty() ? CasparLink::Red : lamps.last(); }
     int historyCount(const QString &prefix) const
     {
-        return int(std::count_if(history.begin(), history.end(), [&](const QString &l) { return l.startsWith(prefix); }));
+        return int(
+            std::count_if(history.begin(), history.end(), [&](const QString &l) { return l.startsWith(prefix); }));
     }
 
     AmcpResponder server;
@@ -102,7 +103,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("condition");
         QTest::newRow("plain") << 0 << "intro.mov" << QByteArray("PLAY 1 intro.mov\r\n") << "CTS ON";
         QTest::newRow("spaces quoted") << 4 << "my clip.mov" << QByteArray("PLAY 1 \"my clip.mov\"\r\n") << "DSR OFF";
-        QTest::newRow("utf-8") << 2 << QString::fromUtf8("Brücke") << QByteArray("PLAY 1 Br\xc3\xbc" "cke\r\n") << "CTS CHANGE";
+        QTest::newRow("utf-8") << 2 << QString::fromUtf8("Brücke")
+                               << QByteArray("PLAY 1 Br\xc3\xbc"
+                                             "cke\r\n")
+                               << "CTS CHANGE";
         QTest::newRow("spaces only") << 5 << " " << QByteArray("PLAY 1 \" \"\r\n") << "DSR CHANGE";
     }
 
@@ -201,7 +205,8 @@ private Q_SLOTS:
         const char *lines[] = {"Line 258", "Line 259", "Line 260"};
         for (int i = 0; i < 3; ++i) {
             const QString prompt = QString::fromStdString(s.prompter.prompts[i]);
-            QVERIFY2(prompt.startsWith("Error 9\r\nSubscript out of range\r\nLocation: VANTOR.frmMAIN.FIREME\r\n"), qPrintable(prompt));
+            QVERIFY2(prompt.startsWith("Error 9\r\nSubscript out of range\r\nLocation: VANTOR.frmMAIN.FIREME\r\n"),
+                     qPrintable(prompt));
             QVERIFY2(prompt.endsWith(lines[i]), qPrintable(prompt));
         }
         QVERIFY(s.history.isEmpty());

@@ -20,11 +20,12 @@ private Q_SLOTS:
         QTest::newRow("space quoted") << "my clip.mov" << QByteArray("PLAY 1 \"my clip.mov\"\r\n");
         QTest::newRow("spaces only") << "  " << QByteArray("PLAY 1 \"  \"\r\n");
         QTest::newRow("quote escaped") << "say \"hi\"" << QByteArray("PLAY 1 \"say \\\"hi\\\"\"\r\n");
-        QTest::newRow("backslash escaped") << "C:\\media\\clip"
-                                           << QByteArray("PLAY 1 \"C:\\\\media\\\\clip\"\r\n");
+        QTest::newRow("backslash escaped") << "C:\\media\\clip" << QByteArray("PLAY 1 \"C:\\\\media\\\\clip\"\r\n");
         QTest::newRow("utf-8 two bytes") << QString::fromUtf8("café") << QByteArray("PLAY 1 caf\xc3\xa9\r\n");
-        QTest::newRow("utf-8 three bytes") << QString::fromUtf8("日本") << QByteArray("PLAY 1 \xe6\x97\xa5\xe6\x9c\xac\r\n");
-        QTest::newRow("utf-8 surrogate pair") << QString::fromUtf8("a\xf0\x9f\x8e\xac") << QByteArray("PLAY 1 a\xf0\x9f\x8e\xac\r\n");
+        QTest::newRow("utf-8 three bytes")
+            << QString::fromUtf8("日本") << QByteArray("PLAY 1 \xe6\x97\xa5\xe6\x9c\xac\r\n");
+        QTest::newRow("utf-8 surrogate pair")
+            << QString::fromUtf8("a\xf0\x9f\x8e\xac") << QByteArray("PLAY 1 a\xf0\x9f\x8e\xac\r\n");
         QTest::newRow("utf-8 quoted") << QString::fromUtf8("é t") << QByteArray("PLAY 1 \"\xc3\xa9 t\"\r\n");
     }
 
@@ -75,17 +76,20 @@ private Q_SLOTS:
         QTest::addColumn<QByteArrayList>("failures");
         QTest::newRow("success") << QByteArrayList{"202 PLAY OK\r\n"} << QByteArrayList{};
         QTest::newRow("not found") << QByteArrayList{"404 PLAY FAILED\r\n"} << QByteArrayList{"404 PLAY FAILED"};
-        QTest::newRow("several, old wording") << QByteArrayList{"202 PLAY OK\r\n501 PLAY FAILED\r\n504 QUEUE OVERFLOW\r\n"}
-                                              << QByteArrayList{"501 PLAY FAILED", "504 QUEUE OVERFLOW"};
-        QTest::newRow("400 with its echo") << QByteArrayList{"400 ERROR\r\n404 FAKE ECHO\r\n202 PLAY OK\r\n"}
-                                           << QByteArrayList{"400 ERROR"};
-        QTest::newRow("200 data block") << QByteArrayList{"200 INFO OK\r\n401 data\r\n500 data\r\n\r\n403 PLAY FAILED\r\n"}
-                                        << QByteArrayList{"403 PLAY FAILED"};
-        QTest::newRow("201 one data line") << QByteArrayList{"201 INFO OK\r\n404 data\r\n402 PLAY ERROR\r\n"}
-                                           << QByteArrayList{"402 PLAY ERROR"};
-        QTest::newRow("split across reads") << QByteArrayList{"40", "4 PLAY F", "AILED\r", "\n"}
-                                            << QByteArrayList{"404 PLAY FAILED"};
-        QTest::newRow("bare LF ends a reply line") << QByteArrayList{"404 PLAY FAILED\n"} << QByteArrayList{"404 PLAY FAILED"};
+        QTest::newRow("several, old wording")
+            << QByteArrayList{"202 PLAY OK\r\n501 PLAY FAILED\r\n504 QUEUE OVERFLOW\r\n"}
+            << QByteArrayList{"501 PLAY FAILED", "504 QUEUE OVERFLOW"};
+        QTest::newRow("400 with its echo")
+            << QByteArrayList{"400 ERROR\r\n404 FAKE ECHO\r\n202 PLAY OK\r\n"} << QByteArrayList{"400 ERROR"};
+        QTest::newRow("200 data block")
+            << QByteArrayList{"200 INFO OK\r\n401 data\r\n500 data\r\n\r\n403 PLAY FAILED\r\n"}
+            << QByteArrayList{"403 PLAY FAILED"};
+        QTest::newRow("201 one data line")
+            << QByteArrayList{"201 INFO OK\r\n404 data\r\n402 PLAY ERROR\r\n"} << QByteArrayList{"402 PLAY ERROR"};
+        QTest::newRow("split across reads")
+            << QByteArrayList{"40", "4 PLAY F", "AILED\r", "\n"} << QByteArrayList{"404 PLAY FAILED"};
+        QTest::newRow("bare LF ends a reply line")
+            << QByteArrayList{"404 PLAY FAILED\n"} << QByteArrayList{"404 PLAY FAILED"};
         QTest::newRow("not a status line") << QByteArrayList{"PONG\r\n4040 x\r\n40\r\n"} << QByteArrayList{};
     }
 

@@ -26,7 +26,8 @@ struct Page
         }
         triggers.emplace(TriggerSlots::Controls{boxes, labels}, trap, chooser, mediaFolder);
         for (int i = 0; i < TriggerSlots::Count; ++i)
-            QObject::connect(boxes[i], &QCheckBox::clicked, &host, [this, i] { triggers->chkTRIGGER_Click(qint16(i)); });
+            QObject::connect(boxes[i], &QCheckBox::clicked, &host,
+                             [this, i] { triggers->chkTRIGGER_Click(qint16(i)); });
     }
 
     QList<bool> boxesEnabled(int from, int to) const
@@ -145,14 +146,30 @@ private Q_SLOTS:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("name");
-        QTest::newRow("no folder") << "/srv/media/news/intro.mov" << "" << "intro.mov";
-        QTest::newRow("under folder") << "/srv/media/news/intro.mov" << "/srv/media" << "news/intro.mov";
-        QTest::newRow("folder with slash") << "/srv/media/intro.mov" << "/srv/media/" << "intro.mov";
-        QTest::newRow("deeper") << "/srv/media/a/b/c d.mov" << "/srv/media" << "a/b/c d.mov";
-        QTest::newRow("outside") << "/home/op/intro.mov" << "/srv/media" << "intro.mov";
-        QTest::newRow("sibling prefix") << "/srv/media2/x.mov" << "/srv/media" << "x.mov";
-        QTest::newRow("dot-dot in path") << "/srv/media/../other/x.mov" << "/srv/media" << "x.mov";
-        QTest::newRow("no extension") << "/srv/clips/ident" << "" << "ident";
+        QTest::newRow("no folder") << "/srv/media/news/intro.mov"
+                                   << ""
+                                   << "intro.mov";
+        QTest::newRow("under folder") << "/srv/media/news/intro.mov"
+                                      << "/srv/media"
+                                      << "news/intro.mov";
+        QTest::newRow("folder with slash") << "/srv/media/intro.mov"
+                                           << "/srv/media/"
+                                           << "intro.mov";
+        QTest::newRow("deeper") << "/srv/media/a/b/c d.mov"
+                                << "/srv/media"
+                                << "a/b/c d.mov";
+        QTest::newRow("outside") << "/home/op/intro.mov"
+                                 << "/srv/media"
+                                 << "intro.mov";
+        QTest::newRow("sibling prefix") << "/srv/media2/x.mov"
+                                        << "/srv/media"
+                                        << "x.mov";
+        QTest::newRow("dot-dot in path") << "/srv/media/../other/x.mov"
+                                         << "/srv/media"
+                                         << "x.mov";
+        QTest::newRow("no extension") << "/srv/clips/ident"
+                                      << ""
+                                      << "ident";
     }
 
     void movieNames()
@@ -178,7 +195,8 @@ private Q_SLOTS:
         page.triggers->chkTRIGGER_Click(6);
         QVERIFY(!page.prompter.prompts.empty());
         QCOMPARE(QString::fromStdString(page.prompter.prompts.front()),
-                 QStringLiteral("Error 9\r\nSubscript out of range\r\nLocation: VANTOR.frmMAIN.chkTRIGGER_Click\r\nLine 14"));
+                 QStringLiteral(
+                     "Error 9\r\nSubscript out of range\r\nLocation: VANTOR.frmMAIN.chkTRIGGER_Click\r\nLine 14"));
     }
 };
 

@@ -57,10 +57,8 @@ private slots:
     void bounceOnCloseGivesOneReport()
     {
         Debouncer d(10ms);
-        const auto out = run(d,
-                             {{0us, 0, true}, {300us, 0, false}, {800us, 0, true},
-                              {1200us, 0, false}, {2000us, 0, true}},
-                             50ms);
+        const auto out =
+            run(d, {{0us, 0, true}, {300us, 0, false}, {800us, 0, true}, {1200us, 0, false}, {2000us, 0, true}}, 50ms);
         QCOMPARE(out, QStringList({"+0:on@0"}));
         QVERIFY(!d.nextDeadline());
     }
@@ -69,8 +67,12 @@ private slots:
     {
         Debouncer d(10ms);
         const auto out = run(d,
-                             {{0us, 0, true}, {500000us, 0, false}, {500400us, 0, true},
-                              {501000us, 0, false}, {503000us, 0, true}, {503100us, 0, false}},
+                             {{0us, 0, true},
+                              {500000us, 0, false},
+                              {500400us, 0, true},
+                              {501000us, 0, false},
+                              {503000us, 0, true},
+                              {503100us, 0, false}},
                              600ms);
         QCOMPARE(out, QStringList({"+0:on@0", "+0:off@500000"}));
     }
@@ -136,8 +138,12 @@ private slots:
     {
         Debouncer d(10ms);
         const auto out = run(d,
-                             {{0us, 0, true}, {0us, 1, true}, {200us, 0, false}, {300us, 1, false},
-                              {400us, 1, true}, {3000us, 1, false}},
+                             {{0us, 0, true},
+                              {0us, 1, true},
+                              {200us, 0, false},
+                              {300us, 1, false},
+                              {400us, 1, true},
+                              {3000us, 1, false}},
                              50ms);
         // Line 0 ends OFF (differs: reported at 10 ms); line 1 ends OFF too (at its own 10 ms).
         QCOMPARE(out, QStringList({"+0:on@0", "+1:on@0", "e0:off@10000", "e1:off@10000"}));
@@ -162,10 +168,8 @@ private slots:
     void zeroHoldOffLetsEveryEdgePass()
     {
         Debouncer d(0us);
-        const auto out = run(d,
-                             {{0us, 0, true}, {10us, 0, false}, {20us, 0, true}, {20us, 1, true},
-                              {30us, 1, true}},
-                             1s);
+        const auto out =
+            run(d, {{0us, 0, true}, {10us, 0, false}, {20us, 0, true}, {20us, 1, true}, {30us, 1, true}}, 1s);
         QCOMPARE(out, QStringList({"+0:on@0", "+0:off@10", "+0:on@20", "+1:on@20", "+1:on@30"}));
         QVERIFY(!d.nextDeadline());
     }

@@ -16,8 +16,8 @@ struct Decoder
     ScriptedPrompter prompter;
     ErrorTrap trap{prompter};
     QSet<int> armed;
-    int failArmed = -1;     // the slot whose armed test fails,
-    int failures = 1000;    // this many times
+    int failArmed = -1;  // the slot whose armed test fails,
+    int failures = 1000; // this many times
     bool failFire = false;
     bool failLog = false;
     QList<int> fired;

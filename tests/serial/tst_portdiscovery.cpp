@@ -13,8 +13,8 @@ namespace {
 
 std::string prompt(int number, const std::string &description, const std::string &where, int line)
 {
-    return "Error " + std::to_string(number) + "\r\n" + description + "\r\nLocation: VANTOR." + where
-        + "\r\nLine " + std::to_string(line);
+    return "Error " + std::to_string(number) + "\r\n" + description + "\r\nLocation: VANTOR." + where + "\r\nLine "
+        + std::to_string(line);
 }
 
 PortEntry entry(const char *name, const char *monitor = nullptr, const char *description = nullptr,
@@ -37,7 +37,10 @@ struct Bench
     QStringList log;
     int clicks = 0;
     int comboSignals = 0;
-    PortDiscovery discovery{trap, map, probe, [this] { return entries; },
+    PortDiscovery discovery{trap,
+                            map,
+                            probe,
+                            [this] { return entries; },
                             {&cboComm, [this] { ++clicks; }, [this](const QString &line) { log << line; }}};
 
     Bench()

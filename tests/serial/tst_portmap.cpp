@@ -33,9 +33,9 @@ private Q_SLOTS:
         PortMap map = mapOf({"/dev/ttyUSB1", "/dev/ttyS10", "/dev/ttyACM0", "/dev/rfcomm0", "/dev/ttyS2",
                              "/dev/ttyAMA0", "/dev/ttyUSB0", "/dev/ttyS0"});
         map.refresh();
-        QCOMPARE(numbered(map), QStringList({"1=/dev/ttyS0", "2=/dev/ttyS2", "3=/dev/ttyS10", "4=/dev/ttyUSB0",
-                                             "5=/dev/ttyUSB1", "6=/dev/ttyACM0", "7=/dev/ttyAMA0",
-                                             "8=/dev/rfcomm0"}));
+        QCOMPARE(numbered(map),
+                 QStringList({"1=/dev/ttyS0", "2=/dev/ttyS2", "3=/dev/ttyS10", "4=/dev/ttyUSB0", "5=/dev/ttyUSB1",
+                              "6=/dev/ttyACM0", "7=/dev/ttyAMA0", "8=/dev/rfcomm0"}));
         QCOMPARE(map.target(3), QStringLiteral("/dev/ttyS10"));
         QVERIFY(map.target(9).isEmpty());
         QVERIFY(map.target(0).isEmpty());
@@ -47,8 +47,9 @@ private Q_SLOTS:
         map.pin(*PortMap::parsePin("2=/dev/serial/by-id/x"));
         map.pin(*PortMap::parsePin("5=rfc2217://127.0.0.1:4001"));
         map.refresh();
-        QCOMPARE(numbered(map), QStringList({"1=/dev/ttyS0", "2=/dev/serial/by-id/x", "3=/dev/ttyS1",
-                                             "4=/dev/ttyUSB0", "5=rfc2217://127.0.0.1:4001"}));
+        QCOMPARE(numbered(map),
+                 QStringList({"1=/dev/ttyS0", "2=/dev/serial/by-id/x", "3=/dev/ttyS1", "4=/dev/ttyUSB0",
+                              "5=rfc2217://127.0.0.1:4001"}));
         QVERIFY(map.isPinned(2));
         QVERIFY(!map.isPinned(3));
         const QStringList listing = map.listing();
@@ -82,8 +83,7 @@ private Q_SLOTS:
         map.refresh();
         devices = {"/dev/ttyUSB2", "/dev/ttyS0", "/dev/ttyUSB1"}; // USB0 pulled, USB2 plugged
         map.refresh();
-        QCOMPARE(numbered(map), QStringList({"1=/dev/ttyS0", "2=/dev/ttyUSB0", "3=/dev/ttyUSB1",
-                                             "4=/dev/ttyUSB2"}));
+        QCOMPARE(numbered(map), QStringList({"1=/dev/ttyS0", "2=/dev/ttyUSB0", "3=/dev/ttyUSB1", "4=/dev/ttyUSB2"}));
     }
 
     void parsePin_data()

@@ -24,8 +24,14 @@ struct Session
 
     Session() { f.w().portLog().clear(); }
     QStringList log() const { return logMessages(f.window->portLog()); }
-    bool showsOpen() const { return toggle->text() == "Close COM Port" && lamp->fillColor() == 65280 && !discover->isEnabled(); }
-    bool showsClosed() const { return toggle->text() == "Open COM Port" && lamp->fillColor() == 255 && discover->isEnabled(); }
+    bool showsOpen() const
+    {
+        return toggle->text() == "Close COM Port" && lamp->fillColor() == 65280 && !discover->isEnabled();
+    }
+    bool showsClosed() const
+    {
+        return toggle->text() == "Open COM Port" && lamp->fillColor() == 255 && discover->isEnabled();
+    }
 };
 } // namespace
 
@@ -52,8 +58,9 @@ private Q_SLOTS:
         Q_EMIT s.ports->lineEdit()->textEdited("40000");
         s.ports->lineEdit()->setText(" 2.5 ");
         Q_EMIT s.ports->lineEdit()->textEdited(" 2.5 ");
-        QCOMPARE(s.log(), (QStringList{"***Err 13. Type mismatch", "***Err 13. Type mismatch", "***Err 6. Overflow",
-                                       "Changed to Com Port  2.5 "}));
+        QCOMPARE(s.log(),
+                 (QStringList{"***Err 13. Type mismatch", "***Err 13. Type mismatch", "***Err 6. Overflow",
+                              "Changed to Com Port  2.5 "}));
         QCOMPARE(s.f.port.commPort(), qint16(2)); // 2.5 rounds half to even
         QVERIFY(s.f.prompter.prompts.empty());
     }
@@ -130,8 +137,9 @@ private Q_SLOTS:
         Session s;
         s.f.port.openError = 8002;
         s.f.w().console().cmdGetInfo_Click(); // the button is hidden and disabled
-        QCOMPARE(s.log(), (QStringList{"Opening COM Port 1", "***Err 8002. Scripted open failure", "Sending AT command...",
-                                       "***Err 8018. Operation valid only when the port is open"}));
+        QCOMPARE(s.log(),
+                 (QStringList{"Opening COM Port 1", "***Err 8002. Scripted open failure", "Sending AT command...",
+                              "***Err 8018. Operation valid only when the port is open"}));
         QVERIFY(s.f.port.written.isEmpty());
     }
 };

@@ -285,8 +285,8 @@ private Q_SLOTS:
         QCOMPARE(Rfc2217Backend::parseTarget(QStringLiteral("rfc2217://gpi-box.local:4001"))->host,
                  QStringLiteral("gpi-box.local"));
         QCOMPARE(Rfc2217Backend::parseTarget(QStringLiteral("rfc2217://[::1]:7000"))->port, quint16(7000));
-        for (const char *bad : {"rfc2217://host", "telnet://host:23", "rfc2217://host:23/x",
-                                "rfc2217://:23", "rfc2217://host:99999", "/dev/ttyS0"})
+        for (const char *bad : {"rfc2217://host", "telnet://host:23", "rfc2217://host:23/x", "rfc2217://:23",
+                                "rfc2217://host:99999", "/dev/ttyS0"})
             QVERIFY2(!Rfc2217Backend::parseTarget(QString::fromLatin1(bad)), bad);
     }
 };

@@ -29,9 +29,18 @@ std::vector<TelnetItem> parse(const Bytes &in, bool nvtCr = false)
     return out;
 }
 
-TelnetItem dataItem(const Bytes &b) { return {Kind::Data, 0, 0, b}; }
-TelnetItem sub(int option, const Bytes &b) { return {Kind::Subnegotiation, 0, std::uint8_t(option), b}; }
-TelnetItem neg(int verb, int option) { return {Kind::Negotiation, std::uint8_t(verb), std::uint8_t(option), {}}; }
+TelnetItem dataItem(const Bytes &b)
+{
+    return {Kind::Data, 0, 0, b};
+}
+TelnetItem sub(int option, const Bytes &b)
+{
+    return {Kind::Subnegotiation, 0, std::uint8_t(option), b};
+}
+TelnetItem neg(int verb, int option)
+{
+    return {Kind::Negotiation, std::uint8_t(verb), std::uint8_t(option), {}};
+}
 
 constexpr int IAC = 255, SB = 250, SE = 240, WILL = 251, DO = 253, DONT = 254, NOP = 241;
 
@@ -45,11 +54,10 @@ private Q_SLOTS:
     void parsesDataNegotiationsAndSubnegotiationsInOrder()
     {
         // "A", DO COM-PORT-OPTION, a modem-state notification, "B", a NOP.
-        const auto items = parse(Bytes("A") + bytes({IAC, DO, 44, IAC, SB, 44, 107, 0x11, IAC, SE})
-                                 + "B" + bytes({IAC, NOP}));
+        const auto items =
+            parse(Bytes("A") + bytes({IAC, DO, 44, IAC, SB, 44, 107, 0x11, IAC, SE}) + "B" + bytes({IAC, NOP}));
         const std::vector<TelnetItem> expected{
-            dataItem("A"), neg(DO, 44), sub(44, bytes({107, 0x11})), dataItem("B"),
-            {Kind::Command, NOP, 0, {}}};
+            dataItem("A"), neg(DO, 44), sub(44, bytes({107, 0x11})), dataItem("B"), {Kind::Command, NOP, 0, {}}};
         QVERIFY(items == expected);
     }
 
@@ -82,8 +90,7 @@ private Q_SLOTS:
     {
         TelnetParser parser;
         std::vector<TelnetItem> out;
-        parser.feed(bytes({IAC, SB, 44}) + Bytes(TelnetParser::MaxSubnegotiation + 1, 'z')
-                        + bytes({IAC, SE}) + "ok",
+        parser.feed(bytes({IAC, SB, 44}) + Bytes(TelnetParser::MaxSubnegotiation + 1, 'z') + bytes({IAC, SE}) + "ok",
                     out);
         QVERIFY(out == std::vector<TelnetItem>{dataItem("ok")});
         QCOMPARE(parser.droppedSubnegotiations(), std::size_t(1));
@@ -143,7 +150,8 @@ private Q_SLOTS:
         QVERIFY((t.update(modem::DeltaCts) == std::vector<LineEdge>{{Signal::Cts, true}, {Signal::Cts, false}}));
         t.update(modem::Dsr | modem::DeltaDsr);
         QVERIFY((t.update(modem::Dsr | modem::DeltaDsr | modem::DeltaCd)
-                 == std::vector<LineEdge>{{Signal::Dsr, false}, {Signal::Dsr, true}, {Signal::Cd, true}, {Signal::Cd, false}}));
+                 == std::vector<LineEdge>{
+                     {Signal::Dsr, false}, {Signal::Dsr, true}, {Signal::Cd, true}, {Signal::Cd, false}}));
     }
 
     void ringsOnceForEachTrailingEdge()
@@ -158,8 +166,9 @@ private Q_SLOTS:
 
     void readsLineErrorsInOrder()
     {
-        QVERIFY((lineErrors(0xFF) == std::vector<LineError>{LineError::Break, LineError::Framing,
-                                                            LineError::Parity, LineError::Overrun}));
+        QVERIFY(
+            (lineErrors(0xFF)
+             == std::vector<LineError>{LineError::Break, LineError::Framing, LineError::Parity, LineError::Overrun}));
         QVERIFY(lineErrors(line::DataReady | 0x60 | 0x80).empty());
     }
 };

@@ -74,15 +74,13 @@ private Q_SLOTS:
         s.start();
         Rfc2217Session::Output out;
         s.receive(bytes({IAC, DO, 44}), out);
-        const Bytes expected = bytes({IAC, SB, 44, 1, 0, 0, 0x4B, 0x00, IAC, SE,
-                                      IAC, SB, 44, 2, 7, IAC, SE,
-                                      IAC, SB, 44, 3, 3, IAC, SE,
-                                      IAC, SB, 44, 4, 2, IAC, SE,
-                                      IAC, SB, 44, 5, 1, IAC, SE,   // no flow control
-                                      IAC, SB, 44, 5, 8, IAC, SE,   // DTR on
-                                      IAC, SB, 44, 5, 11, IAC, SE,  // RTS on
-                                      IAC, SB, 44, 11, IAC, IAC, IAC, SE, // CTS DSR CD RI + changes
-                                      IAC, SB, 44, 10, 0x1E, IAC, SE});   // break framing parity overrun
+        const Bytes expected = bytes({IAC, SB, 44,  1,   0,    0,   0x4B, 0x00, IAC, SE,  IAC, SB,  44,
+                                      2,   7,  IAC, SE,  IAC,  SB,  44,   3,    3,   IAC, SE,  IAC, SB,
+                                      44,  4,  2,   IAC, SE,   IAC, SB,   44,   5,   1,   IAC, SE, // no flow control
+                                      IAC, SB, 44,  5,   8,    IAC, SE,                            // DTR on
+                                      IAC, SB, 44,  5,   11,   IAC, SE,                            // RTS on
+                                      IAC, SB, 44,  11,  IAC,  IAC, IAC,  SE, // CTS DSR CD RI + changes
+                                      IAC, SB, 44,  10,  0x1E, IAC, SE});     // break framing parity overrun
         QVERIFY(out.reply == expected);
         QVERIFY(s.comPortActive());
         // A repeated DO changes nothing and sends nothing.
@@ -153,13 +151,13 @@ private Q_SLOTS:
         a.session.receive(bytes({IAC, SB, 44, 107, IAC, IAC, IAC, SE}) + serverSays(106, {0x19}), a.out);
         std::vector<std::pair<SessionEvent::Kind, int>> seen;
         for (const auto &e : a.out.events)
-            seen.emplace_back(e.kind, e.kind == SessionEvent::Kind::Line ? int(e.edge.signal) * 2 + e.edge.level
-                                                                          : int(e.error));
+            seen.emplace_back(
+                e.kind, e.kind == SessionEvent::Kind::Line ? int(e.edge.signal) * 2 + e.edge.level : int(e.error));
         using K = SessionEvent::Kind;
         const std::vector<std::pair<SessionEvent::Kind, int>> expected{
             {K::Line, int(Signal::Cts) * 2 + 1}, {K::Line, int(Signal::Dsr) * 2 + 1},
-            {K::Line, int(Signal::Cd) * 2 + 1}, {K::Line, int(Signal::Ring) * 2 + 1},
-            {K::Error, int(LineError::Break)}, {K::Error, int(LineError::Framing)}};
+            {K::Line, int(Signal::Cd) * 2 + 1},  {K::Line, int(Signal::Ring) * 2 + 1},
+            {K::Error, int(LineError::Break)},   {K::Error, int(LineError::Framing)}};
         QVERIFY(seen == expected);
         QVERIFY(a.session.level(Signal::Cts) && a.session.level(Signal::Dsr));
     }

@@ -6,8 +6,8 @@
 
 #include "app/clickablelabel.h"
 #include "app/lamp.h"
-#include "serial/system/portprobe.h"
 #include "serial/rfc2217/rfc2217backend.h"
+#include "serial/system/portprobe.h"
 #include "serial/system/systemserialportservice.h"
 
 #include <QCheckBox>
@@ -44,14 +44,17 @@ struct Station
         map.refresh();
         port = std::make_unique<serial::SystemSerialPortService>(std::move(map));
         caspar = std::make_unique<playout::CasparConnection>(playout.port(), playout::ConnectionTiming{50, 100, 2000});
-        app::Services services{*port, port->portMap(), probe, [] { return std::vector<serial::PortEntry>{}; },
-                               prompter, chooser, *caspar};
+        app::Services services{*port,    port->portMap(), probe,  [] { return std::vector<serial::PortEntry>{}; },
+                               prompter, chooser,         *caspar};
         window = std::make_unique<app::MainWindow>(services, app::Options{});
         window->Form_Load();
     }
 
     template <class W>
-    W *find(const QString &name) { return window->findChild<W *>(name); }
+    W *find(const QString &name)
+    {
+        return window->findChild<W *>(name);
+    }
 
     void connectAndOpen()
     {
@@ -102,9 +105,10 @@ private Q_SLOTS:
         QTRY_COMPARE(s.played.size(), 2);
         QCOMPARE(s.played.last(), QStringLiteral("PLAY 1 missing.mov"));
         QTRY_COMPARE(s.history().size(), 5);
-        QCOMPARE(s.history(), (QStringList{"Fire Trigger. Play movie intro.mov", "CTS change to : ON",
-                                           "Fire Trigger. Play movie missing.mov", "CTS change to : OFF",
-                                           "***Caspar replied: 404 PLAY FAILED"}));
+        QCOMPARE(s.history(),
+                 (QStringList{"Fire Trigger. Play movie intro.mov", "CTS change to : ON",
+                              "Fire Trigger. Play movie missing.mov", "CTS change to : OFF",
+                              "***Caspar replied: 404 PLAY FAILED"}));
     }
 
     void aPulseShorterThanTheServersLookFiresOnThenOff()

@@ -29,9 +29,9 @@ public:
 
     struct Line
     {
-        QByteArray text;       // without the CR LF
-        Clock::time_point at;  // when the read that completed it returned
-        quint64 read = 0;      // number of that read: lines of one read arrived together
+        QByteArray text;      // without the CR LF
+        Clock::time_point at; // when the read that completed it returned
+        quint64 read = 0;     // number of that read: lines of one read arrived together
     };
 
     // The reply lines (without CR LF) for one received command line.

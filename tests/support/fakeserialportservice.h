@@ -16,7 +16,7 @@ class FakeSerialPortService : public vantor::serial::SerialPortService
 public:
     using SerialPortService::SerialPortService;
 
-    QSet<int> existing{1};          // ports that open
+    QSet<int> existing{1};           // ports that open
     std::optional<qint32> openError; // next open fails with this number
     bool cts = false;
     bool dsr = false;

@@ -32,9 +32,10 @@ struct WindowFixture
         probe.openable = {"/dev/ttyS0", "/dev/ttyS2"};
         port.existing = {1, 3};
         server.listen();
-        caspar = std::make_unique<vantor::playout::CasparConnection>(server.port(), vantor::playout::ConnectionTiming{50, 100, 2000});
-        vantor::app::Services services{port, portMap, probe, [] { return std::vector<vantor::serial::PortEntry>{}; },
-                                       prompter, chooser, *caspar};
+        caspar = std::make_unique<vantor::playout::CasparConnection>(server.port(),
+                                                                     vantor::playout::ConnectionTiming{50, 100, 2000});
+        vantor::app::Services services{
+            port, portMap, probe, [] { return std::vector<vantor::serial::PortEntry>{}; }, prompter, chooser, *caspar};
         port.setDebounce(options.debounce);
         window = std::make_unique<vantor::app::MainWindow>(services, options);
         if (load)

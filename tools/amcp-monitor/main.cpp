@@ -13,17 +13,19 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral("1.0"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Listens like a playout server, answers each command and prints it with a time stamp."));
+    parser.setApplicationDescription(
+        QStringLiteral("Listens like a playout server, answers each command and prints it with a time stamp."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption listen(QStringLiteral("listen"), QStringLiteral("Address to listen on (default 127.0.0.1)."),
-                                    QStringLiteral("ADDR"), QStringLiteral("127.0.0.1"));
+    const QCommandLineOption listen(QStringLiteral("listen"),
+                                    QStringLiteral("Address to listen on (default 127.0.0.1)."), QStringLiteral("ADDR"),
+                                    QStringLiteral("127.0.0.1"));
     const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("TCP port (default 5250)."),
                                   QStringLiteral("N"), QStringLiteral("5250"));
-    const QCommandLineOption clips(QStringLiteral("clips"),
-                                   QStringLiteral("Comma-separated clip names that play; others fail with 404 (default: all play)."),
-                                   QStringLiteral("LIST"));
+    const QCommandLineOption clips(
+        QStringLiteral("clips"),
+        QStringLiteral("Comma-separated clip names that play; others fail with 404 (default: all play)."),
+        QStringLiteral("LIST"));
     parser.addOption(listen);
     parser.addOption(port);
     parser.addOption(clips);
@@ -40,20 +42,19 @@ int main(int argc, char *argv[])
     if (parser.isSet(clips))
         monitor.setClips(parser.value(clips).split(QLatin1Char(','), Qt::SkipEmptyParts));
     if (!monitor.listen(address, quint16(portNumber))) {
-        std::fprintf(stderr, "vantor-amcp-monitor: cannot listen on %s:%u: %s\n",
-                     qPrintable(address.toString()), portNumber, qPrintable(monitor.errorString()));
+        std::fprintf(stderr, "vantor-amcp-monitor: cannot listen on %s:%u: %s\n", qPrintable(address.toString()),
+                     portNumber, qPrintable(monitor.errorString()));
         return 1;
     }
     std::printf("vantor-amcp-monitor: listening on %s:%u\n", qPrintable(address.toString()), monitor.port());
     std::fflush(stdout);
 
-    QObject::connect(&monitor, &AmcpMonitor::received, &app,
-                     [](const QString &peer, const QString &line, const QByteArray &reply) {
-                         const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
-                         std::printf("%s  %s  %s  -> %s\n", qPrintable(stamp), qPrintable(peer),
-                                     line.toUtf8().constData(),
-                                     reply.left(reply.indexOf('\r')).constData());
-                         std::fflush(stdout);
-                     });
+    QObject::connect(
+        &monitor, &AmcpMonitor::received, &app, [](const QString &peer, const QString &line, const QByteArray &reply) {
+            const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
+            std::printf("%s  %s  %s  -> %s\n", qPrintable(stamp), qPrintable(peer), line.toUtf8().constData(),
+                        reply.left(reply.indexOf('\r')).constData());
+            std::fflush(stdout);
+        });
     return app.exec();
 }

@@ -165,15 +165,12 @@ void ContactServer::readClient()
             Q_EMIT dataReceived(data);
             break;
         }
-        case TelnetItem::Kind::Negotiation:
-            negotiate(item.verb, item.option);
-            break;
+        case TelnetItem::Kind::Negotiation: negotiate(item.verb, item.option); break;
         case TelnetItem::Kind::Subnegotiation:
             if (item.option == option::ComPort && m_state.comPort)
                 comPortCommand(item.bytes);
             break;
-        case TelnetItem::Kind::Command:
-            break;
+        case TelnetItem::Kind::Command: break;
         }
     }
     Q_EMIT stateChanged();
@@ -317,11 +314,8 @@ void ContactServer::comPortCommand(const Bytes &payload)
         m_deltas = 0;
         reply(cpc::NotifyModemState, one(modemState() & byte));
         break;
-    case cpc::PurgeData:
-        reply(command, one(byte));
-        break;
-    default:
-        break;
+    case cpc::PurgeData: reply(command, one(byte)); break;
+    default: break;
     }
 }
 

@@ -27,17 +27,19 @@ Options parse(int argc, char *argv[])
     QCoreApplication core(argc, argv);
     describe();
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Contact simulator: a network serial port (RFC 2217) with a contact on each input."));
+    parser.setApplicationDescription(
+        QStringLiteral("Contact simulator: a network serial port (RFC 2217) with a contact on each input."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("TCP port to serve on 127.0.0.1 (default 7000)."),
-                                  QStringLiteral("N"), QStringLiteral("7000"));
+    const QCommandLineOption port(QStringLiteral("port"),
+                                  QStringLiteral("TCP port to serve on 127.0.0.1 (default 7000)."), QStringLiteral("N"),
+                                  QStringLiteral("7000"));
     const QCommandLineOption delay(QStringLiteral("notify-delay-ms"),
                                    QStringLiteral("Report line changes this long after the first one (default 0)."),
                                    QStringLiteral("MS"), QStringLiteral("0"));
-    const QCommandLineOption noMaskAck(QStringLiteral("no-mask-ack"),
-                                       QStringLiteral("Never acknowledge the modem-state and line-state masks, as some servers do."));
+    const QCommandLineOption noMaskAck(
+        QStringLiteral("no-mask-ack"),
+        QStringLiteral("Never acknowledge the modem-state and line-state masks, as some servers do."));
     parser.addOption(port);
     parser.addOption(delay);
     parser.addOption(noMaskAck);

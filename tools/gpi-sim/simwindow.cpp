@@ -67,18 +67,14 @@ void SimWindow::addInput(QGridLayout *grid, int row, ContactServer::Input input,
     grid->addWidget(pulse, row, 3);
     grid->addWidget(level, row, 4);
 
-    connect(toggle, &QPushButton::toggled, this, [this, input](bool closed) {
-        m_server.setContact(input, closed);
-    });
+    connect(toggle, &QPushButton::toggled, this, [this, input](bool closed) { m_server.setContact(input, closed); });
     // The contact may also move by a pulse: the button follows it.
     connect(&m_server, &ContactServer::stateChanged, toggle, [this, toggle, input] {
         const QSignalBlocker block(toggle);
         toggle->setChecked(m_server.contact(input));
         toggle->setText(toggle->isChecked() ? tr("Closed") : tr("Open"));
     });
-    connect(pulse, &QPushButton::clicked, this, [this, width, input] {
-        m_server.pulse(input, width->value());
-    });
+    connect(pulse, &QPushButton::clicked, this, [this, width, input] { m_server.pulse(input, width->value()); });
 }
 
 void SimWindow::append(const QString &line)

@@ -1,6 +1,5 @@
 #include "rfc2217backend.h"
 
-
 #include "errortrap/runtimeerror.h"
 
 #include <QElapsedTimer>
@@ -104,8 +103,8 @@ QList<QHostAddress> resolve(const QString &host, int msecs, const QString &targe
 }
 
 // A socket connected to the first of the addresses that accepts within the time left.
-std::unique_ptr<QTcpSocket> connectTo(const QList<QHostAddress> &addresses, quint16 port,
-                                      const QElapsedTimer &clock, int msecs, const QString &target)
+std::unique_ptr<QTcpSocket> connectTo(const QList<QHostAddress> &addresses, quint16 port, const QElapsedTimer &clock,
+                                      int msecs, const QString &target)
 {
     QAbstractSocket::SocketError error = QAbstractSocket::SocketTimeoutError;
     for (const QHostAddress &address : addresses) {
@@ -117,7 +116,7 @@ std::unique_ptr<QTcpSocket> connectTo(const QList<QHostAddress> &addresses, quin
         if (socket->waitForConnected(left))
             return socket;
         error = socket->error() == QAbstractSocket::UnknownSocketError ? QAbstractSocket::SocketTimeoutError
-                                                                        : socket->error();
+                                                                       : socket->error();
         socket->abort();
     }
     throw connectError(error, target);
@@ -143,9 +142,9 @@ Rfc2217Backend::~Rfc2217Backend()
 std::optional<Rfc2217Backend::Endpoint> Rfc2217Backend::parseTarget(const QString &target)
 {
     const QUrl url(target, QUrl::StrictMode);
-    if (!url.isValid() || url.scheme() != QLatin1String(Scheme) || url.host().isEmpty()
-        || url.port() <= 0 || !(url.path().isEmpty() || url.path() == QLatin1String("/"))
-        || url.hasQuery() || url.hasFragment() || !url.userInfo().isEmpty())
+    if (!url.isValid() || url.scheme() != QLatin1String(Scheme) || url.host().isEmpty() || url.port() <= 0
+        || !(url.path().isEmpty() || url.path() == QLatin1String("/")) || url.hasQuery() || url.hasFragment()
+        || !url.userInfo().isEmpty())
         return std::nullopt;
     return Endpoint{url.host(), quint16(url.port())};
 }
@@ -175,13 +174,12 @@ void Rfc2217Backend::open(const QString &target, const SettingsString &settings,
     close();
     const auto endpoint = parseTarget(target);
     if (!endpoint)
-        throw RuntimeError(errors::InvalidPortNumber,
-                           "Invalid port number: " + target.toStdString());
+        throw RuntimeError(errors::InvalidPortNumber, "Invalid port number: " + target.toStdString());
 
     QElapsedTimer clock;
     clock.start();
-    std::unique_ptr<QTcpSocket> socket = connectTo(resolve(endpoint->host, m_timing.connectMs, target),
-                                                   endpoint->port, clock, m_timing.connectMs, target);
+    std::unique_ptr<QTcpSocket> socket = connectTo(resolve(endpoint->host, m_timing.connectMs, target), endpoint->port,
+                                                   clock, m_timing.connectMs, target);
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
 
     m_target = target;
@@ -191,9 +189,8 @@ void Rfc2217Backend::open(const QString &target, const SettingsString &settings,
     m_session = std::make_unique<Rfc2217Session>(parametersOf(settings));
 
     QObject::connect(m_socket.get(), &QTcpSocket::readyRead, m_socket.get(), [this] { readServer(); });
-    QObject::connect(m_socket.get(), &QTcpSocket::disconnected, m_socket.get(), [this] {
-        fail(ECONNRESET, "Connection closed by the network serial server: " + m_target);
-    });
+    QObject::connect(m_socket.get(), &QTcpSocket::disconnected, m_socket.get(),
+                     [this] { fail(ECONNRESET, "Connection closed by the network serial server: " + m_target); });
     QObject::connect(m_socket.get(), &QTcpSocket::errorOccurred, m_socket.get(),
                      [this](QAbstractSocket::SocketError error) {
                          if (error == QAbstractSocket::RemoteHostClosedError)
@@ -215,9 +212,8 @@ void Rfc2217Backend::open(const QString &target, const SettingsString &settings,
     });
     m_settleTimer = singleShot(m_timing.settleMs, [this] { settle(); });
     m_idleTimer = singleShot(m_timing.idleMs, [this] { sendProbe(); });
-    m_answerTimer = singleShot(m_timing.answerMs, [this] {
-        fail(ETIMEDOUT, "The network serial server stopped answering: " + m_target);
-    });
+    m_answerTimer = singleShot(m_timing.answerMs,
+                               [this] { fail(ETIMEDOUT, "The network serial server stopped answering: " + m_target); });
 
     send(m_session->start());
     m_snapshotTimer->start();

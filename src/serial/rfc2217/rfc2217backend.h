@@ -1,7 +1,7 @@
 #pragma once
 
-#include "serial/service/portbackend.h"
 #include "rfc2217session.h"
+#include "serial/service/portbackend.h"
 
 #include <QString>
 

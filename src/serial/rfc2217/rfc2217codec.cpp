@@ -33,9 +33,7 @@ void TelnetParser::command(std::uint8_t byte, std::vector<TelnetItem> &out)
         m_verb = byte;
         m_state = State::Option;
         break;
-    case SB:
-        m_state = State::SbOption;
-        break;
+    case SB: m_state = State::SbOption; break;
     default: // NOP, GA, AYT, a stray SE, ...
         out.push_back({TelnetItem::Kind::Command, byte, 0, {}});
         m_state = State::Data;
@@ -60,9 +58,7 @@ void TelnetParser::step(std::uint8_t byte, std::vector<TelnetItem> &out)
                 m_state = State::CarriageReturn;
         }
         return;
-    case State::Iac:
-        command(byte, out);
-        return;
+    case State::Iac: command(byte, out); return;
     case State::Option:
         out.push_back({TelnetItem::Kind::Negotiation, m_verb, byte, {}});
         m_state = State::Data;
@@ -154,8 +150,8 @@ Bytes escapeData(std::string_view data, bool binary)
 
 Bytes bigEndian32(std::uint32_t value)
 {
-    return {static_cast<char>(value >> 24), static_cast<char>(value >> 16),
-            static_cast<char>(value >> 8), static_cast<char>(value)};
+    return {static_cast<char>(value >> 24), static_cast<char>(value >> 16), static_cast<char>(value >> 8),
+            static_cast<char>(value)};
 }
 
 std::uint32_t readBigEndian32(std::string_view bytes)

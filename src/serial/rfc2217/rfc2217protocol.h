@@ -6,14 +6,14 @@
 namespace vantor::serial::rfc2217 {
 
 namespace telnet {
-constexpr std::uint8_t SE = 240;   // end of subnegotiation
+constexpr std::uint8_t SE = 240; // end of subnegotiation
 constexpr std::uint8_t NOP = 241;
-constexpr std::uint8_t SB = 250;   // start of subnegotiation
+constexpr std::uint8_t SB = 250; // start of subnegotiation
 constexpr std::uint8_t WILL = 251;
 constexpr std::uint8_t WONT = 252;
 constexpr std::uint8_t DO = 253;
 constexpr std::uint8_t DONT = 254;
-constexpr std::uint8_t IAC = 255;  // interpret as command
+constexpr std::uint8_t IAC = 255; // interpret as command
 constexpr std::uint8_t CR = 13;
 constexpr std::uint8_t LF = 10;
 constexpr std::uint8_t NUL = 0;

@@ -10,8 +10,8 @@ using namespace telnet;
 
 namespace {
 
-constexpr std::uint8_t ModemMaskValue = modem::Cts | modem::Dsr | modem::Cd | modem::Ring
-    | modem::DeltaCts | modem::DeltaDsr | modem::DeltaCd | modem::TrailingEdgeRing;
+constexpr std::uint8_t ModemMaskValue = modem::Cts | modem::Dsr | modem::Cd | modem::Ring | modem::DeltaCts
+    | modem::DeltaDsr | modem::DeltaCd | modem::TrailingEdgeRing;
 constexpr std::uint8_t LineMaskValue = line::ErrorBits;
 constexpr std::string_view OurSignature = "VANTOR Listener";
 constexpr std::size_t MaxSignatureShown = 80;
@@ -98,15 +98,12 @@ void Rfc2217Session::receive(std::string_view bytes, Output &out)
         case TelnetItem::Kind::Data:
             out.events.push_back({SessionEvent::Kind::Data, {}, {}, std::move(item.bytes)});
             break;
-        case TelnetItem::Kind::Negotiation:
-            negotiate(item, out);
-            break;
+        case TelnetItem::Kind::Negotiation: negotiate(item, out); break;
         case TelnetItem::Kind::Subnegotiation:
             if (item.option == option::ComPort && m_ourComPort != Q::No)
                 comPortMessage(item.bytes, out);
             break;
-        case TelnetItem::Kind::Command:
-            break; // NOP, GA, ...: nothing to do
+        case TelnetItem::Kind::Command: break; // NOP, GA, ...: nothing to do
         }
     }
 }
@@ -134,8 +131,7 @@ void Rfc2217Session::negotiate(const TelnetItem &item, Output &out)
 // Our side of an option (RFC 1143, without the queue bits: we never change our mind).
 void Rfc2217Session::ourSide(std::uint8_t option, bool agreed, Output &out)
 {
-    const bool supported = option == option::Binary || option == option::SuppressGoAhead
-        || option == option::ComPort;
+    const bool supported = option == option::Binary || option == option::SuppressGoAhead || option == option::ComPort;
     Q &state = ours(option);
     const Q before = state;
     if (agreed) {
@@ -215,12 +211,10 @@ void Rfc2217Session::sendSettings(Output &out)
     out.reply += comPort(SetControl, control::RtsOn);
     out.reply += comPort(SetModemStateMask, ModemMaskValue);
     out.reply += comPort(SetLineStateMask, LineMaskValue);
-    m_pending = BaudRate | DataSize | Parity | StopSize | FlowControl | Dtr | Rts | ModemMask
-        | LineMask;
+    m_pending = BaudRate | DataSize | Parity | StopSize | FlowControl | Dtr | Rts | ModemMask | LineMask;
 }
 
-void Rfc2217Session::acknowledge(unsigned request, bool asked, const std::string &what,
-                                 Output &out)
+void Rfc2217Session::acknowledge(unsigned request, bool asked, const std::string &what, Output &out)
 {
     if (!(m_pending & request))
         return; // an answer to nothing we asked, or a repeated one
@@ -260,13 +254,13 @@ void Rfc2217Session::comPortMessage(std::string_view payload, Output &out)
         break;
     case ServerOffset + SetParity:
         acknowledge(Parity, byte == m_parameters.parity,
-                    std::string("uses parity ") + parityName(byte) + " instead of "
-                        + parityName(m_parameters.parity), out);
+                    std::string("uses parity ") + parityName(byte) + " instead of " + parityName(m_parameters.parity),
+                    out);
         break;
     case ServerOffset + SetStopSize:
         acknowledge(StopSize, byte == m_parameters.stopSize,
-                    std::string("uses ") + stopName(byte) + " stop bits instead of "
-                        + stopName(m_parameters.stopSize), out);
+                    std::string("uses ") + stopName(byte) + " stop bits instead of " + stopName(m_parameters.stopSize),
+                    out);
         break;
     case ServerOffset + SetControl:
         if (byte >= control::NoFlowControl && byte <= control::Hardware)
@@ -274,16 +268,13 @@ void Rfc2217Session::comPortMessage(std::string_view payload, Output &out)
         else if (byte == control::DtrOn || byte == control::DtrOff)
             acknowledge(Dtr, byte == control::DtrOn, "keeps DTR off", out);
         else if (byte == control::RtsOn || byte == control::RtsOff)
-            acknowledge(Rts, byte == control::RtsOn,
-                        "keeps RTS off: contacts fed from RTS cannot close", out);
+            acknowledge(Rts, byte == control::RtsOn, "keeps RTS off: contacts fed from RTS cannot close", out);
         break;
     case ServerOffset + SetModemStateMask:
         acknowledge(ModemMask, (byte & ModemMaskValue) == ModemMaskValue,
                     "does not report every modem line (mask " + number(byte) + ")", out);
         break;
-    case ServerOffset + SetLineStateMask:
-        acknowledge(LineMask, true, {}, out);
-        break;
+    case ServerOffset + SetLineStateMask: acknowledge(LineMask, true, {}, out); break;
     case ServerOffset + NotifyModemState:
         if (value.empty())
             break;
@@ -298,8 +289,7 @@ void Rfc2217Session::comPortMessage(std::string_view payload, Output &out)
         for (const LineError error : lineErrors(byte & LineMaskValue))
             out.events.push_back({SessionEvent::Kind::Error, {}, error, {}});
         break;
-    default:
-        break; // flow-control suspend/resume, purge, unknown: nothing to do
+    default: break; // flow-control suspend/resume, purge, unknown: nothing to do
     }
 }
 
@@ -313,9 +303,14 @@ void Rfc2217Session::settle(Output &out)
         return;
     }
     static const std::pair<unsigned, const char *> names[] = {
-        {BaudRate, "speed"},           {DataSize, "data bits"}, {Parity, "parity"},
-        {StopSize, "stop bits"},       {FlowControl, "flow control"}, {Dtr, "DTR"},
-        {Rts, "RTS"},                  {ModemMask, "modem-state mask"},
+        {BaudRate, "speed"},
+        {DataSize, "data bits"},
+        {Parity, "parity"},
+        {StopSize, "stop bits"},
+        {FlowControl, "flow control"},
+        {Dtr, "DTR"},
+        {Rts, "RTS"},
+        {ModemMask, "modem-state mask"},
         {LineMask, "line-state mask"},
     };
     std::string missing;

@@ -80,8 +80,14 @@ private:
     enum class Q { No, WantYes, Yes };
     // What we asked the server to set, until it answers.
     enum Request : unsigned {
-        BaudRate = 1u << 0, DataSize = 1u << 1, Parity = 1u << 2, StopSize = 1u << 3,
-        FlowControl = 1u << 4, Dtr = 1u << 5, Rts = 1u << 6, ModemMask = 1u << 7,
+        BaudRate = 1u << 0,
+        DataSize = 1u << 1,
+        Parity = 1u << 2,
+        StopSize = 1u << 3,
+        FlowControl = 1u << 4,
+        Dtr = 1u << 5,
+        Rts = 1u << 6,
+        ModemMask = 1u << 7,
         LineMask = 1u << 8,
     };
 

@@ -3,8 +3,8 @@
 namespace vantor::serial {
 
 Debouncer::Debouncer(std::chrono::microseconds holdOff, int lines)
-    : m_holdOff(holdOff.count() > 0 ? holdOff : std::chrono::microseconds(0)),
-      m_lines(static_cast<std::size_t>(lines > 0 ? lines : 0))
+    : m_holdOff(holdOff.count() > 0 ? holdOff : std::chrono::microseconds(0))
+    , m_lines(static_cast<std::size_t>(lines > 0 ? lines : 0))
 {
 }
 

@@ -44,8 +44,8 @@ public:
 private:
     struct Line
     {
-        bool reported = false;                 // last level reported
-        bool latest = false;                   // last level seen
+        bool reported = false;                  // last level reported
+        bool latest = false;                    // last level seen
         std::optional<Clock::time_point> until; // end of the running hold-off
     };
 

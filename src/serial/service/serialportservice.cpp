@@ -105,8 +105,7 @@ void SerialPortService::output(const QByteArray &bytes)
 void SerialPortService::post(CommEvent event)
 {
     QMetaObject::invokeMethod(
-        this, [this, event = std::move(event)]() mutable { deliver(std::move(event)); },
-        Qt::QueuedConnection);
+        this, [this, event = std::move(event)]() mutable { deliver(std::move(event)); }, Qt::QueuedConnection);
 }
 
 void SerialPortService::postLost(qint32 number, const QString &description)

@@ -22,8 +22,7 @@ std::optional<SettingsString> SettingsString::parse(const QString &text)
     if (!ok || s.dataBits < 4 || s.dataBits > 8)
         return std::nullopt;
     s.stopBits = fields[3].trimmed();
-    if (s.stopBits != QLatin1String("1") && s.stopBits != QLatin1String("1.5")
-        && s.stopBits != QLatin1String("2"))
+    if (s.stopBits != QLatin1String("1") && s.stopBits != QLatin1String("1.5") && s.stopBits != QLatin1String("2"))
         return std::nullopt;
     return s;
 }

@@ -10,8 +10,8 @@ namespace vantor::serial {
 struct SettingsString
 {
     int speed = 9600;
-    char parity = 'N'; // E, M, N, O or S
-    int dataBits = 8;  // 4 to 8
+    char parity = 'N';                      // E, M, N, O or S
+    int dataBits = 8;                       // 4 to 8
     QString stopBits = QStringLiteral("1"); // "1", "1.5" or "2"
 
     static std::optional<SettingsString> parse(const QString &text);

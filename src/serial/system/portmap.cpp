@@ -20,8 +20,8 @@ const QString NetworkScheme = QStringLiteral("rfc2217://");
 std::tuple<int, QString, qlonglong, QString> orderKey(const QString &path)
 {
     static const QRegularExpression numbered(QStringLiteral("^(.*?)(\\d+)$"));
-    static const QStringList groups{QStringLiteral("ttyS"), QStringLiteral("ttyUSB"),
-                                    QStringLiteral("ttyACM"), QStringLiteral("ttyAMA")};
+    static const QStringList groups{QStringLiteral("ttyS"), QStringLiteral("ttyUSB"), QStringLiteral("ttyACM"),
+                                    QStringLiteral("ttyAMA")};
     const QString name = QFileInfo(path).fileName();
     QString stem = name;
     qlonglong number = -1;

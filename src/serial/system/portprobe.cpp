@@ -58,10 +58,14 @@ bool slotWithoutChip(const QString &devicePath)
 
 QStringList SystemPortProbe::defaultLockDirectories()
 {
-    return {QStringLiteral("/var/lock"),        QStringLiteral("/etc/locks"),
-            QStringLiteral("/var/spool/locks"), QStringLiteral("/var/spool/uucp"),
-            QStringLiteral("/tmp"),             QStringLiteral("/var/tmp"),
-            QStringLiteral("/var/lock/lockdev"), QStringLiteral("/run/lock"),
+    return {QStringLiteral("/var/lock"),
+            QStringLiteral("/etc/locks"),
+            QStringLiteral("/var/spool/locks"),
+            QStringLiteral("/var/spool/uucp"),
+            QStringLiteral("/tmp"),
+            QStringLiteral("/var/tmp"),
+            QStringLiteral("/var/lock/lockdev"),
+            QStringLiteral("/run/lock"),
             QStandardPaths::writableLocation(QStandardPaths::TempLocation)};
 }
 
@@ -81,7 +85,7 @@ SystemPortProbe::Verdict SystemPortProbe::check(const QString &target) const
 SystemPortProbe::Verdict SystemPortProbe::checkDevice(const QString &path) const
 {
     const QByteArray native = QFile::encodeName(path);
-    struct stat st {};
+    struct stat st = {};
     if (::stat(native.constData(), &st) != 0)
         return Verdict::Missing;
     if (!S_ISCHR(st.st_mode))

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "serial/service/portbackend.h"
 #include "portmap.h"
+#include "serial/service/portbackend.h"
 #include "serial/service/serialportservice.h"
 
 #include <functional>

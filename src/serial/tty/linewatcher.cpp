@@ -44,7 +44,7 @@ void installWakeHandler()
 {
     static std::once_flag once;
     std::call_once(once, [] {
-        struct sigaction action {};
+        struct sigaction action = {};
         action.sa_handler = onWake;
         sigemptyset(&action.sa_mask);
         sigaction(wakeSignal(), &action, nullptr);
@@ -52,7 +52,7 @@ void installWakeHandler()
 }
 
 // An ioctl that does not wait, repeated when one of our signals happens to interrupt it.
-template<typename Arg>
+template <typename Arg>
 int query(int fd, unsigned long request, Arg *arg)
 {
     int result;
@@ -71,8 +71,7 @@ bool notSupported(int error)
 std::array<std::uint32_t, 9> countsOf(const serial_icounter_struct &c)
 {
     auto u = [](int v) { return static_cast<std::uint32_t>(v); };
-    return {u(c.cts),   u(c.dsr),    u(c.dcd),     u(c.rng),        u(c.brk),
-            u(c.frame), u(c.parity), u(c.overrun), u(c.buf_overrun)};
+    return {u(c.cts), u(c.dsr), u(c.dcd), u(c.rng), u(c.brk), u(c.frame), u(c.parity), u(c.overrun), u(c.buf_overrun)};
 }
 
 std::uint32_t sum(const std::array<std::uint32_t, 9> &counts)
@@ -93,14 +92,13 @@ std::int64_t nanoseconds(Clock::time_point t)
 void waitWhile(std::atomic<std::uint32_t> &word, std::uint32_t value, const timespec *until)
 {
     static_assert(sizeof(word) == sizeof(std::uint32_t));
-    syscall(SYS_futex, reinterpret_cast<std::uint32_t *>(&word), FUTEX_WAIT_BITSET_PRIVATE, value,
-            until, nullptr, FUTEX_BITSET_MATCH_ANY);
+    syscall(SYS_futex, reinterpret_cast<std::uint32_t *>(&word), FUTEX_WAIT_BITSET_PRIVATE, value, until, nullptr,
+            FUTEX_BITSET_MATCH_ANY);
 }
 
 void wakeAll(std::atomic<std::uint32_t> &word)
 {
-    syscall(SYS_futex, reinterpret_cast<std::uint32_t *>(&word), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr,
-            nullptr, 0);
+    syscall(SYS_futex, reinterpret_cast<std::uint32_t *>(&word), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr, 0);
 }
 
 timespec toTimespec(std::chrono::nanoseconds d)
@@ -112,7 +110,9 @@ timespec toTimespec(std::chrono::nanoseconds d)
 } // namespace
 
 LineWatcher::LineWatcher(int fd, Sink sink, std::chrono::microseconds pollInterval)
-    : m_fd(fd), m_sink(std::move(sink)), m_pollInterval(pollInterval)
+    : m_fd(fd)
+    , m_sink(std::move(sink))
+    , m_pollInterval(pollInterval)
 {
 }
 

@@ -46,8 +46,7 @@ public:
     using Sink = std::function<void(const Change &)>;
     enum class Method { Interrupt, Polling, Unsupported };
 
-    LineWatcher(int fd, Sink sink,
-                std::chrono::microseconds pollInterval = std::chrono::milliseconds(2));
+    LineWatcher(int fd, Sink sink, std::chrono::microseconds pollInterval = std::chrono::milliseconds(2));
     ~LineWatcher();
     LineWatcher(const LineWatcher &) = delete;
     LineWatcher &operator=(const LineWatcher &) = delete;
@@ -83,10 +82,8 @@ private:
     };
 
     bool take(Snapshot &s) const;
-    void report(const Snapshot &before, const Snapshot &now,
-                std::chrono::steady_clock::time_point when) const;
-    bool catchUp(Snapshot &base, std::optional<std::chrono::steady_clock::time_point> wake,
-                 bool &changed);
+    void report(const Snapshot &before, const Snapshot &now, std::chrono::steady_clock::time_point when) const;
+    bool catchUp(Snapshot &base, std::optional<std::chrono::steady_clock::time_point> wake, bool &changed);
     void run(Snapshot base);
     void interruptLoop(Snapshot &base);
     void pollingLoop(Snapshot &base);
@@ -122,7 +119,7 @@ private:
     // What the watcher has reported up to, for the sentry.
     std::atomic<std::uint32_t> m_seenTotal{0}; // sum of the counters
     std::atomic<int> m_seenLines{0};
-    std::atomic<bool> m_settled{false}; // between its last reading and the end of the next wait
+    std::atomic<bool> m_settled{false};       // between its last reading and the end of the next wait
     std::atomic<std::uint32_t> m_activity{0}; // also the word the sentry sleeps on
 
     std::thread m_sentry;

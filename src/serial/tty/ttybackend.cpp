@@ -1,6 +1,5 @@
 #include "ttybackend.h"
 
-
 #include "errortrap/runtimeerror.h"
 
 #include <QFile>
@@ -29,42 +28,27 @@ namespace {
 int errnoOf(QSerialPort::SerialPortError error)
 {
     switch (error) {
-    case QSerialPort::DeviceNotFoundError:
-        return ENOENT;
-    case QSerialPort::PermissionError:
-        return EACCES;
-    case QSerialPort::OpenError:
-        return EBUSY;
-    case QSerialPort::UnsupportedOperationError:
-        return EINVAL;
-    case QSerialPort::TimeoutError:
-        return ETIMEDOUT;
-    default:
-        return EIO;
+    case QSerialPort::DeviceNotFoundError: return ENOENT;
+    case QSerialPort::PermissionError: return EACCES;
+    case QSerialPort::OpenError: return EBUSY;
+    case QSerialPort::UnsupportedOperationError: return EINVAL;
+    case QSerialPort::TimeoutError: return ETIMEDOUT;
+    default: return EIO;
     }
 }
 
 qint16 codeOf(LineWatcher::Signal s)
 {
     switch (s) {
-    case LineWatcher::Signal::Cts:
-        return comm::Cts;
-    case LineWatcher::Signal::Dsr:
-        return comm::Dsr;
-    case LineWatcher::Signal::Cd:
-        return comm::Cd;
-    case LineWatcher::Signal::Ri:
-        return comm::Ring;
-    case LineWatcher::Signal::Break:
-        return comm::Break;
-    case LineWatcher::Signal::Frame:
-        return comm::Frame;
-    case LineWatcher::Signal::Parity:
-        return comm::RxParity;
-    case LineWatcher::Signal::Overrun:
-        return comm::Overrun;
-    case LineWatcher::Signal::BufferOverrun:
-        return comm::RxOver;
+    case LineWatcher::Signal::Cts: return comm::Cts;
+    case LineWatcher::Signal::Dsr: return comm::Dsr;
+    case LineWatcher::Signal::Cd: return comm::Cd;
+    case LineWatcher::Signal::Ri: return comm::Ring;
+    case LineWatcher::Signal::Break: return comm::Break;
+    case LineWatcher::Signal::Frame: return comm::Frame;
+    case LineWatcher::Signal::Parity: return comm::RxParity;
+    case LineWatcher::Signal::Overrun: return comm::Overrun;
+    case LineWatcher::Signal::BufferOverrun: return comm::RxOver;
     }
     return 0;
 }
@@ -124,7 +108,7 @@ void TtyBackend::open(const QString &target, const SettingsString &settings, Por
 void TtyBackend::openPort(const QString &path)
 {
     const QByteArray native = QFile::encodeName(path);
-    struct stat st {};
+    struct stat st = {};
     if (::stat(native.constData(), &st) != 0)
         failWith(errno, path);
     if (!S_ISCHR(st.st_mode))
@@ -142,8 +126,7 @@ void TtyBackend::openPort(const QString &path)
         // Access was checked above: what is refused is the lock or the exclusive open.
         if (reason.contains(QLatin1String("creating lock file")))
             failWith(EACCES, path, QStringLiteral("No writable lock directory for"));
-        throw RuntimeError(errors::PortAlreadyOpen,
-                           ("Port in use by another program: " + path).toStdString());
+        throw RuntimeError(errors::PortAlreadyOpen, ("Port in use by another program: " + path).toStdString());
     }
     failWith(errnoOf(error), path, reason);
 }
@@ -218,8 +201,7 @@ void TtyBackend::startWatching()
         sink->event(CommEvent{codeOf(c.what), c.level, {}, c.when});
     });
     switch (m_watcher->start()) {
-    case LineWatcher::Method::Interrupt:
-        break;
+    case LineWatcher::Method::Interrupt: break;
     case LineWatcher::Method::Polling:
         sink->notice(QStringLiteral("Warning: %1 cannot signal line changes; polling them every 2 ms").arg(m_path));
         break;
@@ -291,8 +273,8 @@ void TtyBackend::readAvailable()
 // the tty says it was hung up; otherwise reading goes on.
 void TtyBackend::portError(QSerialPort::SerialPortError error)
 {
-    if ((error != QSerialPort::ReadError && error != QSerialPort::ResourceError) || !m_port.isOpen()
-        || m_lost || !m_sink)
+    if ((error != QSerialPort::ReadError && error != QSerialPort::ResourceError) || !m_port.isOpen() || m_lost
+        || !m_sink)
         return;
     m_port.clearError();
     if (!hungUp()) {
@@ -305,7 +287,13 @@ void TtyBackend::portError(QSerialPort::SerialPortError error)
         m_watcher->stop();
     m_sink->lost(EIO, QStringLiteral("Input/output error, the device is gone: %1").arg(m_path));
     // A hung-up tty stays readable: stop reading it now rather than when the service closes.
-    QMetaObject::invokeMethod(this, [this] { if (m_lost && m_port.isOpen()) m_port.close(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_lost && m_port.isOpen())
+                m_port.close();
+        },
+        Qt::QueuedConnection);
 }
 
 bool TtyBackend::hungUp() const

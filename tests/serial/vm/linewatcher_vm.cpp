@@ -65,8 +65,8 @@ long otherThreadsSwitches()
             char line[256];
             long n = 0;
             while (status && std::fgets(line, sizeof line, status))
-                if (std::sscanf(line, "voluntary_ctxt_switches: %ld", &n) == 1 ||
-                    std::sscanf(line, "nonvoluntary_ctxt_switches: %ld", &n) == 1)
+                if (std::sscanf(line, "voluntary_ctxt_switches: %ld", &n) == 1
+                    || std::sscanf(line, "nonvoluntary_ctxt_switches: %ld", &n) == 1)
                     total += n;
             if (status)
                 std::fclose(status);
@@ -123,8 +123,8 @@ void pulsesShorterThanTheHandlingAreAllCounted(const LoopbackPort &port, Checks 
     sleepFor(200ms);
     const auto cts = rec.levels(Signal::Cts);
     c.check(cts.size() == 2 * Pulses && alternates(cts, true),
-            "%zu pulses of 100 us with 2 ms handling: %zu CTS changes (want %zu), ON/OFF alternating",
-            Pulses, cts.size(), 2 * Pulses);
+            "%zu pulses of 100 us with 2 ms handling: %zu CTS changes (want %zu), ON/OFF alternating", Pulses,
+            cts.size(), 2 * Pulses);
 }
 
 void stopInterruptsABlockedWatcher(const LoopbackPort &port, Checks &c)
@@ -182,8 +182,8 @@ void newSettingsDoNotSilenceTheWatcher(const LoopbackPort &port, Checks &c)
     sleepFor(200ms);
     const auto cts = rec.levels(Signal::Cts);
     c.check(cts.size() == Rounds + 4 && alternates(cts, true),
-            "changes made while paused reported afterwards: %zu CTS changes (want %d), alternating",
-            cts.size(), Rounds + 4);
+            "changes made while paused reported afterwards: %zu CTS changes (want %d), alternating", cts.size(),
+            Rounds + 4);
     port.drop(TIOCM_RTS);
 }
 

@@ -15,7 +15,10 @@ public:
     using Change = vantor::serial::LineWatcher::Change;
     using Signal = vantor::serial::LineWatcher::Signal;
 
-    explicit Recorder(std::chrono::microseconds handlingTime = {}) : m_handlingTime(handlingTime) {}
+    explicit Recorder(std::chrono::microseconds handlingTime = {})
+        : m_handlingTime(handlingTime)
+    {
+    }
 
     vantor::serial::LineWatcher::Sink sink();
     // Waits until at least n changes of s arrived; false on time-out.

@@ -79,7 +79,8 @@ private Q_SLOTS:
         }
         loop.drop(TIOCM_DTR);
         loop.raise(TIOCM_DTR);
-        expected << "4:off" << "4:on";
+        expected << "4:off"
+                 << "4:on";
         QTRY_COMPARE(sink.changes(), expected);
         port.close();
     }
@@ -124,9 +125,9 @@ private Q_SLOTS:
         QCOMPARE(uint(t.c_cflag & (CSIZE | set)), uint(set)); // CSIZE: exactly the asked size
         QCOMPARE(uint(t.c_cflag & clear), 0u);
         QCOMPARE(uint(cfgetospeed(&t)), speed);
-        QVERIFY(t.c_cflag & CLOCAL);                // opening never waits for carrier
-        QVERIFY(!(t.c_cflag & CRTSCTS));            // no hardware flow control
-        QVERIFY(!(t.c_iflag & (IXON | IXOFF)));     // nor software flow control
+        QVERIFY(t.c_cflag & CLOCAL);            // opening never waits for carrier
+        QVERIFY(!(t.c_cflag & CRTSCTS));        // no hardware flow control
+        QVERIFY(!(t.c_iflag & (IXON | IXOFF))); // nor software flow control
         // The watcher still hears the lines after the settings were applied.
         QTest::qWait(20);
         sink.clear();
