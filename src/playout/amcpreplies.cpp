@@ -32,6 +32,16 @@ void AmcpReplies::reset()
 QByteArrayList AmcpReplies::feed(const QByteArray &bytes)
 {
     QByteArrayList failures;
+    for (Reply &reply : read(bytes)) {
+        if (reply.failed())
+            failures.append(std::move(reply.line));
+    }
+    return failures;
+}
+
+QList<AmcpReplies::Reply> AmcpReplies::read(const QByteArray &bytes)
+{
+    QList<Reply> replies;
     qsizetype from = 0;
     while (from < bytes.size()) {
         const qsizetype lf = bytes.indexOf('\n', from);
@@ -42,13 +52,13 @@ QByteArrayList AmcpReplies::feed(const QByteArray &bytes)
             break;
         if (m_partial.endsWith('\r'))
             m_partial.chop(1);
-        takeLine(std::exchange(m_partial, {}), failures);
+        takeLine(std::exchange(m_partial, {}), replies);
         from = lf + 1;
     }
-    return failures;
+    return replies;
 }
 
-void AmcpReplies::takeLine(QByteArray line, QByteArrayList &failures)
+void AmcpReplies::takeLine(QByteArray line, QList<Reply> &replies)
 {
     switch (m_expect) {
     case Expect::DataBlock:
@@ -67,8 +77,7 @@ void AmcpReplies::takeLine(QByteArray line, QByteArrayList &failures)
         m_expect = Expect::DataLine;
     else if (code == 400)
         m_expect = Expect::Echo;
-    if (code >= 400)
-        failures.append(line);
+    replies.append(Reply{code, std::move(line)});
 }
 
 } // namespace vantor::playout

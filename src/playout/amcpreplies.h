@@ -17,7 +17,17 @@ public:
     // Longest line kept; the rest of a longer line is dropped.
     static constexpr qsizetype MaxLine = 64 * 1024;
 
-    // Feeds received bytes; returns the status lines of failures completed by them.
+    // One reply, by its status line.
+    struct Reply
+    {
+        int code = -1; // the three-digit code, -1 for a line that carries none
+        QByteArray line;
+        bool failed() const { return code >= 400; }
+    };
+
+    // Feeds received bytes; returns the replies they complete, in order.
+    QList<Reply> read(const QByteArray &bytes);
+    // The same, keeping only the status lines of failures.
     QByteArrayList feed(const QByteArray &bytes);
 
     // Forgets a partial line and any reply in progress (a new connection).
@@ -26,7 +36,7 @@ public:
 private:
     enum class Expect { Status, DataBlock, DataLine, Echo };
 
-    void takeLine(QByteArray line, QByteArrayList &failures);
+    void takeLine(QByteArray line, QList<Reply> &replies);
 
     QByteArray m_partial;
     Expect m_expect = Expect::Status;

@@ -168,9 +168,11 @@ void CasparConnection::onErrorOccurred()
 
 void CasparConnection::onReadyRead()
 {
-    const QByteArrayList failures = m_replies.feed(m_socket->readAll());
-    for (const QByteArray &line : failures)
-        Q_EMIT historyLine(QStringLiteral("***Caspar replied: ") + QString::fromUtf8(line));
+    for (const AmcpReplies::Reply &reply : m_replies.read(m_socket->readAll())) {
+        if (reply.failed())
+            Q_EMIT historyLine(QStringLiteral("***Caspar replied: ") + QString::fromUtf8(reply.line));
+        Q_EMIT replied(reply.code, reply.line);
+    }
 }
 
 // Nagle's algorithm off, so that every command leaves at once, and keep-alive probes so that

@@ -73,6 +73,9 @@ Q_SIGNALS:
     void establishedChanged(bool established);
     // A line for the History log.
     void historyLine(const QString &line);
+    // Each reply of the server, in the order they arrive: its code (-1 for a status line without
+    // one) and its status line. Failures are also reported as History lines.
+    void replied(int code, const QByteArray &statusLine);
 
 private:
     void startAttempt();

@@ -25,7 +25,25 @@ Firing::Firing(Controls controls, ErrorTrap &trap, const TriggerSlots &triggers,
 // built into a buffer that is kept between firings.
 void Firing::FIREME(qint16 triggerid)
 {
-    Procedure p(m_trap, FireLocation, 256);
+    const qint64 began = QDateTime::currentMSecsSinceEpoch(); // a clock read; converted only for a record
+    QString outcome;
+    bool sent = false;
+    const auto status = [&](const QString &line) {
+        m_controls.setStatus(line);
+        outcome = line;
+    };
+    {
+        Procedure p(m_trap, FireLocation, 256);
+        run(p, triggerid, status, sent);
+    }
+    if (m_controls.record && !outcome.isNull()) {
+        m_controls.record(FiringRecord{QDateTime::fromMSecsSinceEpoch(began), triggerid, false,
+                                       m_triggers.movie(triggerid), sent, outcome});
+    }
+}
+
+void Firing::run(Procedure &p, qint16 triggerid, const std::function<void(const QString &)> &status, bool &sent)
+{
     QLabel *last = m_controls.lblLASTTRINGER;
 
     // Ready while connected (or open, which counts the same); the state is read per comparison.
@@ -38,13 +56,13 @@ void Firing::FIREME(qint16 triggerid)
             bool valid = true;
             p.step(259, [&] {
                 valid = m_command.build(m_triggers.movie(triggerid));
-                if (valid)
+                if (valid) {
                     m_connection.send(m_command.bytes());
+                    sent = true;
+                }
             });
             if (valid) {
-                p.step(260, [&] {
-                    m_controls.setStatus(QStringLiteral("Fire Trigger. Play movie ") + m_triggers.movie(triggerid));
-                });
+                p.step(260, [&] { status(QStringLiteral("Fire Trigger. Play movie ") + m_triggers.movie(triggerid)); });
                 p.mark(261);
                 if (triggerid >= 0 && triggerid < TriggerSlots::Count) {
                     const int caseLine = 262 + 2 * triggerid;
@@ -53,18 +71,18 @@ void Firing::FIREME(qint16 triggerid)
                 }
                 p.mark(274);
             } else {
-                p.step(259, [&] { m_controls.setStatus(QStringLiteral("***Fire Trigger. Invalid movie")); });
+                p.step(259, [&] { status(QStringLiteral("***Fire Trigger. Invalid movie")); });
                 p.step(259, [&] { last->setText(QStringLiteral("***Invalid movie")); });
             }
         } else {
             p.mark(275);
-            p.step(276, [&] { m_controls.setStatus(QStringLiteral("***Fire Trigger. Empty movie")); });
+            p.step(276, [&] { status(QStringLiteral("***Fire Trigger. Empty movie")); });
             p.step(277, [&] { last->setText(QStringLiteral("***Empty movie")); });
         }
         p.mark(278);
     } else {
         p.mark(279);
-        p.step(280, [&] { m_controls.setStatus(QStringLiteral("***Fire Trigger. Caspar not ready")); });
+        p.step(280, [&] { status(QStringLiteral("***Fire Trigger. Caspar not ready")); });
         p.step(281, [&] { last->setText(QStringLiteral("***Caspar not ready")); });
     }
     p.mark(282);

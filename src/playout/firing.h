@@ -4,14 +4,33 @@
 
 #include "errortrap/errortrap.h"
 
+#include <QDateTime>
+#include <QString>
+
 #include <functional>
 
 class QLabel;
+
+namespace vantor {
+class Procedure;
+}
 
 namespace vantor::playout {
 
 class CasparConnection;
 class TriggerSlots;
+
+// What one firing did, for records kept outside the window (an as-run log). Handed over after
+// the command has been sent and the History line written.
+struct FiringRecord
+{
+    QDateTime when;    // local time the firing began
+    qint16 slot = 0;   // 0 to 5
+    bool test = false; // fired by the operator to check the slot, not by a line change
+    QString movie;     // the slot's movie as it was sent (or would have been)
+    bool sent = false;
+    QString outcome; // the History line of the outcome
+};
 
 // Fires trigger slots: sends the slot's movie to the server as a play command and records
 // the outcome in the History log and in the top strip's last-trigger label.
@@ -22,6 +41,8 @@ public:
     {
         QLabel *lblLASTTRINGER = nullptr;
         std::function<void(const QString &message)> setStatus;
+        // Optional: told of every firing, after its outcome is logged.
+        std::function<void(const FiringRecord &record)> record;
     };
 
     Firing(Controls controls, ErrorTrap &trap, const TriggerSlots &triggers, CasparConnection &connection);
@@ -30,6 +51,8 @@ public:
     void FIREME(qint16 triggerid);
 
 private:
+    void run(Procedure &p, qint16 triggerid, const std::function<void(const QString &)> &status, bool &sent);
+
     Controls m_controls;
     ErrorTrap &m_trap;
     const TriggerSlots &m_triggers;
