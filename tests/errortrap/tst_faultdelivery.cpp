@@ -30,6 +30,7 @@ private slots:
     void faultElsewhereEndsTheProcess_data();
     void faultElsewhereEndsTheProcess();
     void secondStartUpDoesNothing();
+    void filterGoesInBeforeAnythingElse();
 };
 
 void TestFaultDelivery::faultInAStepIsItsBox_data()
@@ -184,6 +185,15 @@ void TestFaultDelivery::secondStartUpDoesNothing()
     child.waitForEnd();
     QVERIFY2(child.exitedWith(0), child.describe().constData());
     QCOMPARE(child.outLines(), QList<QByteArray>{"kept"});
+}
+
+// The program installs the filter first, before the command line, the ports or the window.
+void TestFaultDelivery::filterGoesInBeforeAnythingElse()
+{
+    ChildProcess child(CLOSE_CHILD, {"start-up-order"});
+    child.waitForEnd();
+    QVERIFY2(child.exitedWith(0), child.describe().constData());
+    QVERIFY2(child.out().endsWith("fault filter installed\n"), child.describe().constData());
 }
 
 QTEST_GUILESS_MAIN(TestFaultDelivery)
