@@ -5,6 +5,8 @@
 #include "messageboxprompter.h"
 #include "terminationsignals.h"
 
+#include "errortrap/protector.h"
+
 #include "playout/casparconnection.h"
 #include "playout/qtfilechooser.h"
 #include "serial/system/portprobe.h"
@@ -22,10 +24,28 @@ void describe()
     QCoreApplication::setApplicationName(QStringLiteral("vantor-listener"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VANTOR_VERSION));
 }
+
+// The box of the fault filter's installation, before there is a display to show it on: its
+// text on standard error, and the program ends.
+class StandardErrorPrompter : public Prompter
+{
+public:
+    Answer ask(const std::string &prompt) override
+    {
+        std::fprintf(stderr, "%s\n", prompt.c_str());
+        return Answer::Abort;
+    }
+};
 } // namespace
 
 int run(int argc, char *argv[])
 {
+    {
+        // The fault filter goes in first, before any port, socket or list exists.
+        StandardErrorPrompter console;
+        ErrorTrap startUp(console);
+        vbwInitializeProtector(startUp);
+    }
     CommandLine command;
     serial::PortMap portMap;
     {
@@ -64,6 +84,7 @@ int run(int argc, char *argv[])
     chooser.setParent(&window);
     closeOnTerminationSignals(&window);
     window.Form_Load();
+    mainLoopStarts();
     return QApplication::exec();
 }
 
