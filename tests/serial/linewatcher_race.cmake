@@ -1,8 +1,9 @@
-# The line watcher's stop() against its sentry, built with ThreadSanitizer: the watcher's own
-# source compiled into the test, so that the race checker sees every access.
-add_executable(linewatcher_race
-  ${CMAKE_CURRENT_LIST_DIR}/linewatcher_race.cpp
-  ${CMAKE_SOURCE_DIR}/src/serial/tty/linewatcher.cpp)
+# The line watcher's stop() against its sentry, built with ThreadSanitizer: the watcher library's
+# own sources compiled into the test, so that the race checker sees every access.
+get_target_property(watcher_sources vantor_linewatcher SOURCES)
+get_target_property(watcher_dir vantor_linewatcher SOURCE_DIR)
+list(TRANSFORM watcher_sources PREPEND ${watcher_dir}/)
+add_executable(linewatcher_race ${CMAKE_CURRENT_LIST_DIR}/linewatcher_race.cpp ${watcher_sources})
 target_include_directories(linewatcher_race PRIVATE ${CMAKE_SOURCE_DIR}/src)
 target_compile_options(linewatcher_race PRIVATE -fsanitize=thread)
 target_link_options(linewatcher_race PRIVATE -fsanitize=thread)
