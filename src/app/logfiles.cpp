@@ -1,0 +1,102 @@
+#include "logfiles.h"
+
+#include "activitylog.h"
+#include "csvwriter.h"
+#include "mainwindow.h"
+#include "stationnotice.h"
+
+#include "playout/casparconnection.h"
+#include "playout/firing.h"
+#include "serial/service/serialportservice.h"
+
+namespace vantor::app {
+
+namespace {
+
+QByteArray logNote(const QDateTime &when, const QString &text)
+{
+    return (when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss : ")) + text + QLatin1Char('\n')).toUtf8();
+}
+
+QByteArray asRunNote(const QDateTime &when, const QString &text)
+{
+    return csvRow({when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")), {}, {}, {}, text, {}, {}});
+}
+
+std::vector<LogFileWriter::Stream> streams()
+{
+    return {{QStringLiteral("history-"), QStringLiteral(".log"), {}, logNote},
+            {QStringLiteral("port-"), QStringLiteral(".log"), {}, logNote},
+            {QStringLiteral("as-run-"), QStringLiteral(".csv"), AsRunRecord::header(), asRunNote}};
+}
+
+} // namespace
+
+LogFiles::LogFiles(const QString &directory, MainWindow &window, serial::SerialPortService &port,
+                   playout::CasparConnection &caspar, int replyTimeoutMs, QObject *parent)
+    : QObject(parent)
+    , m_window(window)
+    , m_port(port)
+    , m_writer(directory, streams())
+    , m_asRun([this](QDate date, const QByteArray &row) { m_writer.post(AsRun, date, row); }, replyTimeoutMs)
+{
+    follow(window.history(), History);
+    follow(window.portLog(), Port);
+    window.firing().setRecord(
+        [this](const playout::FiringRecord &record) { m_asRun.fired(record, lineAndEdge(record)); });
+    connect(&caspar, &playout::CasparConnection::replied, &m_asRun, &AsRunRecord::replied);
+    connect(&caspar, &playout::CasparConnection::establishedChanged, &m_asRun, [this](bool up) {
+        if (!up)
+            m_asRun.connectionEnded();
+    });
+
+    // One line when the files stop being written, one when they are written again.
+    const auto say = [this](const QString &line) { stationNotice(m_window, line); };
+    connect(&m_writer, &LogFileWriter::failed, this, [say](const QString &file, const QString &reason) {
+        say(QStringLiteral("***Log files not written: %1: %2").arg(file, reason));
+    });
+    connect(&m_writer, &LogFileWriter::recovered, this,
+            [say, this] { say(QStringLiteral("Log files written again in ") + m_writer.directory()); });
+    connect(&m_writer, &LogFileWriter::dropped, this,
+            [say] { say(QStringLiteral("***Log files: lines dropped, the disk is too slow")); });
+}
+
+LogFiles::~LogFiles()
+{
+    m_window.firing().setRecord({});
+}
+
+QDate LogFiles::dateOf(const QString &line, const QDateTime &now)
+{
+    const QTime stamped = QTime::fromString(line.left(8), QStringLiteral("HH:mm:ss"));
+    return stamped.isValid() && stamped > now.time() ? now.date().addDays(-1) : now.date();
+}
+
+// Every line the log takes, as the window shows it, with the date in front.
+void LogFiles::follow(ActivityLog &log, StreamIndex stream)
+{
+    connect(&log, &ActivityLog::rowsInserted, this, [this, &log, stream](const QModelIndex &, int first, int last) {
+        const QDateTime now = QDateTime::currentDateTime();
+        for (int row = first; row <= last; ++row) {
+            QString line = log.at(row);
+            const QDate date = dateOf(line, now);
+            // One line in the file for each line of the log, also for received data with line breaks.
+            line.replace(QLatin1Char('\r'), QLatin1String("\\r")).replace(QLatin1Char('\n'), QLatin1String("\\n"));
+            m_writer.post(stream, date,
+                          (date.toString(Qt::ISODate) + QLatin1Char(' ') + line + QLatin1Char('\n')).toUtf8());
+        }
+    });
+}
+
+// The line and the level the event carried; while a line change is handled, the port
+// service answers with that level.
+QString LogFiles::lineAndEdge(const playout::FiringRecord &record) const
+{
+    if (record.test)
+        return {};
+    const bool cts = record.slot < 3;
+    const bool level = cts ? m_port.ctsHolding() : m_port.dsrHolding();
+    return QLatin1String(cts ? "CTS" : "DSR") + QLatin1String(level ? " ON" : " OFF");
+}
+
+} // namespace vantor::app
