@@ -70,7 +70,7 @@ public:
     void text(const QString &key, QString &out, const std::function<bool(const QString &)> &valid = {})
     {
         if (!m_s.contains(key)) {
-            m_problems << QStringLiteral("%1 is missing").arg(key);
+            m_missing << key;
             return;
         }
         const QVariant v = m_s.value(key);
@@ -95,9 +95,17 @@ public:
             out = value.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
     }
 
+    // Notes the keys that were missing.
+    void finish()
+    {
+        if (!m_missing.isEmpty())
+            m_problems << QStringLiteral("missing %1").arg(m_missing.join(QLatin1String(", ")));
+    }
+
 private:
     QSettings &m_s;
     QStringList &m_problems;
+    QStringList m_missing;
 };
 
 bool nonEmpty(const QString &v)
@@ -232,6 +240,7 @@ SetupFile::Loaded SetupFile::parse(const QString &path)
     read.text(QStringLiteral("caspar/address"), s.server);
     read.flag(QStringLiteral("caspar/connected"), s.connected);
     read.flag(QStringLiteral("window/collapsed"), s.collapsed);
+    read.finish();
     return loaded;
 }
 
