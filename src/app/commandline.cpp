@@ -69,7 +69,7 @@ CommandLine CommandLine::parse(const QStringList &arguments)
     bool ok = false;
     const int ms = parser.value(debounce).toInt(&ok);
     if (!ok || ms < 0 || ms > 1000)
-        return fail(QStringLiteral("--debounce-ms takes 0 to 1000"));
+        return fail(QStringLiteral("--debounce-ms %1: takes 0 to 1000").arg(parser.value(debounce)));
     result.options.debounce = std::chrono::milliseconds(ms);
     result.options.mediaFolder = parser.value(mediaFolder);
     result.restoreFile = parser.value(restore);

@@ -4,3 +4,6 @@ target_link_libraries(setupchild PRIVATE vantor_testsupport vantor_app vantor_tr
 
 add_dependencies(tst_setupkill setupchild)
 target_compile_definitions(tst_setupkill PRIVATE SETUP_CHILD="$<TARGET_FILE:setupchild>")
+
+add_dependencies(tst_commandline vantor-listener)
+target_compile_definitions(tst_commandline PRIVATE LISTENER="$<TARGET_FILE:vantor-listener>")
