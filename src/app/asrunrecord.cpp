@@ -1,7 +1,5 @@
 #include "asrunrecord.h"
 
-#include "csvwriter.h"
-
 #include "playout/triggerslots.h"
 
 #include <algorithm>
@@ -32,10 +30,10 @@ AsRunRecord::AsRunRecord(Write write, int replyTimeoutMs, QObject *parent)
     connect(&m_timer, &QTimer::timeout, this, &AsRunRecord::expire);
 }
 
-QByteArray AsRunRecord::header()
+QStringList AsRunRecord::header()
 {
-    return csvRow({QStringLiteral("time"), QStringLiteral("line"), QStringLiteral("slot"), QStringLiteral("movie"),
-                   QStringLiteral("outcome"), QStringLiteral("reply code"), QStringLiteral("reply")});
+    return {QStringLiteral("time"),    QStringLiteral("line"),       QStringLiteral("slot"), QStringLiteral("movie"),
+            QStringLiteral("outcome"), QStringLiteral("reply code"), QStringLiteral("reply")};
 }
 
 void AsRunRecord::fired(const playout::FiringRecord &record, const QString &lineAndEdge)
@@ -114,9 +112,9 @@ void AsRunRecord::writeComplete()
     while (!m_rows.empty() && !m_rows.front().waiting) {
         const Row &row = m_rows.front();
         const playout::FiringRecord &f = row.firing;
-        m_write(f.when.date(),
-                csvRow({f.when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")), row.lineAndEdge,
-                        playout::TriggerSlots::conditionName(f.slot), f.movie, outcomeOf(f), row.code, row.reply}));
+        m_write(f.when.toMSecsSinceEpoch(),
+                {row.lineAndEdge, playout::TriggerSlots::conditionName(f.slot), f.movie, outcomeOf(f), row.code,
+                 row.reply});
         m_rows.pop_front();
     }
 }

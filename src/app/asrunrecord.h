@@ -24,7 +24,8 @@ class AsRunRecord : public QObject
     Q_OBJECT
 
 public:
-    using Write = std::function<void(QDate date, const QByteArray &row)>;
+    // Hands over one row: the firing's time and the other columns.
+    using Write = std::function<void(qint64 atMsecs, QStringList columns)>;
 
     static constexpr int DefaultReplyTimeoutMs = 10000;
     // Firings waiting for their replies, at most; beyond that the oldest gives up.
@@ -34,7 +35,8 @@ public:
 
     explicit AsRunRecord(Write write, int replyTimeoutMs = DefaultReplyTimeoutMs, QObject *parent = nullptr);
 
-    static QByteArray header();
+    // The names of the columns, the time first.
+    static QStringList header();
 
     // One firing; lineAndEdge is the line and the level it changed to ("CTS ON"), empty for
     // a test fire.

@@ -13,21 +13,39 @@ namespace vantor::app {
 
 namespace {
 
-QByteArray logNote(const QDateTime &when, const QString &text)
+const QString TimeOfRow = QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz");
+
+// A log line as the window shows it, with the date in front; one line in the file also for
+// received data with line breaks.
+QByteArray logLine(const QDateTime &at, const QStringList &fields, QDate &day)
 {
-    return (when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss : ")) + text + QLatin1Char('\n')).toUtf8();
+    QString line = fields.value(0);
+    day = LogFiles::dateOf(line, at);
+    line.replace(QLatin1Char('\r'), QLatin1String("\\r")).replace(QLatin1Char('\n'), QLatin1String("\\n"));
+    return (day.toString(Qt::ISODate) + QLatin1Char(' ') + line + QLatin1Char('\n')).toUtf8();
 }
 
-QByteArray asRunNote(const QDateTime &when, const QString &text)
+QByteArray logNote(const QDateTime &at, const QString &text)
 {
-    return csvRow({when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")), {}, {}, {}, text, {}, {}});
+    return (at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss : ")) + text + QLatin1Char('\n')).toUtf8();
+}
+
+QByteArray asRunRow(const QDateTime &at, const QStringList &fields, QDate &day)
+{
+    day = at.date();
+    return csvRow(QStringList{at.toString(TimeOfRow)} + fields);
+}
+
+QByteArray asRunNote(const QDateTime &at, const QString &text)
+{
+    return csvRow({at.toString(TimeOfRow), {}, {}, {}, text, {}, {}});
 }
 
 std::vector<LogFileWriter::Stream> streams()
 {
-    return {{QStringLiteral("history-"), QStringLiteral(".log"), {}, logNote},
-            {QStringLiteral("port-"), QStringLiteral(".log"), {}, logNote},
-            {QStringLiteral("as-run-"), QStringLiteral(".csv"), AsRunRecord::header(), asRunNote}};
+    return {{QStringLiteral("history-"), QStringLiteral(".log"), {}, logLine, logNote},
+            {QStringLiteral("port-"), QStringLiteral(".log"), {}, logLine, logNote},
+            {QStringLiteral("as-run-"), QStringLiteral(".csv"), csvRow(AsRunRecord::header()), asRunRow, asRunNote}};
 }
 
 } // namespace
@@ -38,7 +56,7 @@ LogFiles::LogFiles(const QString &directory, MainWindow &window, serial::SerialP
     , m_window(window)
     , m_port(port)
     , m_writer(directory, streams())
-    , m_asRun([this](QDate date, const QByteArray &row) { m_writer.post(AsRun, date, row); }, replyTimeoutMs)
+    , m_asRun([this](qint64 at, QStringList columns) { m_writer.post(AsRun, at, std::move(columns)); }, replyTimeoutMs)
 {
     follow(window.history(), History);
     follow(window.portLog(), Port);
@@ -72,19 +90,13 @@ QDate LogFiles::dateOf(const QString &line, const QDateTime &now)
     return stamped.isValid() && stamped > now.time() ? now.date().addDays(-1) : now.date();
 }
 
-// Every line the log takes, as the window shows it, with the date in front.
+// Every line the log takes, as the window shows it; the writer thread dates and formats it.
 void LogFiles::follow(ActivityLog &log, StreamIndex stream)
 {
     connect(&log, &ActivityLog::rowsInserted, this, [this, &log, stream](const QModelIndex &, int first, int last) {
-        const QDateTime now = QDateTime::currentDateTime();
-        for (int row = first; row <= last; ++row) {
-            QString line = log.at(row);
-            const QDate date = dateOf(line, now);
-            // One line in the file for each line of the log, also for received data with line breaks.
-            line.replace(QLatin1Char('\r'), QLatin1String("\\r")).replace(QLatin1Char('\n'), QLatin1String("\\n"));
-            m_writer.post(stream, date,
-                          (date.toString(Qt::ISODate) + QLatin1Char(' ') + line + QLatin1Char('\n')).toUtf8());
-        }
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        for (int row = first; row <= last; ++row)
+            m_writer.post(stream, now, {log.at(row)});
     });
 }
 

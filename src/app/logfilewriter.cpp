@@ -12,8 +12,8 @@ namespace {
 struct Entry
 {
     int stream = 0;
-    QDate date;
-    QByteArray line;
+    qint64 at = 0; // msecs since the epoch
+    QStringList fields;
 };
 } // namespace
 
@@ -145,14 +145,23 @@ struct LogFileWriter::Shared
                 files[s]->lostReason = QStringLiteral("the disk was too slow");
             }
         }
-        for (size_t i = 0; i < batch.size();) {
-            const Entry &first = batch[i];
-            QByteArray lines;
-            qint64 count = 0;
-            for (; i < batch.size() && batch[i].stream == first.stream && batch[i].date == first.date; ++i, ++count)
-                lines += batch[i].line;
-            write(first.stream, first.date, lines, count);
+        int stream = -1;
+        QDate day;
+        QByteArray lines;
+        qint64 count = 0;
+        for (const Entry &entry : batch) {
+            QDate entryDay;
+            const QByteArray line =
+                streams[size_t(entry.stream)].format(QDateTime::fromMSecsSinceEpoch(entry.at), entry.fields, entryDay);
+            if ((entry.stream != stream || entryDay != day) && count > 0)
+                write(stream, day, std::exchange(lines, {}), std::exchange(count, 0));
+            stream = entry.stream;
+            day = entryDay;
+            lines += line;
+            ++count;
         }
+        if (count > 0)
+            write(stream, day, lines, count);
     }
 };
 
@@ -184,7 +193,7 @@ QString LogFileWriter::fileName(int stream, QDate date) const
     return m_shared->pathOf(stream, date);
 }
 
-void LogFileWriter::post(int stream, QDate date, QByteArray line)
+void LogFileWriter::post(int stream, qint64 atMsecs, QStringList fields)
 {
     bool wake = false;
     bool overflow = false;
@@ -196,7 +205,7 @@ void LogFileWriter::post(int stream, QDate date, QByteArray line)
             overflow = !std::exchange(m_overflowing, true);
         } else {
             wake = queue.empty(); // the writer takes the whole queue each time it runs
-            queue.push_back({stream, date, std::move(line)});
+            queue.push_back({stream, atMsecs, std::move(fields)});
             if (queue.size() < m_shared->capacity / 2)
                 m_overflowing = false;
         }

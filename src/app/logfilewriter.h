@@ -6,6 +6,7 @@
 #include <QDate>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -14,11 +15,13 @@
 namespace vantor::app {
 
 // Writes lines to daily files in one directory, on a thread of its own: the window thread only
-// queues them and never waits for a disk.
+// queues an entry (the time and the text of a line, shared, not copied) and never waits for
+// a disk, nor formats anything.
 //
-// Each stream is one kind of daily file, named prefix + "YYYY-MM-DD" + suffix after the date
-// the caller gives with each line. A line is written with one write call as soon as the thread
-// gets to it, nothing is kept in a buffer.
+// Each stream is one kind of daily file, named prefix + "YYYY-MM-DD" + suffix; the stream's
+// format turns an entry into its line and the day it belongs to. Lines are written as soon
+// as the thread gets to them, those waiting together in one write call; nothing is kept in
+// a buffer.
 //
 // The queue is bounded: a line that finds it full is dropped. A line that cannot be written
 // (the directory cannot be made or written, the disk is full) is dropped as well, and the
@@ -36,8 +39,10 @@ public:
         QString prefix;    // "history-"
         QString suffix;    // ".log"
         QByteArray header; // written first into a file that is new or empty
-        // The line that notes a gap, in the file's own form.
-        std::function<QByteArray(const QDateTime &when, const QString &text)> note;
+        // Writer thread: the line of an entry, its line end included, and the day of its file.
+        std::function<QByteArray(const QDateTime &at, const QStringList &fields, QDate &day)> format;
+        // Writer thread: the line that notes a gap, in the file's own form.
+        std::function<QByteArray(const QDateTime &at, const QString &text)> note;
     };
 
     static constexpr int DefaultCapacity = 16384;
@@ -50,8 +55,8 @@ public:
     QString directory() const { return m_directory; }
     QString fileName(int stream, QDate date) const;
 
-    // Window thread: queues one line, its line end included, for the file of `stream` on `date`.
-    void post(int stream, QDate date, QByteArray line);
+    // Window thread: queues one entry for `stream`, made at `atMsecs` since the epoch.
+    void post(int stream, qint64 atMsecs, QStringList fields);
 
 Q_SIGNALS:
     // The files cannot be written (once, until recovered()).
