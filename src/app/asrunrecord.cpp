@@ -30,6 +30,17 @@ AsRunRecord::AsRunRecord(Write write, int replyTimeoutMs, QObject *parent)
     connect(&m_timer, &QTimer::timeout, this, &AsRunRecord::expire);
 }
 
+AsRunRecord::~AsRunRecord()
+{
+    for (Row &row : m_rows) {
+        if (row.waiting) {
+            row.waiting = false;
+            row.reply = QStringLiteral("no reply: the program ended");
+        }
+    }
+    writeComplete();
+}
+
 QStringList AsRunRecord::header()
 {
     return {QStringLiteral("time"),    QStringLiteral("line"),       QStringLiteral("slot"), QStringLiteral("movie"),

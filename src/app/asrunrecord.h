@@ -34,6 +34,8 @@ public:
     static constexpr qsizetype MaxReply = 256;
 
     explicit AsRunRecord(Write write, int replyTimeoutMs = DefaultReplyTimeoutMs, QObject *parent = nullptr);
+    // Writes the rows still waiting, saying that the program ended before their replies.
+    ~AsRunRecord() override;
 
     // The names of the columns, the time first.
     static QStringList header();
