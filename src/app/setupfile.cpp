@@ -212,6 +212,10 @@ SetupFile::Loaded SetupFile::parse(const QString &path)
         loaded.problems << QStringLiteral("not a file");
         return loaded;
     }
+    if (info.size() > MaxSize) {
+        loaded.problems << QStringLiteral("larger than %1 bytes").arg(MaxSize);
+        return loaded;
+    }
     QSettings settings(path, QSettings::IniFormat);
     if (settings.status() == QSettings::AccessError || !QFile(path).open(QIODevice::ReadOnly)) {
         loaded.problems << QStringLiteral("cannot be read");
@@ -258,7 +262,9 @@ bool SetupFile::keepBadCopy() const
 {
     const QString bad = m_path + QStringLiteral(".bad");
     QFile::remove(bad);
-    return QFile::copy(m_path, bad);
+    // A file that is too large or cannot be read is moved aside instead of copied.
+    const bool copy = QFileInfo(m_path).size() <= MaxSize;
+    return (copy && QFile::copy(m_path, bad)) || QFile::rename(m_path, bad);
 }
 
 } // namespace vantor::app

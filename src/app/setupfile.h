@@ -56,6 +56,9 @@ public:
         QStringList problems;  // what could not be read; empty for a sound file
     };
 
+    // A larger file is no set-up.
+    static constexpr qint64 MaxSize = 64 * 1024;
+
     explicit SetupFile(const QString &path, QObject *parent = nullptr);
     // Writes a save still waiting, waiting for the disk at most WriterThread::DefaultStopLimit.
     ~SetupFile() override;
@@ -69,7 +72,7 @@ public:
 
     // Queues the set-up to be written; saved() or failed() tells how it went.
     void save(const Setup &setup);
-    // Copies the file as it is to path + ".bad", replacing an older copy. False on failure.
+    // Keeps the file as it is as path + ".bad", replacing an older one. False on failure.
     bool keepBadCopy() const;
 
 Q_SIGNALS:

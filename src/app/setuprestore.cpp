@@ -80,7 +80,7 @@ void SetupRestore::restore()
         m_setup.portOpen = loaded.setup.portOpen;
     }
     if (!loaded.problems.isEmpty()) {
-        const bool kept = loaded.readable && m_file.keepBadCopy();
+        const bool kept = m_file.keepBadCopy();
         say(QStringLiteral("***Set-up file %1 damaged (%2); %3")
                 .arg(m_file.path(), loaded.problems.join(QLatin1String("; ")),
                      kept ? QStringLiteral("kept as %1.bad").arg(m_file.path()) : QStringLiteral("no copy kept")));

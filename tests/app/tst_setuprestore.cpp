@@ -163,6 +163,21 @@ private Q_SLOTS:
         QVERIFY(SetupFile::parse(file).problems.isEmpty());
     }
 
+    void oversizedFileIsMovedAsideUnread()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("setup.ini");
+        const QByteArray big(SetupFile::MaxSize + 1, '[');
+        QFile out(file);
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(big) == big.size());
+        out.close();
+        Station s(file);
+        QCOMPARE(s.history().filter("***").size(), 1);
+        QVERIFY(s.history().first().contains("larger than 65536 bytes"));
+        QCOMPARE(readBytes(file + ".bad"), big);
+        QVERIFY(s.saved());
+    }
+
     // The file keeps what the operator asked for: a port that fails or goes away is opened
     // again at the next start.
     void aLostPortStaysOpenInTheFile()
