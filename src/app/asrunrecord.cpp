@@ -66,7 +66,8 @@ void AsRunRecord::fired(const playout::FiringRecord &record, const QString &line
     }
     m_rows.push_back(std::move(row));
     writeComplete();
-    armTimer();
+    if (!m_timer.isActive()) // else it runs for an earlier row
+        armTimer();
 }
 
 void AsRunRecord::replied(int code, const QByteArray &statusLine)

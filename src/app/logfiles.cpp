@@ -104,11 +104,12 @@ void LogFiles::follow(ActivityLog &log, StreamIndex stream)
 // service answers with that level.
 QString LogFiles::lineAndEdge(const playout::FiringRecord &record) const
 {
+    static const QString names[2][2] = {{QStringLiteral("DSR OFF"), QStringLiteral("DSR ON")},
+                                        {QStringLiteral("CTS OFF"), QStringLiteral("CTS ON")}};
     if (record.test)
         return {};
     const bool cts = record.slot < 3;
-    const bool level = cts ? m_port.ctsHolding() : m_port.dsrHolding();
-    return QLatin1String(cts ? "CTS" : "DSR") + QLatin1String(level ? " ON" : " OFF");
+    return names[cts][cts ? m_port.ctsHolding() : m_port.dsrHolding()];
 }
 
 } // namespace vantor::app

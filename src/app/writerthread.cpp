@@ -5,6 +5,8 @@
 #include <thread>
 
 #include <pthread.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace vantor::app {
 
@@ -22,6 +24,8 @@ struct WriterThread::Shared
     void run()
     {
         pthread_setname_np(pthread_self(), "file-writer");
+        // Background work: on a busy machine the window thread, which fires, goes first.
+        setpriority(PRIO_PROCESS, id_t(gettid()), BackgroundNice);
         for (;;) {
             bool last = false;
             {

@@ -8,7 +8,8 @@ namespace vantor::app {
 
 // A thread that runs a job each time it is woken, so that file writes stay off the window
 // thread. Wakes that come while the job runs are merged into one more run. The job runs once
-// more after stop() so that it can write what is left.
+// more after stop() so that it can write what is left. The thread runs at a lower priority
+// (nice BackgroundNice) than the threads that fire.
 //
 // stop() waits for the thread at most `limit`: a thread stuck in the kernel (a dead network
 // mount) is then left to end with the process, and the job must keep alive whatever it uses.
@@ -21,6 +22,7 @@ public:
     WriterThread &operator=(const WriterThread &) = delete;
 
     static constexpr std::chrono::milliseconds DefaultStopLimit{3000};
+    static constexpr int BackgroundNice = 10;
 
     // Any thread: runs the job soon. Never waits for a job in progress.
     void wake();
