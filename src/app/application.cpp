@@ -1,8 +1,11 @@
 #include "application.h"
 
 #include "commandline.h"
+#include "logfiles.h"
 #include "mainwindow.h"
 #include "messageboxprompter.h"
+#include "setuprestore.h"
+#include "storedmoviechooser.h"
 #include "terminationsignals.h"
 
 #include "errortrap/protector.h"
@@ -74,16 +77,25 @@ int run(int argc, char *argv[])
     serial::SystemPortProbe probe;
     MessageBoxPrompter prompter;
     playout::QtFileChooser chooser;
+    StoredMovieChooser movies(chooser); // --restore picks its movies through it
     playout::CasparConnection caspar;
     serial::PortMap &numbers = port.portMap();
     Services services{port,     numbers, probe, [&numbers] { return serial::systemPortEntries(numbers); },
-                      prompter, chooser, caspar};
+                      prompter, movies,  caspar};
 
     MainWindow window(services, command.options);
     prompter.setParent(&window);
     chooser.setParent(&window);
     closeOnTerminationSignals(&window);
+    std::unique_ptr<LogFiles> logFiles; // --log-dir: before Form_Load, whose lines it keeps
+    if (!command.logDir.isEmpty())
+        logFiles = std::make_unique<LogFiles>(command.logDir, window, port, caspar);
+    std::unique_ptr<SetupRestore> setup; // --restore
+    if (!command.restoreFile.isEmpty())
+        setup = std::make_unique<SetupRestore>(command.restoreFile, window, port, movies, command.options.mediaFolder);
     window.Form_Load();
+    if (setup)
+        setup->restore();
     mainLoopStarts();
     return QApplication::exec();
 }
