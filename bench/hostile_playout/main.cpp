@@ -1,15 +1,19 @@
 // Hostile playout servers against the whole window.
 //
-//   QT_QPA_PLATFORM=offscreen bench_hostile_playout [--seconds 10] [--mode NAME]
+//   QT_QPA_PLATFORM=offscreen bench_hostile_playout [--seconds 10] [--trigger-page] [--mode NAME]
 //
 // Without --mode, runs every mode in a child process of its own (so that each peak is its
 // own) and prints a table. One mode: the window with its fakes for the serial port and the
 // file chooser, the real Caspar connection with the program's own retry timing, slot CTS
-// CHANGE armed, the History page in sight; a hostile peer (HostilePlayoutPeer, own thread,
+// CHANGE armed, the History page in sight (the Trigger page, as at start-up, with
+// --trigger-page); a hostile peer (HostilePlayoutPeer, own thread,
 // 127.0.0.1) takes the playout server's place for --seconds, then behaves, and a slot fires.
 // Peak resident memory is the kernel's high-water mark of the process (VmHWM); the lag is how
-// late a 10 ms timer of the window's event loop came at worst. A run whose memory passes
-// 2 GiB is stopped early, to spare the machine.
+// late a 10 ms timer of the window's event loop came at worst, and "own lag" the same less the
+// time the window's thread spent waiting for a processor meanwhile (run-queue delay from
+// /proc/self/task/<tid>/schedstat): on a shared machine, the program's own share. A run whose
+// memory passes 2 GiB is stopped early, to spare the machine.
+#include "../trigger_latency/runqueuewait.h"
 #include "fakeportprobe.h"
 #include "fakeserialportservice.h"
 #include "hostileplayoutpeer.h"
@@ -66,8 +70,46 @@ double mib(qint64 bytes)
     return double(bytes) / (1 << 20);
 }
 
+// LoopWatch's lag, and the lag less the thread's run-queue delay over the same interval.
+class LagWatch : public QObject
+{
+public:
+    static constexpr int Period = 10;
+
+    LagWatch()
+        : m_tid(RunQueueWait::currentThreadId())
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(Period);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            const qint64 now = m_clock.nsecsElapsed();
+            const qint64 waited = RunQueueWait::of(m_tid).count();
+            const qint64 lag = now - m_last - qint64(Period) * 1000000;
+            m_worst = qMax(m_worst, lag);
+            m_worstOwn = qMax(m_worstOwn, lag - (waited - m_lastWaited));
+            m_last = now;
+            m_lastWaited = waited;
+        });
+    }
+    void start()
+    {
+        m_clock.start();
+        m_lastWaited = RunQueueWait::of(m_tid).count();
+        m_timer.start();
+    }
+    void stop() { m_timer.stop(); }
+    double worstMs() const { return double(m_worst) / 1e6; }
+    double worstOwnMs() const { return double(m_worstOwn) / 1e6; }
+
+private:
+    int m_tid;
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_last = 0, m_lastWaited = 0, m_worst = 0, m_worstOwn = 0;
+};
+
 // One mode in this process. Prints one line "RESULT mode peak-MiB lag-ms ..." for the parent.
-int runMode(const ModeName &mode, int seconds)
+int runMode(const ModeName &mode, int seconds, bool triggerPage)
 {
     HostilePlayoutPeer peer(std::chrono::seconds(seconds + 120));
     if (!peer.listen())
@@ -93,7 +135,12 @@ int runMode(const ModeName &mode, int seconds)
     window.findChild<QCheckBox *>(QStringLiteral("chkTRIGGER(2)"))->click(); // CTS CHANGE
     chooser.choices.push_back(QStringLiteral("/media/back.mov"));
     window.triggerSlots().lblTRIGERMOVIE_DblClick(2);
-    window.findChild<vantor::app::TabControl *>(QStringLiteral("SSTab1"))->setCurrentIndex(3);
+    window.findChild<vantor::app::TabControl *>(QStringLiteral("SSTab1"))->setCurrentIndex(triggerPage ? 1 : 3);
+    // Painted once with a full page first, so that the figures hold what the peer costs, not
+    // the window's first paint.
+    for (int i = 0; i < 50; ++i)
+        window.SetStatus(QStringLiteral("warm-up"));
+    QTest::qWait(200);
     window.history().clear();
 
     qint64 failuresReported = 0;
@@ -113,7 +160,7 @@ int runMode(const ModeName &mode, int seconds)
         if (clear.open(QIODevice::WriteOnly))
             clear.write("5");
     }
-    LoopWatch watch;
+    LagWatch watch;
     QElapsedTimer clock;
     QTimer driver; // fires the slot every 50 ms in the replies mode; watches memory
     bool guarded = false;
@@ -137,9 +184,9 @@ int runMode(const ModeName &mode, int seconds)
     watch.stop();
     const double ran = clock.elapsed() / 1000.0;
     const qint64 peak = statusField("VmHWM:");
-    const double lag = watch.worstLagMs();
+    const double lag = watch.worstMs();
+    const double ownLag = watch.worstOwnMs();
     const int connections = peer.connections();
-    const int held = window.history().count();
 
     // Afterwards: the peer behaves; does a slot that fires still send its PLAY line?
     peer.setMode(Mode::Behave);
@@ -154,9 +201,10 @@ int runMode(const ModeName &mode, int seconds)
     const bool works = connected && QTest::qWaitFor([&] { return plays() > before; }, 5000);
     QTest::qWaitFor([&] { return failuresReported >= peer.failuresSent(); }, 2000);
     const qint64 failuresSent = peer.failuresSent(); // a flood line begun is finished after the switch
+    const int held = window.history().count();
 
-    std::printf("RESULT %s %.1f %.1f %.1f %d %lld %lld %lld %d %d %s %.1f\n", mode.name, mib(peak), lag, ran,
-                connections, qlonglong(failuresSent), qlonglong(failuresReported), qlonglong(linesWritten), held,
+    std::printf("RESULT %s %.1f %.1f %.1f %.1f %d %lld %lld %lld %d %d %s %.1f\n", mode.name, mib(peak), lag, ownLag,
+                ran, connections, qlonglong(failuresSent), qlonglong(failuresReported), qlonglong(linesWritten), held,
                 shownUp, works ? "yes" : "no", recovery.elapsed() / 1000.0);
     std::printf("  %s%s\n", mode.name, guarded ? ": stopped early, memory passed 2 GiB" : "");
     std::fflush(stdout);
@@ -171,6 +219,7 @@ int main(int argc, char *argv[])
     int seconds = 10;
     QString only;
     const QStringList args = app.arguments();
+    const bool triggerPage = args.contains(QLatin1String("--trigger-page"));
     for (int i = 1; i + 1 < args.size(); ++i) {
         if (args[i] == QLatin1String("--seconds"))
             seconds = args[++i].toInt();
@@ -179,17 +228,17 @@ int main(int argc, char *argv[])
     }
     for (const ModeName &mode : Modes) {
         if (only == QLatin1String(mode.name))
-            return runMode(mode, seconds);
+            return runMode(mode, seconds, triggerPage);
     }
     if (!only.isEmpty()) {
         std::fprintf(stderr, "unknown mode %s\n", qPrintable(only));
         return 2;
     }
 
-    std::printf("Command: QT_QPA_PLATFORM=%s %s --seconds %d\n\n", qgetenv("QT_QPA_PLATFORM").constData(),
-                qPrintable(args[0]), seconds);
-    std::printf("%-19s %9s %9s %6s %6s %10s %10s %9s %6s %5s %6s %9s\n", "mode", "peak MiB", "lag ms", "ran s", "conns",
-                "fail sent", "fail rep.", "hist.lines", "held", "green", "works", "after s");
+    std::printf("Command: QT_QPA_PLATFORM=%s %s --seconds %d%s\n\n", qgetenv("QT_QPA_PLATFORM").constData(),
+                qPrintable(args[0]), seconds, triggerPage ? " --trigger-page" : "");
+    std::printf("%-19s %9s %9s %9s %6s %6s %10s %10s %9s %6s %5s %6s %9s\n", "mode", "peak MiB", "lag ms", "own ms",
+                "ran s", "conns", "fail sent", "fail rep.", "hist.lines", "held", "green", "works", "after s");
     int status = 0;
     for (const ModeName &mode : Modes) {
         QProcess child;
@@ -207,12 +256,13 @@ int main(int argc, char *argv[])
             if (!line.startsWith("RESULT "))
                 continue;
             const QByteArrayList f = line.split(' ');
-            if (f.size() < 13)
+            if (f.size() < 14)
                 continue;
             reported = true;
-            std::printf("%-19s %9s %9s %6s %6s %10s %10s %9s %6s %5s %6s %9s\n", f[1].constData(), f[2].constData(),
+            std::printf("%-19s %9s %9s %9s %6s %6s %10s %10s %9s %6s %5s %6s %9s\n", f[1].constData(), f[2].constData(),
                         f[3].constData(), f[4].constData(), f[5].constData(), f[6].constData(), f[7].constData(),
-                        f[8].constData(), f[9].constData(), f[10].constData(), f[11].constData(), f[12].constData());
+                        f[8].constData(), f[9].constData(), f[10].constData(), f[11].constData(), f[12].constData(),
+                        f[13].constData());
         }
         for (const QByteArray &line : lines) {
             if (line.startsWith("  ") && line.contains("stopped early"))
@@ -224,7 +274,8 @@ int main(int argc, char *argv[])
         }
     }
     std::printf("\npeak MiB: the process's peak resident size; lag ms: worst lateness of a 10 ms timer on the window's"
-                "\nevent loop; conns: connections the peer accepted; fail sent/rep.: failure replies the peer wrote"
+                "\nevent loop; own ms: the same less the window thread's wait for a processor; conns: connections the "
+                "peer accepted; fail sent/rep.: failure replies the peer wrote"
                 "\nin full / the connection reported; hist.lines: History lines written, held: still held; green: times"
                 "\nthe lamp turned green; works: a PLAY went out after the peer began to behave, after s seconds.\n");
     return status;
