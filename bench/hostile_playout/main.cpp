@@ -141,6 +141,7 @@ int runMode(const ModeName &mode, int seconds, bool triggerPage)
     for (int i = 0; i < 50; ++i)
         window.SetStatus(QStringLiteral("warm-up"));
     QTest::qWait(200);
+    window.repaint(); // at once, should the machine have been too busy to paint yet
     window.history().clear();
 
     qint64 failuresReported = 0;

@@ -79,6 +79,7 @@ struct Station
         for (int i = 0; i < 50; ++i)
             f.w().SetStatus(QStringLiteral("warm-up"));
         QTest::qWait(200);
+        f.w().repaint(); // at once, should the machine have been too busy to paint yet
         f.w().history().clear();
         residentBefore = LoopWatch::residentBytes();
         if (!resetPeak())
