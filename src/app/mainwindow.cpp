@@ -105,8 +105,11 @@ void MainWindow::buildTopStrip()
     shpCASPAR = place(new Lamp, this, "shpCASPAR", 960, 60, 165, 165);
     lblCASPAR = place(new QLabel(QStringLiteral("CSP:127.0.0.1")), this, "lblCASPAR", 1140, 30, 1275, 225);
     lblLASTTRINGER = place(new QLabel(QStringLiteral("CSP:127.0.0.1")), this, "lblLASTTRINGER", 2580, 30, 2445, 225);
-    for (QLabel *caption : {lblCOM, lblCASPAR, lblLASTTRINGER})
+    // The captions show what the operator typed and what a firing did: plain text, never markup.
+    for (QLabel *caption : {lblCOM, lblCASPAR, lblLASTTRINGER}) {
         caption->setFont(Fonts::narrow());
+        caption->setTextFormat(Qt::PlainText);
+    }
     lblPROP = place(new TriangleToggle(QStringLiteral("5")), this, "lblPROP", 5100, -60, 255, 255);
     lblPROP->setCursor(Qt::PointingHandCursor);
 }
@@ -158,6 +161,7 @@ void MainWindow::buildTriggerPage(QWidget *page)
         lblTRIGERMOVIE[i]->setBackgroundRole(QPalette::Base);
         lblTRIGERMOVIE[i]->setForegroundRole(QPalette::Text);
         lblTRIGERMOVIE[i]->setEnabled(false);
+        lblTRIGERMOVIE[i]->setTextFormat(Qt::PlainText); // a file name, shown as it is sent
     }
 }
 
