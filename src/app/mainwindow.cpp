@@ -101,8 +101,11 @@ W *MainWindow::place(W *widget, QWidget *parent, const char *name, int left, int
 void MainWindow::buildTopStrip()
 {
     shpCOMSTATUS = place(new Lamp, this, "shpCOMSTATUS", 30, 60, 165, 165);
+    shpCOMSTATUS->setMeaning(QStringLiteral("COM port lamp"), QStringLiteral("open"), QStringLiteral("closed"));
     lblCOM = place(new QLabel(QStringLiteral("COM:1")), this, "lblCOM", 210, 30, 495, 225);
     shpCASPAR = place(new Lamp, this, "shpCASPAR", 960, 60, 165, 165);
+    shpCASPAR->setMeaning(QStringLiteral("Caspar server lamp"), QStringLiteral("connected"),
+                          QStringLiteral("not connected"));
     lblCASPAR = place(new QLabel(QStringLiteral("CSP:127.0.0.1")), this, "lblCASPAR", 1140, 30, 1275, 225);
     lblLASTTRINGER = place(new QLabel(QStringLiteral("CSP:127.0.0.1")), this, "lblLASTTRINGER", 2580, 30, 2445, 225);
     for (QLabel *caption : {lblCOM, lblCASPAR, lblLASTTRINGER})
@@ -137,6 +140,7 @@ void MainWindow::buildPortPage(QWidget *page)
     cboStopBits = place(new QComboBox, fraPORT, "cboStopBits", 3090, 1140, 495, 315);
     cboStopBits->addItems({"1", "1.5", "2"});
     lstCOMOUT = place(new LogView(m_portLog), fraPORT, "lstCOMOUT", 60, 1650, 5085, 2790);
+    lstCOMOUT->setAccessibleName(QStringLiteral("Port log"));
 }
 
 void MainWindow::buildTriggerPage(QWidget *page)
@@ -158,6 +162,7 @@ void MainWindow::buildTriggerPage(QWidget *page)
         lblTRIGERMOVIE[i]->setBackgroundRole(QPalette::Base);
         lblTRIGERMOVIE[i]->setForegroundRole(QPalette::Text);
         lblTRIGERMOVIE[i]->setEnabled(false);
+        lblTRIGERMOVIE[i]->setAccessibleDescription(QLatin1String(SlotCaptions[i]) + QStringLiteral(" movie"));
     }
 }
 
@@ -171,6 +176,7 @@ void MainWindow::buildCasparPage(QWidget *page)
 void MainWindow::buildHistoryPage(QWidget *page)
 {
     lstOUTPUT = place(new LogView(m_history), page, "lstOUTPUT", 90, 420, 5145, 4350);
+    lstOUTPUT->setAccessibleName(QStringLiteral("History log"));
 }
 
 // Laid out right of the tab control, outside the final window: hidden from the start and
