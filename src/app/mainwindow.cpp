@@ -5,6 +5,7 @@
 #include "lamp.h"
 #include "logview.h"
 #include "services.h"
+#include "slotmenu.h"
 #include "tabcontrol.h"
 
 #include "errortrap/procedure.h"
@@ -252,6 +253,9 @@ void MainWindow::connectEventTable()
         connect(chkTRIGGER[i], &QCheckBox::clicked, this, [this, i] { m_slots->chkTRIGGER_Click(qint16(i)); });
         connect(lblTRIGERMOVIE[i], &ClickableLabel::doubleClicked, this,
                 [this, i] { m_slots->lblTRIGERMOVIE_DblClick(qint16(i)); });
+        addSlotMenu(
+            lblTRIGERMOVIE[i], [this, i] { return !m_slots->movie(i).isEmpty(); },
+            [this, i] { m_firing->testFire(qint16(i)); });
     }
 }
 
