@@ -4,6 +4,7 @@
 #include "windowfixture.h"
 
 #include "app/activitylog.h"
+#include "app/clickablelabel.h"
 #include "app/lamp.h"
 #include "app/logview.h"
 
@@ -140,6 +141,21 @@ private Q_SLOTS:
         f.server.dropClients();
         QTRY_COMPARE(server->text(QAccessible::Description), QStringLiteral("not connected"));
         QVERIFY(serverLamp->toolTip().startsWith("not connected since "));
+    }
+
+    // The collapse toggle's caption is "5" or "6", drawn as a triangle: it reads and works as
+    // a button named after what a press does.
+    void collapseToggleIsAButton()
+    {
+        WindowFixture f;
+        auto *toggle = f.w().findChild<app::TriangleToggle *>("lblPROP");
+        QAccessibleInterface *button = accessible(toggle);
+        QCOMPARE(button->role(), QAccessible::Button);
+        QCOMPARE(button->text(QAccessible::Name), QStringLiteral("Collapse"));
+        button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(toggle->text(), QStringLiteral("6"));
+        QCOMPARE(f.w().frameGeometry().height(), f.w().twips().px(660));
+        QCOMPARE(button->text(QAccessible::Name), QStringLiteral("Expand"));
     }
 };
 
