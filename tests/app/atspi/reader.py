@@ -86,7 +86,10 @@ def main():
 
     def on_children_changed(event):
         if event.type.startswith("object:children-changed:add") and event.any_data is not None:
-            added.append(event.any_data.get_name())
+            try:
+                added.append(event.any_data.get_name())
+            except GLib.Error:
+                pass  # gone before it was read
 
     listener = Atspi.EventListener.new(on_children_changed)
     listener.register("object:children-changed")
