@@ -94,8 +94,8 @@ def main():
     listener = Atspi.EventListener.new(on_children_changed)
     listener.register("object:children-changed")
 
-    listener_app = until("the listener on the bus", lambda: application("vantor-listener"))
-    sim = until("the contact simulator on the bus", lambda: application("vantor-gpi-sim"))
+    listener_app = until("the listener on the bus", lambda: application("vantor-listener"), seconds=30.0)
+    sim = until("the contact simulator on the bus", lambda: application("vantor-gpi-sim"), seconds=30.0)
 
     lamp = until("the port lamp", lambda: find(listener_app, "image", "COM port lamp"))
     server_lamp = until("the server lamp", lambda: find(listener_app, "image", "Caspar server lamp"))

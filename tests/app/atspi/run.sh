@@ -41,17 +41,25 @@ work=$(mktemp -d)
 export XDG_RUNTIME_DIR=$work
 
 # An X display nobody uses: from 142 upward, skipping those that have a lock file.
+# Whether the X server on display $1 is ours: its lock file names a child of process $2 (the
+# time limit that runs it), and its socket is there.
+owns_display() {
+  local owner
+  owner=$(tr -d ' ' <"/tmp/.X$1-lock" 2>/dev/null) || return 1
+  [[ -n $owner && $(ps -o ppid= -p "$owner" | tr -d ' ') == "$2" && -S /tmp/.X11-unix/X$1 ]]
+}
+
 display=
 for n in $(seq 142 160); do
   [[ -e /tmp/.X$n-lock ]] && continue
   timeout 90 Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
   xpid=$!
   for _ in $(seq 50); do
-    [[ -S /tmp/.X11-unix/X$n ]] && break
+    owns_display "$n" "$xpid" && break
     kill -0 "$xpid" 2>/dev/null || break
     sleep 0.1
   done
-  if [[ -S /tmp/.X11-unix/X$n ]] && kill -0 "$xpid" 2>/dev/null; then
+  if owns_display "$n" "$xpid"; then
     pids+=("$xpid")
     display=:$n
     break
@@ -60,6 +68,7 @@ for n in $(seq 142 160); do
 done
 [[ -n $display ]] || { echo "no X display could be started" >&2; cat "$work/xvfb.log" >&2; exit 1; }
 
+echo "X display $display"
 export DISPLAY=$display QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 
 # The contact simulator on a free port of 127.0.0.1.
