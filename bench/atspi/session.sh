@@ -33,7 +33,7 @@ trap cleanup EXIT
 # time limit that runs it), and its socket is there.
 owns_display() {
   local owner
-  owner=$(tr -d ' ' <"/tmp/.X$1-lock" 2>/dev/null) || return 1
+  owner=$(tr -d ' ' 2>/dev/null <"/tmp/.X$1-lock") || return 1
   [[ -n $owner && $(ps -o ppid= -p "$owner" | tr -d ' ') == "$2" && -S /tmp/.X11-unix/X$1 ]]
 }
 

@@ -91,11 +91,12 @@ def main():
             except GLib.Error:
                 pass  # gone before it was read
 
-    listener = Atspi.EventListener.new(on_children_changed)
-    listener.register("object:children-changed")
-
     listener_app = until("the listener on the bus", lambda: application("vantor-listener"), seconds=30.0)
     sim = until("the contact simulator on the bus", lambda: application("vantor-gpi-sim"), seconds=30.0)
+    # Registered once the program is on the bus: Qt's bridge reads the registered listeners
+    # when it starts and only then follows new ones, so one that registers in between is missed.
+    listener = Atspi.EventListener.new(on_children_changed)
+    listener.register("object:children-changed")
 
     lamp = until("the port lamp", lambda: find(listener_app, "image", "COM port lamp"))
     server_lamp = until("the server lamp", lambda: find(listener_app, "image", "Caspar server lamp"))
@@ -129,7 +130,8 @@ def main():
     if item.get_role_name() != "list item":
         fail("a History line reads as a %r" % item.get_role_name())
     print("History line: %r" % line)
-    until("the notice of the added line", lambda: any(LINE.match(n or "") for n in added))
+    if not until("the notice of the added line", lambda: any(LINE.match(n or "") for n in added), fatal=False):
+        fail("no notice of the added line; notices: %r" % added)
     print("notice of the added line received")
     listener.deregister("object:children-changed")
 

@@ -45,7 +45,7 @@ export XDG_RUNTIME_DIR=$work
 # time limit that runs it), and its socket is there.
 owns_display() {
   local owner
-  owner=$(tr -d ' ' <"/tmp/.X$1-lock" 2>/dev/null) || return 1
+  owner=$(tr -d ' ' 2>/dev/null <"/tmp/.X$1-lock") || return 1
   [[ -n $owner && $(ps -o ppid= -p "$owner" | tr -d ' ') == "$2" && -S /tmp/.X11-unix/X$1 ]]
 }
 
