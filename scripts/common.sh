@@ -11,6 +11,9 @@ PACKAGES=(g++ cmake ninja-build qt6-base-dev qt6-serialport-dev qt6-qpa-plugins 
 # For the tests as well: clang and its fuzzing runtime for the parser's fuzz run,
 # clang-format for the style check, and what builds and checks the Debian package.
 TEST_PACKAGES=(clang libclang-rt-14-dev clang-format dpkg-dev file lintian desktop-file-utils man-db)
+# And an X server, a D-Bus session and the desktop's accessibility bus with its Python bindings,
+# for reading the window from outside the process (tests/app/atspi).
+TEST_PACKAGES+=(xvfb dbus-daemon at-spi2-core python3-gi gir1.2-atspi-2.0)
 
 install_packages() {
   local missing=() p

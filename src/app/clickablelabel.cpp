@@ -1,5 +1,7 @@
 #include "clickablelabel.h"
 
+#include "accessiblefactory.h"
+
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPolygonF>
@@ -18,6 +20,12 @@ void ClickableLabel::mouseDoubleClickEvent(QMouseEvent *event)
     QLabel::mouseDoubleClickEvent(event);
     if (isEnabled() && event->button() == Qt::LeftButton)
         Q_EMIT doubleClicked();
+}
+
+TriangleToggle::TriangleToggle(const QString &text, QWidget *parent)
+    : ClickableLabel(text, parent)
+{
+    installAccessibleFactory();
 }
 
 void TriangleToggle::paintEvent(QPaintEvent *)

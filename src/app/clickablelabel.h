@@ -28,7 +28,7 @@ class TriangleToggle : public ClickableLabel
     Q_OBJECT
 
 public:
-    using ClickableLabel::ClickableLabel;
+    explicit TriangleToggle(const QString &text, QWidget *parent = nullptr);
 
 protected:
     void paintEvent(QPaintEvent *event) override;

@@ -1,13 +1,17 @@
 #include "lamp.h"
 
+#include "accessiblefactory.h"
+
 #include <QPainter>
 
 namespace vantor::app {
 
 Lamp::Lamp(QWidget *parent)
     : QWidget(parent)
+    , m_since(QTime::currentTime())
 {
     setAttribute(Qt::WA_TranslucentBackground);
+    installAccessibleFactory();
 }
 
 void Lamp::setFillColor(quint32 bgr)
@@ -15,7 +19,30 @@ void Lamp::setFillColor(quint32 bgr)
     if (bgr == m_fill)
         return;
     m_fill = bgr;
+    m_since = QTime::currentTime();
+    describe();
     update();
+}
+
+void Lamp::setMeaning(const QString &name, const QString &green, const QString &red)
+{
+    setAccessibleName(name);
+    m_green = green;
+    m_red = red;
+    describe();
+}
+
+QString Lamp::meaning() const
+{
+    return m_fill == Green ? m_green : m_fill == Red ? m_red : QString();
+}
+
+void Lamp::describe()
+{
+    const QString now = meaning();
+    setAccessibleDescription(now);
+    setToolTip(now.isEmpty() ? QString()
+                             : now + QStringLiteral(" since ") + m_since.toString(QStringLiteral("HH:mm:ss")));
 }
 
 void Lamp::paintEvent(QPaintEvent *)

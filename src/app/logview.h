@@ -2,6 +2,8 @@
 
 #include <QAbstractScrollArea>
 
+class QHelpEvent;
+
 namespace vantor::app {
 
 class ActivityLog;
@@ -10,6 +12,9 @@ class ActivityLog;
 // the list is full, a row highlighted by a click. It draws only the rows in sight, so adding
 // a line and keeping the newest in view cost the same at 10 lines or 100 000 (a stock item
 // view lays every row out again on each insertion).
+//
+// Assistive technology sees a list with one item per line (LogViewAccessible) and is told of
+// each line added. A line too wide for the list shows whole as a tooltip under the mouse.
 class LogView : public QAbstractScrollArea
 {
     Q_OBJECT
@@ -25,16 +30,23 @@ public:
     int topRow() const;
     int rowsInSight() const;
     void scrollToBottom();
+    // The row at a point of the viewport, or -1; and where a row is drawn (empty when it is
+    // out of sight).
+    int rowAt(QPoint viewportPos) const;
+    QRect rowRect(int row) const;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
 
 private:
     int rowHeight() const;
     void updateRange();
+    void announceLines(int first, int last);
+    void showWholeLine(const QHelpEvent &help);
 
     ActivityLog &m_log;
     qint64 m_selected = -1; // line number in the log's whole life

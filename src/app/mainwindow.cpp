@@ -5,6 +5,7 @@
 #include "lamp.h"
 #include "logview.h"
 #include "services.h"
+#include "slotmenu.h"
 #include "tabcontrol.h"
 
 #include "errortrap/procedure.h"
@@ -101,8 +102,11 @@ W *MainWindow::place(W *widget, QWidget *parent, const char *name, int left, int
 void MainWindow::buildTopStrip()
 {
     shpCOMSTATUS = place(new Lamp, this, "shpCOMSTATUS", 30, 60, 165, 165);
+    shpCOMSTATUS->setMeaning(QStringLiteral("COM port lamp"), QStringLiteral("open"), QStringLiteral("closed"));
     lblCOM = place(new QLabel(QStringLiteral("COM:1")), this, "lblCOM", 210, 30, 495, 225);
     shpCASPAR = place(new Lamp, this, "shpCASPAR", 960, 60, 165, 165);
+    shpCASPAR->setMeaning(QStringLiteral("Caspar server lamp"), QStringLiteral("connected"),
+                          QStringLiteral("not connected"));
     lblCASPAR = place(new QLabel(QStringLiteral("CSP:127.0.0.1")), this, "lblCASPAR", 1140, 30, 1275, 225);
     lblLASTTRINGER = place(new QLabel(QStringLiteral("CSP:127.0.0.1")), this, "lblLASTTRINGER", 2580, 30, 2445, 225);
     // The captions show what the operator typed and what a firing did: plain text, never markup.
@@ -140,6 +144,7 @@ void MainWindow::buildPortPage(QWidget *page)
     cboStopBits = place(new QComboBox, fraPORT, "cboStopBits", 3090, 1140, 495, 315);
     cboStopBits->addItems({"1", "1.5", "2"});
     lstCOMOUT = place(new LogView(m_portLog), fraPORT, "lstCOMOUT", 60, 1650, 5085, 2790);
+    lstCOMOUT->setAccessibleName(QStringLiteral("Port log"));
 }
 
 void MainWindow::buildTriggerPage(QWidget *page)
@@ -162,6 +167,7 @@ void MainWindow::buildTriggerPage(QWidget *page)
         lblTRIGERMOVIE[i]->setForegroundRole(QPalette::Text);
         lblTRIGERMOVIE[i]->setEnabled(false);
         lblTRIGERMOVIE[i]->setTextFormat(Qt::PlainText); // a file name, shown as it is sent
+        lblTRIGERMOVIE[i]->setAccessibleDescription(QLatin1String(SlotCaptions[i]) + QStringLiteral(" movie"));
     }
 }
 
@@ -175,6 +181,7 @@ void MainWindow::buildCasparPage(QWidget *page)
 void MainWindow::buildHistoryPage(QWidget *page)
 {
     lstOUTPUT = place(new LogView(m_history), page, "lstOUTPUT", 90, 420, 5145, 4350);
+    lstOUTPUT->setAccessibleName(QStringLiteral("History log"));
 }
 
 // Laid out right of the tab control, outside the final window: hidden from the start and
@@ -224,8 +231,8 @@ void MainWindow::createProcedures(Services &services, const Options &options)
         playout::CasparLink::Controls{txtCASPARIP, cmdCASPAR, lblCASPAR,
                                       [this](quint32 c) { shpCASPAR->setFillColor(c); }, status},
         m_trap, services.caspar);
-    m_firing = std::make_unique<playout::Firing>(playout::Firing::Controls{lblLASTTRINGER, status}, m_trap, *m_slots,
-                                                 services.caspar);
+    m_firing = std::make_unique<playout::Firing>(playout::Firing::Controls{lblLASTTRINGER, status, {}}, m_trap,
+                                                 *m_slots, services.caspar);
     m_decoder = std::make_unique<serial::EventDecoder>(
         m_trap, m_port,
         serial::EventDecoder::Controls{[this](int slot) { return m_slots->armed(slot); },
@@ -250,6 +257,9 @@ void MainWindow::connectEventTable()
         connect(chkTRIGGER[i], &QCheckBox::clicked, this, [this, i] { m_slots->chkTRIGGER_Click(qint16(i)); });
         connect(lblTRIGERMOVIE[i], &ClickableLabel::doubleClicked, this,
                 [this, i] { m_slots->lblTRIGERMOVIE_DblClick(qint16(i)); });
+        addSlotMenu(
+            lblTRIGERMOVIE[i], [this, i] { return !m_slots->movie(i).isEmpty(); },
+            [this, i] { m_firing->testFire(qint16(i)); });
     }
 }
 

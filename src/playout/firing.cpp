@@ -21,9 +21,20 @@ Firing::Firing(Controls controls, ErrorTrap &trap, const TriggerSlots &triggers,
 {
 }
 
+void Firing::FIREME(qint16 triggerid)
+{
+    fire(triggerid, false);
+}
+
+void Firing::testFire(qint16 triggerid)
+{
+    m_controls.setStatus(QStringLiteral("Test fire of ") + TriggerSlots::conditionName(triggerid));
+    fire(triggerid, true);
+}
+
 // This is the on-air road: everything before the send is a few reads, and the command is
 // built into a buffer that is kept between firings.
-void Firing::FIREME(qint16 triggerid)
+void Firing::fire(qint16 triggerid, bool test)
 {
     const qint64 began = QDateTime::currentMSecsSinceEpoch(); // a clock read; converted only for a record
     QString outcome;
@@ -37,7 +48,7 @@ void Firing::FIREME(qint16 triggerid)
         run(p, triggerid, status, sent);
     }
     if (m_controls.record && !outcome.isNull()) {
-        m_controls.record(FiringRecord{QDateTime::fromMSecsSinceEpoch(began), triggerid, false,
+        m_controls.record(FiringRecord{QDateTime::fromMSecsSinceEpoch(began), triggerid, test,
                                        m_triggers.movie(triggerid), sent, outcome});
     }
 }

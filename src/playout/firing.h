@@ -49,11 +49,16 @@ public:
 
     // Fires slot triggerid (0 to 5), armed or not: the caller has decided that it fires.
     void FIREME(qint16 triggerid);
+    // The operator's check of slot triggerid (0 to 5) before air ("Play now"): a History line
+    // says that a test fire follows, then the slot fires as FIREME fires it, with the same
+    // lines; its record is marked as a test.
+    void testFire(qint16 triggerid);
 
     // Who is told of every firing (Controls::record); empty for no one.
     void setRecord(std::function<void(const FiringRecord &record)> record) { m_controls.record = std::move(record); }
 
 private:
+    void fire(qint16 triggerid, bool test);
     void run(Procedure &p, qint16 triggerid, const std::function<void(const QString &)> &status, bool &sent);
 
     Controls m_controls;

@@ -8,6 +8,7 @@
 #include "serial/service/commevent.h"
 
 #include <QCheckBox>
+#include <QMenu>
 #include <QPushButton>
 #include <QTest>
 
@@ -175,6 +176,36 @@ private Q_SLOTS:
         QTRY_COMPARE(r.history().size(), 2);
         QVERIFY(r.f.server.waitForLines(1, 2000));
         QCOMPARE(r.f.server.texts().first(), QByteArray("PLAY 1 dsr.mov"));
+    }
+
+    // A right click on a slot's movie label offers "Play now", which fires the slot as a test,
+    // when the slot has a movie. The menu pops up without waiting; the test takes its action.
+    void playNowFromTheMovieLabel()
+    {
+        Road r;
+        r.arm(0, "on.mov");
+        r.f.w().findChild<QCheckBox *>("chkTRIGGER(3)")->click(); // armed, no movie
+        const auto playNow = [&](int slot) {
+            auto *label = r.f.w().findChild<app::ClickableLabel *>(QStringLiteral("lblTRIGERMOVIE(%1)").arg(slot));
+            QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5), label->mapToGlobal(QPoint(5, 5)));
+            QCoreApplication::sendEvent(label, &click);
+            auto *menu = label->findChild<QMenu *>("mnuSLOT");
+            QAction *action = menu ? menu->findChild<QAction *>("mnuPLAYNOW") : nullptr;
+            return std::pair{menu, action};
+        };
+        const auto [emptyMenu, disabled] = playNow(3);
+        QVERIFY(disabled);
+        QCOMPARE(disabled->text(), QStringLiteral("Play now"));
+        QVERIFY(!disabled->isEnabled());
+        emptyMenu->close();
+
+        const auto [menu, action] = playNow(0);
+        QVERIFY(action && action->isEnabled());
+        action->trigger();
+        QVERIFY(r.f.server.waitForLines(1, 2000));
+        QCOMPARE(r.f.server.received(), QByteArray("PLAY 1 on.mov\r\n"));
+        QCOMPARE(r.history(), (QStringList{"Test fire of CTS ON", "Fire Trigger. Play movie on.mov"}));
+        menu->close();
     }
 
     void notReadyServerIsLoggedBeforeTheEvent()

@@ -52,7 +52,9 @@ struct Station
         link.emplace(CasparLink::Controls{ip, button, lblCASPAR, [this](quint32 c) { lamps.append(c); }, setStatus},
                      trap, *connection);
         triggers.emplace(TriggerSlots::Controls{boxes, labels}, trap, chooser);
-        firing.emplace(Firing::Controls{lblLASTTRINGER, setStatus}, trap, *triggers, *connection);
+        firing.emplace(
+            Firing::Controls{lblLASTTRINGER, setStatus, [this](const FiringRecord &r) { records.push_back(r); }}, trap,
+            *triggers, *connection);
     }
 
     bool connectAndWait()
@@ -78,6 +80,7 @@ struct Station
     std::array<QLabel *, 6> labels{};
     QStringList history;
     QList<quint32> lamps;
+    QList<FiringRecord> records;
     int waitBeforeLogging = 0;
     bool arrivedBeforeLogged = false;
     ScriptedPrompter prompter;
@@ -130,6 +133,29 @@ private Q_SLOTS:
         QCOMPARE(s.history, QStringList{"Fire Trigger. Play movie " + movie});
         QCOMPARE(s.lblLASTTRINGER->text(), condition);
         QVERIFY(s.prompter.prompts.empty());
+    }
+
+    // The operator's test fire goes the same road as a contact's, after a line that says so;
+    // its record is marked, so that an as-run log tells the two apart.
+    void testFireIsAFiringMarkedAsATest()
+    {
+        Station s;
+        QVERIFY(s.connectAndWait());
+        s.history.clear();
+        s.labels[3]->setText(QStringLiteral("intro.mov"));
+        s.firing->testFire(3);
+        s.firing->FIREME(3);
+        QVERIFY(s.server.waitForLines(2, 2000));
+        QCOMPARE(s.server.received(), QByteArray("PLAY 1 intro.mov\r\nPLAY 1 intro.mov\r\n"));
+        QCOMPARE(s.history,
+                 (QStringList{"Test fire of DSR ON", "Fire Trigger. Play movie intro.mov",
+                              "Fire Trigger. Play movie intro.mov"}));
+        QCOMPARE(s.records.size(), 2);
+        QVERIFY(s.records[0].test);
+        QVERIFY(!s.records[1].test);
+        QCOMPARE(s.records[0].outcome, QStringLiteral("Fire Trigger. Play movie intro.mov"));
+        QVERIFY(s.records[0].sent);
+        QCOMPARE(s.lblLASTTRINGER->text(), QStringLiteral("DSR ON"));
     }
 
     void notReadyWhileUnconnectedOrConnecting()
