@@ -42,8 +42,8 @@ private:
 
     PortMap m_map;
     BackendFactory m_factory;
-    std::unique_ptr<Sink> m_sink;
     std::unique_ptr<PortBackend> m_backend;
+    std::unique_ptr<Sink> m_sink; // the open backend's, tagged with its session
 };
 
 } // namespace vantor::serial
