@@ -246,8 +246,9 @@ private Q_SLOTS:
             QVERIFY(QString::fromStdString(e.description()).contains(closed));
         }
         QVERIFY(clock.elapsed() < 1000);
-        QVERIFY(!Rfc2217Backend::reachable(closed, 500));
-        QVERIFY(Rfc2217Backend::reachable(target, 500));
+        SystemHostResolver resolver;
+        QVERIFY(!Rfc2217Backend::reachable(closed, 500, resolver));
+        QVERIFY(Rfc2217Backend::reachable(target, 500, resolver));
     }
 
     void opensByNameAndFailsOnAnUnknownOne()

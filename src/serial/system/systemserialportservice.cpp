@@ -32,15 +32,18 @@ private:
 };
 
 SystemSerialPortService::SystemSerialPortService(PortMap map, QObject *parent)
-    : SystemSerialPortService(std::move(map), &SystemSerialPortService::makeBackend, parent)
+    : SystemSerialPortService(std::move(map), {}, parent)
 {
 }
 
 SystemSerialPortService::SystemSerialPortService(PortMap map, BackendFactory factory, QObject *parent)
     : SerialPortService(parent)
     , m_map(std::move(map))
+    , m_resolver(std::make_shared<SystemHostResolver>())
     , m_factory(std::move(factory))
 {
+    if (!m_factory)
+        m_factory = [resolver = m_resolver](const QString &target) { return makeBackend(target, resolver); };
 }
 
 SystemSerialPortService::~SystemSerialPortService()
@@ -48,10 +51,11 @@ SystemSerialPortService::~SystemSerialPortService()
     closeDevice();
 }
 
-std::unique_ptr<PortBackend> SystemSerialPortService::makeBackend(const QString &target)
+std::unique_ptr<PortBackend> SystemSerialPortService::makeBackend(const QString &target,
+                                                                  std::shared_ptr<HostResolver> resolver)
 {
     if (PortMap::isNetworkTarget(target))
-        return std::make_unique<Rfc2217Backend>();
+        return std::make_unique<Rfc2217Backend>(std::move(resolver));
     return std::make_unique<TtyBackend>();
 }
 
