@@ -19,8 +19,12 @@ using namespace rfc2217;
 namespace {
 
 constexpr auto Scheme = "rfc2217";
-// What is read from the server at one time: one turn of the event loop handles at most this.
+// What is read from the server at one time: one turn of the event loop handles at most this,
+// and after a full slice the next one waits SliceGap: at most 3.2 MB/s, far above any serial
+// line, so that a server that sends without end takes a small share of the window's thread
+// and the rest waits in the network.
 constexpr qint64 MaxRead = 16 * 1024;
+constexpr std::chrono::milliseconds SliceGap(5);
 // What may wait to be sent. A server that leaves this much unread does not read at all.
 constexpr qint64 MaxUnsent = 64 * 1024;
 
@@ -221,6 +225,8 @@ void Rfc2217Backend::open(const QString &target, const SettingsString &settings,
     });
     m_settleTimer = singleShot(m_timing.settleMs, [this] { settle(); });
     m_idleTimer = singleShot(m_timing.idleMs, [this] { sendProbe(); });
+    m_sliceTimer = singleShot(0, [this] { readServer(); });
+    m_nextSlice.reset();
     m_answerTimer = singleShot(m_timing.answerMs,
                                [this] { fail(ETIMEDOUT, "The network serial server stopped answering: " + m_target); });
 
@@ -236,6 +242,7 @@ void Rfc2217Backend::close()
     m_settleTimer.reset();
     m_idleTimer.reset();
     m_answerTimer.reset();
+    m_sliceTimer.reset();
     m_session.reset();
     m_sink = nullptr;
     if (!m_socket)
@@ -282,15 +289,22 @@ void Rfc2217Backend::send(const Bytes &bytes)
         fail(EPROTO, "The network serial server does not read what is sent: " + m_target);
 }
 
-// At most MaxRead at a time (the socket buffers no more): a server that sends without end
-// gets one slice per turn of the event loop, and the rest waits in the network.
+// At most MaxRead at a time (the socket buffers no more, and stops reading the network while
+// its buffer is full), and a full slice only every SliceGap.
 void Rfc2217Backend::readServer()
 {
     if (!m_socket || !m_session || m_lost)
         return;
+    const Clock::time_point now = Clock::now();
+    if (m_nextSlice && now < *m_nextSlice) {
+        if (!m_sliceTimer->isActive())
+            m_sliceTimer->start(std::chrono::ceil<std::chrono::milliseconds>(*m_nextSlice - now));
+        return;
+    }
     const QByteArray bytes = m_socket->read(MaxRead);
     if (bytes.isEmpty())
         return;
+    m_nextSlice = bytes.size() == MaxRead ? std::optional(now + SliceGap) : std::nullopt;
     m_answerTimer->stop();
     m_idleTimer->start();
     Rfc2217Session::Output out;
@@ -349,6 +363,7 @@ void Rfc2217Backend::fail(qint32 number, const QString &description)
     m_settleTimer->stop();
     m_idleTimer->stop();
     m_answerTimer->stop();
+    m_sliceTimer->stop();
     m_sink->lost(number, description);
 }
 
