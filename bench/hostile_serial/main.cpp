@@ -3,14 +3,17 @@
 // it (and its own share, without the time the window's thread waited for a processor of a
 // busy machine); then whether the program still works (a contact fires its slot, a dead server closes
 // the port with an "***Err" line).
-// Full run: QT_QPA_PLATFORM=offscreen <build>/bench/hostile_serial/bench_hostile_serial --seconds 8
+// Full run, each mode in a process of its own:
+//   for m in 0 1 2; do QT_QPA_PLATFORM=offscreen <build>/bench/hostile_serial/bench_hostile_serial --seconds 8 --mode $m; done
 #include "hostilestation.h"
 
 #include <QApplication>
 #include <QTest>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -24,12 +27,16 @@ double mib(qint64 bytes)
 int main(int argc, char *argv[])
 {
     int seconds = 4;
-    for (int i = 1; i + 1 < argc; ++i)
+    std::vector<HostilePeer::Mode> modes{HostilePeer::Mode::Renegotiate, HostilePeer::Mode::ModemFlood,
+                                         HostilePeer::Mode::DataStream};
+    for (int i = 1; i + 1 < argc; ++i) {
         if (std::strcmp(argv[i], "--seconds") == 0)
             seconds = std::max(1, std::atoi(argv[i + 1]));
+        else if (std::strcmp(argv[i], "--mode") == 0) // 0, 1 or 2: one mode alone, in a fresh process
+            modes = {HostilePeer::Mode(std::clamp(std::atoi(argv[i + 1]), 0, 2))};
+    }
     QApplication app(argc, argv);
 
-    const auto modes = {HostilePeer::Mode::Renegotiate, HostilePeer::Mode::ModemFlood, HostilePeer::Mode::DataStream};
     HostileStation station(std::chrono::seconds(seconds * 3 + 30));
     std::printf("%-52s %8s %9s %13s %9s %s\n", "mode", "RSS MiB", "peak MiB", "worst lag ms", "(own ms)", "port");
     bool ok = true;
