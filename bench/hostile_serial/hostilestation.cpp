@@ -9,6 +9,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -119,7 +120,10 @@ HostileStation::Figures HostileStation::run(HostilePeer::Mode mode, int ms)
     sampler.start(20);
     watch.start();
     if (selectAndOpen(1 + int(mode))) {
-        QTest::qWait(ms);
+        // The program's own event loop, as it runs on air (the tests' waits poll in steps).
+        QEventLoop loop;
+        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+        loop.exec();
         figures.closedByItself = !isOpen();
     }
     watch.stop();
