@@ -1,7 +1,8 @@
 // Misbehaving network serial servers (RFC 2217) against the whole program: for each mode,
 // the peak resident memory and the worst lag of the window's event loop while the peer is at
-// it (and its own share, without the time the window's thread waited for a processor of a
-// busy machine); then whether the program still works (a contact fires its slot, a dead server closes
+// it (and the program's own share of it: the time the window's thread ran meanwhile, apart
+// from waits for a processor or a late timer of a busy machine); then whether the program
+// still works (a contact fires its slot, a dead server closes
 // the port with an "***Err" line).
 // Full run, each mode in a process of its own:
 //   for m in 0 1 2; do QT_QPA_PLATFORM=offscreen <build>/bench/hostile_serial/bench_hostile_serial --seconds 8 --mode $m; done
