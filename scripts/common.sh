@@ -8,9 +8,9 @@ BUILD_DIR=${BUILD_DIR:-$ROOT/build}
 # Debian 12 packages the program and its tests need.
 PACKAGES=(g++ cmake ninja-build qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libgl-dev
           fonts-wine fonts-liberation)
-# For the tests as well: clang and its fuzzing runtime for the parser's fuzz run, and
-# clang-format for the style check.
-TEST_PACKAGES=(clang libclang-rt-14-dev clang-format)
+# For the tests as well: clang and its fuzzing runtime for the parser's fuzz run,
+# clang-format for the style check, and what builds and checks the Debian package.
+TEST_PACKAGES=(clang libclang-rt-14-dev clang-format dpkg-dev file lintian desktop-file-utils man-db)
 
 install_packages() {
   local missing=() p
@@ -29,7 +29,8 @@ install_packages() {
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
+# build [TARGET...]: configures, then builds the targets given, or everything.
 build() {
   cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE:-RelWithDebInfo} >/dev/null
-  cmake --build "$BUILD_DIR" -j"$(nproc)"
+  cmake --build "$BUILD_DIR" -j"$(nproc)" ${1:+--target "$@"}
 }

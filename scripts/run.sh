@@ -3,5 +3,5 @@
 # Arguments go to the program, e.g. scripts/run.sh --port 1=/dev/serial/by-id/usb-FTDI...
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 install_packages "${PACKAGES[@]}"
-build
+build vantor-listener vantor-gpi-sim vantor-amcp-monitor # not the tests and benchmarks
 exec "$BUILD_DIR/vantor-listener" "$@"

@@ -18,6 +18,9 @@ fi
 
 build
 
+# The Debian package: built, unpacked and checked; its program must answer.
+"$ROOT/packaging/check-package.sh" "$BUILD_DIR"
+
 # A short fuzz run of the network serial port parser.
 if [[ -x $ROOT/fuzz/run.sh ]]; then
   "$ROOT/fuzz/run.sh" "${FUZZ_SECONDS:-30}"

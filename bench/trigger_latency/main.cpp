@@ -4,11 +4,13 @@
 //
 //   QT_QPA_PLATFORM=offscreen bench_trigger_latency [--events 10000] [--pairs 1000]
 //                                                   [--history 100000] [--seconds 120]
+//                                                   [--log-dir DIR]
 //
 // Runs: alternating CTS ON/OFF with empty logs, then with --history lines in the History log;
 // CTS and DSR changing together, with empty logs and with the full log. Each run stops at
-// its count or after --seconds, whichever comes first. Exit status 1 when a PLAY line is
-// missing or wrong.
+// its count or after --seconds, whichever comes first. With --log-dir the logs and the
+// as-run record are written to files there, as the program's --log-dir does. Exit status 1
+// when a PLAY line is missing or wrong.
 #include "injector.h"
 #include "latencystats.h"
 #include "machinedescription.h"
@@ -29,6 +31,7 @@ struct Arguments
     int pairs = 1000;
     int history = 100000;
     int seconds = 120;
+    QString logDir;
 };
 
 Arguments parse(const QStringList &args)
@@ -44,6 +47,8 @@ Arguments parse(const QStringList &args)
             a.history = value;
         else if (args[i] == QLatin1String("--seconds"))
             a.seconds = value;
+        else if (args[i] == QLatin1String("--log-dir"))
+            a.logDir = args[i + 1];
     }
     return a;
 }
@@ -131,7 +136,7 @@ void printEnd(const Injector::Run &run, size_t asked, const QString &waits)
 // One PLAY line per change: ON plays slot 0's movie, OFF slot 1's.
 bool alternatingRun(const char *title, const Arguments &a, int historyLines)
 {
-    Station station({0, 1}, a.events);
+    Station station({0, 1}, a.events, a.logDir);
     if (!prepare(station, title, historyLines))
         return false;
     QString waits;
@@ -162,7 +167,7 @@ bool alternatingRun(const char *title, const Arguments &a, int historyLines)
 // CTS and DSR rise in the same microsecond: both PLAY lines must arrive.
 bool simultaneousRun(const char *title, const Arguments &a, int historyLines)
 {
-    Station station({0, 3}, a.pairs * 4);
+    Station station({0, 3}, a.pairs * 4, a.logDir);
     if (!prepare(station, title, historyLines))
         return false;
     QString waits;
@@ -201,8 +206,9 @@ int main(int argc, char *argv[])
     const Arguments a = parse(QCoreApplication::arguments());
 
     std::printf("Trigger latency, %s\n", qPrintable(MachineDescription::describe()));
-    std::printf("Command: QT_QPA_PLATFORM=%s %s --events %d --pairs %d --history %d --seconds %d\n",
-                qgetenv("QT_QPA_PLATFORM").constData(), argv[0], a.events, a.pairs, a.history, a.seconds);
+    std::printf("Command: QT_QPA_PLATFORM=%s %s --events %d --pairs %d --history %d --seconds %d%s%s\n",
+                qgetenv("QT_QPA_PLATFORM").constData(), argv[0], a.events, a.pairs, a.history, a.seconds,
+                a.logDir.isEmpty() ? "" : " --log-dir ", qPrintable(a.logDir));
     std::printf("Pacing: next change after the previous PLAY line arrived and the window went idle, "
                 "plus 200-500 us\n\n");
     bool ok = alternatingRun("Empty logs", a, 0);

@@ -19,9 +19,11 @@ vantor::app::Options withoutHoldOff()
 }
 } // namespace
 
-Station::Station(std::initializer_list<int> armedSlots, int expectedEvents)
+Station::Station(std::initializer_list<int> armedSlots, int expectedEvents, const QString &logDir)
     : m_f(withoutHoldOff())
 {
+    if (!logDir.isEmpty())
+        m_files = std::make_unique<vantor::app::LogFiles>(logDir, m_f.w(), m_f.port, *m_f.caspar);
     handledAt.reserve(size_t(expectedEvents));
     m_windowThreadId = RunQueueWait::currentThreadId();
     m_serverThread.setObjectName(QStringLiteral("amcp-peer"));

@@ -2,6 +2,8 @@
 
 #include "windowfixture.h"
 
+#include "app/logfiles.h"
+
 #include <QSemaphore>
 #include <QThread>
 
@@ -22,7 +24,8 @@ class Station
 public:
     using Clock = std::chrono::steady_clock;
 
-    Station(std::initializer_list<int> armedSlots, int expectedEvents);
+    // logDir: also write the logs and the as-run record there, as --log-dir does.
+    Station(std::initializer_list<int> armedSlots, int expectedEvents, const QString &logDir = {});
     ~Station();
     Station(const Station &) = delete;
     Station &operator=(const Station &) = delete;
@@ -57,6 +60,7 @@ private:
     bool connectToServer();
 
     WindowFixture m_f;
+    std::unique_ptr<vantor::app::LogFiles> m_files;
     QThread m_serverThread;
     QMetaObject::Connection m_sleeping;
     std::mutex m_mutex;

@@ -1,9 +1,14 @@
 #include "application.h"
 
 #include "commandline.h"
+#include "logfiles.h"
 #include "mainwindow.h"
 #include "messageboxprompter.h"
+#include "setuprestore.h"
+#include "storedmoviechooser.h"
 #include "terminationsignals.h"
+
+#include "errortrap/protector.h"
 
 #include "playout/casparconnection.h"
 #include "playout/qtfilechooser.h"
@@ -22,10 +27,28 @@ void describe()
     QCoreApplication::setApplicationName(QStringLiteral("vantor-listener"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VANTOR_VERSION));
 }
+
+// The box of the fault filter's installation, before there is a display to show it on: its
+// text on standard error, and the program ends.
+class StandardErrorPrompter : public Prompter
+{
+public:
+    Answer ask(const std::string &prompt) override
+    {
+        std::fprintf(stderr, "%s\n", prompt.c_str());
+        return Answer::Abort;
+    }
+};
 } // namespace
 
 int run(int argc, char *argv[])
 {
+    {
+        // The fault filter goes in first, before any port, socket or list exists.
+        StandardErrorPrompter console;
+        ErrorTrap startUp(console);
+        vbwInitializeProtector(startUp);
+    }
     CommandLine command;
     serial::PortMap portMap;
     {
@@ -54,16 +77,26 @@ int run(int argc, char *argv[])
     serial::SystemPortProbe probe;
     MessageBoxPrompter prompter;
     playout::QtFileChooser chooser;
+    StoredMovieChooser movies(chooser); // --restore picks its movies through it
     playout::CasparConnection caspar;
     serial::PortMap &numbers = port.portMap();
     Services services{port,     numbers, probe, [&numbers] { return serial::systemPortEntries(numbers); },
-                      prompter, chooser, caspar};
+                      prompter, movies,  caspar};
 
     MainWindow window(services, command.options);
     prompter.setParent(&window);
     chooser.setParent(&window);
     closeOnTerminationSignals(&window);
+    std::unique_ptr<LogFiles> logFiles; // --log-dir: before Form_Load, whose lines it keeps
+    if (!command.logDir.isEmpty())
+        logFiles = std::make_unique<LogFiles>(command.logDir, window, port, caspar);
+    std::unique_ptr<SetupRestore> setup; // --restore
+    if (!command.restoreFile.isEmpty())
+        setup = std::make_unique<SetupRestore>(command.restoreFile, window, port, movies, command.options.mediaFolder);
     window.Form_Load();
+    if (setup)
+        setup->restore();
+    mainLoopStarts();
     return QApplication::exec();
 }
 

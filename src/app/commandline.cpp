@@ -29,7 +29,16 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         {QStringLiteral("debounce-ms")},
         QStringLiteral("Contact-bounce hold-off in milliseconds (default 10, 0 turns it off)."), QStringLiteral("N"),
         QStringLiteral("10"));
-    parser.addOptions({port, listPorts, mediaFolder, debounce});
+    const QCommandLineOption restore(
+        {QStringLiteral("restore")},
+        QStringLiteral(
+            "Brings back the set-up kept in FILE at start and keeps every change in it (created if missing)."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption logDir(
+        {QStringLiteral("log-dir")},
+        QStringLiteral("Writes both logs to daily files in DIR, and an as-run record as-run-YYYY-MM-DD.csv."),
+        QStringLiteral("DIR"));
+    parser.addOptions({port, listPorts, mediaFolder, debounce, restore, logDir});
 
     const auto fail = [&](const QString &message) {
         result.exit = true;
@@ -60,9 +69,13 @@ CommandLine CommandLine::parse(const QStringList &arguments)
     bool ok = false;
     const int ms = parser.value(debounce).toInt(&ok);
     if (!ok || ms < 0 || ms > 1000)
-        return fail(QStringLiteral("--debounce-ms takes 0 to 1000"));
+        return fail(QStringLiteral("--debounce-ms %1: takes 0 to 1000").arg(parser.value(debounce)));
     result.options.debounce = std::chrono::milliseconds(ms);
     result.options.mediaFolder = parser.value(mediaFolder);
+    result.restoreFile = parser.value(restore);
+    result.logDir = parser.value(logDir);
+    if ((parser.isSet(restore) && result.restoreFile.isEmpty()) || (parser.isSet(logDir) && result.logDir.isEmpty()))
+        return fail(QStringLiteral("--restore and --log-dir take a path"));
     result.listPorts = parser.isSet(listPorts);
     result.exit = result.listPorts;
     return result;

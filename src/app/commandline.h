@@ -17,6 +17,8 @@ struct CommandLine
     Options options;
     std::vector<serial::PortMap::Pin> pins; // --port N=DEVICE
     bool listPorts = false;                 // --list-ports
+    QString restoreFile;                    // --restore FILE
+    QString logDir;                         // --log-dir DIR
     bool exit = false;                      // --help, --version, --list-ports or an error
     int exitCode = 0;
     QString output; // what to print before exiting

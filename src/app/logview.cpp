@@ -82,7 +82,11 @@ void LogView::paintEvent(QPaintEvent *)
         if (highlighted)
             painter.fillRect(r, palette().brush(QPalette::Highlight));
         painter.setPen(palette().color(highlighted ? QPalette::HighlightedText : QPalette::Text));
-        painter.drawText(r.adjusted(3, 0, -3, 0), Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, m_log.at(row));
+        // A row shows what fits in its width, and no character is narrower than a pixel: laying
+        // out the rest of a long line would only cost time.
+        const QString &line = m_log.at(row);
+        painter.drawText(r.adjusted(3, 0, -3, 0), Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine,
+                         line.size() > r.width() ? line.first(r.width()) : line);
     }
 }
 

@@ -59,8 +59,8 @@ qreal logicalDpi()
 //   2. the procedures, each after those it calls: the session before discovery and the console,
 //      the slots before the firing, the firing before the event decoder;
 //   3. the event table, last, so that no event reaches a procedure that does not exist yet;
-//   4. Form_Initialize, which installs the fault filter before Form_Load touches any port,
-//      socket or list.
+//   4. Form_Initialize, which makes sure the fault filter is in before Form_Load touches any
+//      port, socket or list (the program installs it first thing, before the services).
 MainWindow::MainWindow(Services &services, const Options &options, QWidget *parent)
     : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
     , m_twips(logicalDpi())
@@ -105,8 +105,11 @@ void MainWindow::buildTopStrip()
     shpCASPAR = place(new Lamp, this, "shpCASPAR", 960, 60, 165, 165);
     lblCASPAR = place(new QLabel(QStringLiteral("CSP:127.0.0.1")), this, "lblCASPAR", 1140, 30, 1275, 225);
     lblLASTTRINGER = place(new QLabel(QStringLiteral("CSP:127.0.0.1")), this, "lblLASTTRINGER", 2580, 30, 2445, 225);
-    for (QLabel *caption : {lblCOM, lblCASPAR, lblLASTTRINGER})
+    // The captions show what the operator typed and what a firing did: plain text, never markup.
+    for (QLabel *caption : {lblCOM, lblCASPAR, lblLASTTRINGER}) {
         caption->setFont(Fonts::narrow());
+        caption->setTextFormat(Qt::PlainText);
+    }
     lblPROP = place(new TriangleToggle(QStringLiteral("5")), this, "lblPROP", 5100, -60, 255, 255);
     lblPROP->setCursor(Qt::PointingHandCursor);
 }
@@ -158,6 +161,7 @@ void MainWindow::buildTriggerPage(QWidget *page)
         lblTRIGERMOVIE[i]->setBackgroundRole(QPalette::Base);
         lblTRIGERMOVIE[i]->setForegroundRole(QPalette::Text);
         lblTRIGERMOVIE[i]->setEnabled(false);
+        lblTRIGERMOVIE[i]->setTextFormat(Qt::PlainText); // a file name, shown as it is sent
     }
 }
 
@@ -249,7 +253,8 @@ void MainWindow::connectEventTable()
     }
 }
 
-// The fault filter is installed here, before Form_Load touches any port, socket or list.
+// A second installation does nothing: the program has installed the filter already; a window
+// built on its own (the tests') gets it here.
 void MainWindow::Form_Initialize()
 {
     vbwInitializeProtector(m_trap);

@@ -27,6 +27,13 @@ void AmcpReplies::reset()
 {
     m_partial.clear();
     m_expect = Expect::Status;
+    m_owed = 0;
+    m_framingOurs = false;
+}
+
+void AmcpReplies::sent(int commands)
+{
+    m_owed += qMax(0, commands);
 }
 
 QByteArrayList AmcpReplies::feed(const QByteArray &bytes)
@@ -60,23 +67,28 @@ QList<AmcpReplies::Reply> AmcpReplies::read(const QByteArray &bytes)
 
 void AmcpReplies::takeLine(QByteArray line, QList<Reply> &replies)
 {
-    switch (m_expect) {
-    case Expect::DataBlock:
-        if (line.isEmpty())
-            m_expect = Expect::Status;
-        return;
-    case Expect::DataLine:
-    case Expect::Echo: m_expect = Expect::Status; return;
-    case Expect::Status: break;
+    const int code = statusCode(line);
+    if (m_expect != Expect::Status) {
+        const bool unfinished = code >= 0 && (m_framingOurs || m_owed > 0);
+        if (!unfinished) {
+            if (m_expect != Expect::DataBlock || line.isEmpty())
+                m_expect = Expect::Status;
+            return;
+        }
+        // The reply in progress was left unfinished: this line begins the next one.
     }
 
-    const int code = statusCode(line);
+    m_framingOurs = m_owed > 0;
+    if (m_owed > 0)
+        --m_owed;
     if (code == 200)
         m_expect = Expect::DataBlock;
     else if (code == 201)
         m_expect = Expect::DataLine;
     else if (code == 400)
         m_expect = Expect::Echo;
+    else
+        m_expect = Expect::Status;
     replies.append(Reply{code, std::move(line)});
 }
 

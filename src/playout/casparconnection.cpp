@@ -20,6 +20,13 @@ constexpr int KeepIntervalSeconds = 2;
 constexpr int KeepCount = 3;
 constexpr unsigned UserTimeoutMs = 10000;
 
+// Received bytes are taken in portions of at most this size, so that a server that sends
+// without end neither fills memory nor keeps the window thread from its other work.
+constexpr qint64 ReadPortion = 256 * 1024;
+
+// From this many connections in a row that ended at once, History is quiet (see the class).
+constexpr int QuietAfterShortLived = 2;
+
 } // namespace
 
 CasparConnection::CasparConnection(quint16 port, Timing timing, QObject *parent)
@@ -29,14 +36,17 @@ CasparConnection::CasparConnection(quint16 port, Timing timing, QObject *parent)
     , m_timing(timing)
 {
     m_socket->setProxy(QNetworkProxy::NoProxy);
+    m_socket->setReadBufferSize(ReadPortion);
     m_retry.setSingleShot(true);
     m_attemptTimeout.setSingleShot(true);
+    m_stable.setSingleShot(true);
 
     connect(m_socket, &QTcpSocket::connected, this, &CasparConnection::onConnected);
     connect(m_socket, &QTcpSocket::disconnected, this, &CasparConnection::onDisconnected);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &CasparConnection::onErrorOccurred);
     connect(m_socket, &QTcpSocket::readyRead, this, &CasparConnection::onReadyRead);
     connect(&m_retry, &QTimer::timeout, this, &CasparConnection::startAttempt);
+    connect(&m_stable, &QTimer::timeout, this, &CasparConnection::onStable);
     connect(&m_attemptTimeout, &QTimer::timeout, this, [this] {
         m_socket->abort();
         attemptFailed(tr("Connection timed out"));
@@ -57,7 +67,8 @@ int CasparConnection::state() const
     switch (m_phase) {
     case Phase::Idle: return Closed;
     case Phase::Connecting: return m_socket->state() == QAbstractSocket::HostLookupState ? ResolvingHost : Connecting;
-    case Phase::Up: return m_socket->state() == QAbstractSocket::ClosingState ? Closing : Connected;
+    case Phase::Up:
+    case Phase::Proving: return m_socket->state() == QAbstractSocket::ClosingState ? Closing : Connected;
     case Phase::WaitingToRetry: return Error;
     }
     return Error;
@@ -71,6 +82,8 @@ void CasparConnection::enter(Phase phase)
         m_attemptTimeout.stop();
     if (phase != Phase::WaitingToRetry)
         m_retry.stop();
+    if (phase != Phase::Up && phase != Phase::Proving)
+        m_stable.stop();
     if (wasUp != (phase == Phase::Up))
         Q_EMIT establishedChanged(phase == Phase::Up);
 }
@@ -81,6 +94,7 @@ void CasparConnection::connectTo(const QString &host)
     m_host = host;
     m_wanted = true;
     m_retries = 0;
+    m_shortLived = 0;
     m_failureReported = false;
     startAttempt();
 }
@@ -97,6 +111,7 @@ void CasparConnection::send(const QByteArray &bytes)
     if (m_socket->write(bytes) != bytes.size())
         throw RuntimeError(errors::WrongConnectionState);
     m_socket->flush();
+    m_replies.sent(int(bytes.count("\r\n")));
 }
 
 qintptr CasparConnection::socketDescriptor() const
@@ -136,16 +151,33 @@ void CasparConnection::scheduleRetry()
 
 void CasparConnection::onConnected()
 {
-    m_failureReported = false;
-    m_retries = 0;
     tuneSocket();
+    m_stable.start(m_timing.stableMs);
+    if (m_shortLived >= QuietAfterShortLived) {
+        enter(Phase::Proving);
+        return;
+    }
     Q_EMIT historyLine(QStringLiteral("Caspar connected ") + m_host);
     enter(Phase::Up);
 }
 
+// The connection has lasted stableMs: a run of failures is over.
+void CasparConnection::onStable()
+{
+    m_retries = 0;
+    m_failureReported = false;
+    if (m_phase == Phase::Proving) {
+        Q_EMIT historyLine(QStringLiteral("Caspar connected %1 after %2 connections that ended at once")
+                               .arg(m_host)
+                               .arg(m_shortLived));
+        enter(Phase::Up);
+    }
+    m_shortLived = 0;
+}
+
 void CasparConnection::onDisconnected()
 {
-    if (m_phase != Phase::Up)
+    if (m_phase != Phase::Up && m_phase != Phase::Proving)
         return;
     if (!m_wanted) {
         enter(Phase::Idle);
@@ -154,7 +186,21 @@ void CasparConnection::onDisconnected()
     QString reason = m_socket->errorString();
     if (m_socket->error() == QAbstractSocket::UnknownSocketError)
         reason = tr("The remote host closed the connection");
-    Q_EMIT historyLine(QStringLiteral("***Caspar connection lost: ") + reason);
+    if (!m_stable.isActive()) {
+        Q_EMIT historyLine(QStringLiteral("***Caspar connection lost: ") + reason);
+    } else {
+        // Ended at once: a failed attempt, for the retry delays and for History.
+        m_failureReported = true;
+        if (++m_shortLived < QuietAfterShortLived)
+            Q_EMIT historyLine(QStringLiteral("***Caspar connection lost: ") + reason);
+        else if (m_shortLived == QuietAfterShortLived)
+            Q_EMIT historyLine(
+                QStringLiteral("***Caspar connection lost again at once: %1. Retrying every %2 s; connections that "
+                               "end within %3 s are not written")
+                    .arg(reason)
+                    .arg(m_timing.retryMs / 1000.0)
+                    .arg(m_timing.stableMs / 1000.0));
+    }
     enter(Phase::WaitingToRetry);
     scheduleRetry();
 }

@@ -17,6 +17,8 @@ struct ConnectionTiming
     int retryMs = 5000;
     // An attempt that has neither succeeded nor failed by then is given up and retried.
     int connectTimeoutMs = 5000;
+    // A connection that ends sooner after it was made counts as a failed attempt.
+    int stableMs = 5000;
 };
 
 // The one TCP connection to the Caspar playout server.
@@ -26,6 +28,13 @@ struct ConnectionTiming
 // Timing::firstRetryMs, then every Timing::retryMs, until it succeeds or the operator closes.
 // Changes of the real connection are reported as History lines and by establishedChanged().
 // Replies of the server are read as they come; failures are reported as History lines.
+//
+// A connection that ends within Timing::stableMs of being made counts as a failed attempt: the
+// retry delays go on as after one (a server that accepts and closes at once is tried after
+// firstRetryMs, then every retryMs, not again and again after firstRetryMs). Its loss is
+// written to History; from the second such connection in a row on, the connections and their
+// losses are not written and the lamp stays red, until a connection lasts Timing::stableMs
+// ("Caspar connected" then says how many ended at once) or the operator connects again.
 class CasparConnection : public QObject
 {
     Q_OBJECT
@@ -82,6 +91,7 @@ private:
     void attemptFailed(const QString &reason);
     void scheduleRetry();
     void onConnected();
+    void onStable();
     void onDisconnected();
     void onErrorOccurred();
     void onReadyRead();
@@ -92,6 +102,7 @@ private:
         Idle,           // no attempt, no connection, no retry pending
         Connecting,     // an attempt is under way (host lookup or TCP connect)
         Up,             // connected
+        Proving,        // connected after connections that ended at once; not shown as up before m_stable ends
         WaitingToRetry, // the last attempt failed or the connection dropped; m_retry runs while wanted
     };
     void enter(Phase phase);
@@ -99,6 +110,7 @@ private:
     QTcpSocket *m_socket;
     QTimer m_retry;
     QTimer m_attemptTimeout;
+    QTimer m_stable; // runs from the moment a connection is made until it has lasted Timing::stableMs
     AmcpReplies m_replies;
     QString m_host;
     const quint16 m_port;
@@ -106,7 +118,8 @@ private:
     Phase m_phase = Phase::Idle;
     bool m_wanted = false;          // the operator asked for the connection (connectTo, not yet close)
     bool m_failureReported = false; // one History line per run of failed attempts
-    int m_retries = 0;              // retries since the connection was asked for or last came up
+    int m_retries = 0;              // retries since the connection was asked for or last lasted stableMs
+    int m_shortLived = 0;           // connections in a row that ended within stableMs
 };
 
 } // namespace vantor::playout

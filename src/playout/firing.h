@@ -50,6 +50,9 @@ public:
     // Fires slot triggerid (0 to 5), armed or not: the caller has decided that it fires.
     void FIREME(qint16 triggerid);
 
+    // Who is told of every firing (Controls::record); empty for no one.
+    void setRecord(std::function<void(const FiringRecord &record)> record) { m_controls.record = std::move(record); }
+
 private:
     void run(Procedure &p, qint16 triggerid, const std::function<void(const QString &)> &status, bool &sent);
 

@@ -8,6 +8,7 @@
 #include "app/logview.h"
 #include "app/tabcontrol.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -200,6 +201,58 @@ private Q_SLOTS:
         log.clear();
         view.scrollToBottom();
         QCOMPARE(view.topRow(), 0);
+    }
+
+    // Whatever a peer sends, a line stays readable and a log stays within its bytes: a long
+    // message is cut with a mark that says how much went, and old lines make room.
+    void longLinesCutAndLogBoundedByBytes()
+    {
+        WindowFixture f;
+        const QString reply = "404 PLAY FAILED " + QString(64 * 1024, QChar('x'));
+        f.w().SetStatus(reply);
+        f.w().SetStatus1(reply);
+        const int cut = 11 + int(reply.size()) - int(app::ActivityLog::MaxLineLength);
+        const QString mark = QStringLiteral(" …[%1 more characters cut]").arg(cut);
+        for (app::ActivityLog *log : {&f.w().history(), &f.w().portLog()}) {
+            const QString &line = log->at(log->count() - 1);
+            QCOMPARE(line.mid(11, 16), QStringLiteral("404 PLAY FAILED "));
+            QVERIFY2(line.endsWith(mark), qPrintable(line.right(40)));
+            QCOMPARE(line.size(), app::ActivityLog::MaxLineLength + mark.size());
+        }
+
+        // A character made of two halves is kept whole or cut whole.
+        const QString emoji = QString::fromUtf8("\xf0\x9f\x8e\xac");
+        const QString split = QString(app::ActivityLog::MaxLineLength - 1, QChar('a')) + emoji + "b";
+        QVERIFY(app::ActivityLog::cut(split).startsWith(split.first(split.size() - 3) + " …[3 more"));
+
+        app::ActivityLog log(1000, 100 * 1000);
+        for (int i = 0; i < 100; ++i)
+            log.append(QString::number(i).leftJustified(5000, QChar('.')));
+        QVERIFY(log.bytes() <= log.byteCapacity());
+        QVERIFY2(log.count() >= 10 && log.count() < 15, qPrintable(QString::number(log.count())));
+        QCOMPARE(log.at(log.count() - 1), "99" + QString(4096 - 2, QChar('.')) + " …[904 more characters cut]");
+        QCOMPARE(log.dropped() + log.count(), 100);
+        for (int i = 0; i < 300; ++i)
+            log.append("short");
+        QVERIFY(log.bytes() <= log.byteCapacity());
+        QVERIFY(log.count() > 300 && log.count() < 1000); // short lines fit again
+    }
+
+    // A file name or an address is shown, and read out, exactly as it is sent: never as markup.
+    void namesShowAsPlainText()
+    {
+        WindowFixture f;
+        f.w().findChild<QCheckBox *>("chkTRIGGER(0)")->click();
+        f.chooser.choices.push_back("/media/<i>promo.mov");
+        auto *movie = f.w().findChild<app::ClickableLabel *>("lblTRIGERMOVIE(0)");
+        QTest::mouseDClick(movie, Qt::LeftButton);
+        QCOMPARE(movie->text(), QStringLiteral("<i>promo.mov"));
+        f.w().findChild<QLineEdit *>("txtCASPARIP")->setText("<b>server</b>");
+        f.w().findChild<QPushButton *>("cmdCASPAR")->click();
+        auto *caspar = f.w().findChild<QLabel *>("lblCASPAR");
+        QCOMPARE(caspar->text(), QStringLiteral("CSP:<b>server</b>"));
+        for (QLabel *label : {static_cast<QLabel *>(movie), caspar})
+            QCOMPARE(QAccessible::queryAccessibleInterface(label)->text(QAccessible::Name), label->text());
     }
 
     // A click highlights the line under it, as in a list box.

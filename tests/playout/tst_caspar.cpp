@@ -8,6 +8,7 @@
 #include "scriptedprompter.h"
 
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -31,7 +32,7 @@ public:
 // Retries are fast here; the program's own defaults are 1 s and 5 s.
 struct Station
 {
-    Station()
+    explicit Station(ConnectionTiming timing = {50, 100, 2000})
     {
         QVERIFY(server.listen());
         ip = new QLineEdit(QStringLiteral("127.0.0.1"), &host);
@@ -42,7 +43,7 @@ struct Station
             boxes[i] = new QCheckBox(&host);
             labels[i] = new QLabel(&host);
         }
-        connection.emplace(server.port(), ConnectionTiming{50, 100, 2000});
+        connection.emplace(server.port(), timing);
         const auto setStatus = [this](const QString &line) {
             if (waitBeforeLogging)
                 arrivedBeforeLogged = server.waitForLines(waitBeforeLogging, 2000);
@@ -272,6 +273,43 @@ private Q_SLOTS:
         s.firing->FIREME(2);
         QVERIFY(s.server.waitForLines(1, 2000));
         QCOMPARE(s.server.texts(), QByteArrayList{"PLAY 1 back.mov"});
+    }
+
+    // A server that accepts and closes at once: each such connection is a failed attempt (the
+    // retries slow down to retryMs), History tells of the first two and then stays quiet, and
+    // the lamp stops flashing, until a connection lasts.
+    void connectionsEndingAtOnceAreFailedAttempts()
+    {
+        Station s(ConnectionTiming{50, 100, 2000, 400});
+        QList<qint64> accepted;
+        QElapsedTimer clock;
+        clock.start();
+        const auto closer = connect(&s.server, &AmcpResponder::clientConnected, &s.server, [&] {
+            accepted.append(clock.elapsed());
+            QMetaObject::invokeMethod(&s.server, &AmcpResponder::dropClients, Qt::QueuedConnection);
+        });
+        s.link->cmdCASPAR_Click();
+        QTRY_VERIFY(accepted.size() >= 8);
+        for (int i = 2; i < accepted.size(); ++i)
+            QVERIFY2(accepted[i] - accepted[i - 1] >= 90, qPrintable(QString::number(accepted[i] - accepted[i - 1])));
+        const QString lost = "***Caspar connection lost: The remote host closed the connection";
+        QCOMPARE(s.history.mid(0, 3), (QStringList{"Caspar connected 127.0.0.1", lost, "Caspar connected 127.0.0.1"}));
+        QVERIFY(s.history[3].startsWith("***Caspar connection lost again at once: "));
+        QCOMPARE(s.history.size(), 4);
+        QCOMPARE(s.lamps.count(CasparLink::Green), 2);
+
+        // Still connecting all the while: once the server keeps a connection, it is used at once
+        // and shown as up when it has lasted.
+        disconnect(closer);
+        QCoreApplication::sendPostedEvents(&s.server, QEvent::MetaCall); // a drop still queued
+        s.labels[0]->setText(QStringLiteral("back.mov"));
+        QTRY_COMPARE(s.connection->state(), int(CasparConnection::Connected));
+        s.firing->FIREME(0);
+        QVERIFY(s.server.waitForLines(1, 2000));
+        QCOMPARE(s.lamp(), CasparLink::Red);
+        QTRY_COMPARE(s.lamp(), CasparLink::Green);
+        QVERIFY2(s.history.last().startsWith("Caspar connected 127.0.0.1 after "), qPrintable(s.history.last()));
+        QCOMPARE(s.historyCount("***Caspar connection"), 2);
     }
 
     void disconnectClosesAndStopsRetrying()

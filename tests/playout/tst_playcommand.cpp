@@ -104,6 +104,38 @@ private Q_SLOTS:
         QCOMPARE(seen, failures);
     }
 
+    // A reply left unfinished does not hide the replies that follow it, once commands of ours
+    // are under way; a well-formed data block or echo is still read as one.
+    void resynchronisesAfterAnUnfinishedReply_data()
+    {
+        QTest::addColumn<int>("sent");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QByteArrayList>("failures");
+        const QByteArray fail5 = QByteArray("404 PLAY FAILED\r\n").repeated(5);
+        const QByteArrayList five(5, "404 PLAY FAILED");
+        QTest::newRow("200 without its empty line, one reply per command") << 6 << "200 PLAY OK\r\n" + fail5 << five;
+        QTest::newRow("200 without its empty line, all for one command") << 1 << "200 PLAY OK\r\n" + fail5 << five;
+        QTest::newRow("400 without its echo")
+            << 2 << QByteArray("400 ERROR\r\n404 PLAY FAILED\r\n") << QByteArrayList{"400 ERROR", "404 PLAY FAILED"};
+        QTest::newRow("201 without its data line")
+            << 2 << QByteArray("201 PLAY OK\r\n503 PLAY FAILED\r\n") << QByteArrayList{"503 PLAY FAILED"};
+        QTest::newRow("400 with the echo of our command")
+            << 2 << QByteArray("400 ERROR\r\nPLAY 1 a.mov\r\n202 PLAY OK\r\n") << QByteArrayList{"400 ERROR"};
+        QTest::newRow("200 with its data and empty line")
+            << 2 << QByteArray("200 PLAY OK\r\n\"a.mov\" MOVIE\r\n\r\n404 PLAY FAILED\r\n")
+            << QByteArrayList{"404 PLAY FAILED"};
+    }
+
+    void resynchronisesAfterAnUnfinishedReply()
+    {
+        QFETCH(int, sent);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QByteArrayList, failures);
+        AmcpReplies reader;
+        reader.sent(sent);
+        QCOMPARE(reader.feed(bytes), failures);
+    }
+
     void overlongReplyLineIsBounded()
     {
         AmcpReplies reader;

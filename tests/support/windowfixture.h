@@ -8,6 +8,7 @@
 
 #include "app/mainwindow.h"
 #include "app/services.h"
+#include "app/storedmoviechooser.h"
 #include "playout/casparconnection.h"
 #include "serial/system/portmap.h"
 
@@ -22,6 +23,7 @@ struct WindowFixture
     FakePortProbe probe;
     ScriptedPrompter prompter;
     ScriptedFileChooser chooser;
+    vantor::app::StoredMovieChooser movies{chooser}; // the window's chooser, as in the program
     AmcpResponder server;
     std::unique_ptr<vantor::playout::CasparConnection> caspar;
     std::unique_ptr<vantor::app::MainWindow> window;
@@ -35,7 +37,7 @@ struct WindowFixture
         caspar = std::make_unique<vantor::playout::CasparConnection>(server.port(),
                                                                      vantor::playout::ConnectionTiming{50, 100, 2000});
         vantor::app::Services services{
-            port, portMap, probe, [] { return std::vector<vantor::serial::PortEntry>{}; }, prompter, chooser, *caspar};
+            port, portMap, probe, [] { return std::vector<vantor::serial::PortEntry>{}; }, prompter, movies, *caspar};
         port.setDebounce(options.debounce);
         window = std::make_unique<vantor::app::MainWindow>(services, options);
         if (load)

@@ -4,9 +4,28 @@
 #include <QTcpSocket>
 
 namespace {
-// A client that sends this much without a line end is not talking AMCP: its bytes are dropped.
-constexpr qsizetype MaxLine = 1 << 20;
 const QByteArray LineEnd = QByteArrayLiteral("\r\n");
+
+// The length of the UTF-8 sequence that starts at bytes[at] if it is well formed and names a
+// printable character, else 0.
+qsizetype printableUtf8(const QByteArray &bytes, qsizetype at)
+{
+    const auto byte = [&](qsizetype i) { return uchar(bytes[i]); };
+    const uchar lead = byte(at);
+    const qsizetype length = lead > 0xf4 ? 0 : lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc2 ? 2 : 0;
+    if (length == 0 || at + length > bytes.size())
+        return 0;
+    char32_t code = lead & (0x7f >> length);
+    for (qsizetype i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xc0) != 0x80)
+            return 0;
+        code = (code << 6) | (byte(at + i) & 0x3f);
+    }
+    const char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < least[length] || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff))
+        return 0;
+    return QChar::isPrint(code) ? length : 0;
+}
 } // namespace
 
 AmcpMonitor::AmcpMonitor(QObject *parent)
@@ -35,26 +54,44 @@ void AmcpMonitor::accept()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        m_pending.insert(socket, {});
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readClient(socket); });
-        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            m_pending.remove(socket);
+            socket->deleteLater();
+        });
     }
 }
 
 void AmcpMonitor::readClient(QTcpSocket *socket)
 {
-    QByteArray buffer = socket->property("pending").toByteArray() + socket->readAll();
+    Pending &pending = m_pending[socket];
+    QByteArray &buffer = pending.bytes;
+    buffer += socket->readAll();
     const QString peer = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
+    qsizetype from = 0;
     qsizetype end;
-    while ((end = buffer.indexOf(LineEnd)) >= 0) {
-        const QString line = QString::fromUtf8(buffer.left(end));
-        buffer.remove(0, end + LineEnd.size());
-        const QByteArray reply = answer(line);
-        socket->write(reply);
-        Q_EMIT received(peer, line, reply);
+    while ((end = buffer.indexOf(LineEnd, from)) >= 0) {
+        const qsizetype length = end - from;
+        const qint64 droppedBefore = pending.dropping;
+        pending.dropping = -1;
+        if (droppedBefore >= 0 || length > MaxLine) {
+            Q_EMIT dropped(peer, qMax(droppedBefore, qint64(0)) + length + LineEnd.size());
+        } else {
+            const QByteArray line = buffer.mid(from, length);
+            const QByteArray reply = answer(QString::fromUtf8(line));
+            socket->write(reply);
+            Q_EMIT received(peer, line, reply);
+        }
+        from = end + LineEnd.size();
     }
-    if (buffer.size() > MaxLine)
-        buffer.clear();
-    socket->setProperty("pending", buffer);
+    buffer.remove(0, from);
+    // Too long to be a command: drop it up to its end. A last CR may be half a line end.
+    if (buffer.size() > MaxLine) {
+        const qsizetype keep = buffer.endsWith('\r') ? 1 : 0;
+        pending.dropping = qMax(pending.dropping, qint64(0)) + buffer.size() - keep;
+        buffer.remove(0, buffer.size() - keep);
+    }
     socket->flush();
 }
 
@@ -105,6 +142,29 @@ bool AmcpMonitor::hasClip(const QString &clip) const
             return true;
     }
     return false;
+}
+
+QByteArray AmcpMonitor::printable(const QByteArray &bytes)
+{
+    QByteArray out;
+    out.reserve(bytes.size());
+    for (qsizetype i = 0; i < bytes.size();) {
+        const uchar c = uchar(bytes[i]);
+        if (c == '\\') {
+            out += "\\\\";
+            ++i;
+        } else if (c >= 0x20 && c < 0x7f) {
+            out += char(c);
+            ++i;
+        } else if (const qsizetype length = printableUtf8(bytes, i)) {
+            out += bytes.mid(i, length);
+            i += length;
+        } else {
+            out += "\\x" + QByteArray::number(c, 16).rightJustified(2, '0');
+            ++i;
+        }
+    }
+    return out;
 }
 
 QByteArray AmcpMonitor::answer(const QString &line) const

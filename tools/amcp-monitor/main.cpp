@@ -49,12 +49,21 @@ int main(int argc, char *argv[])
     std::printf("vantor-amcp-monitor: listening on %s:%u\n", qPrintable(address.toString()), monitor.port());
     std::fflush(stdout);
 
-    QObject::connect(
-        &monitor, &AmcpMonitor::received, &app, [](const QString &peer, const QString &line, const QByteArray &reply) {
-            const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
-            std::printf("%s  %s  %s  -> %s\n", qPrintable(stamp), qPrintable(peer), line.toUtf8().constData(),
-                        reply.left(reply.indexOf('\r')).constData());
-            std::fflush(stdout);
-        });
+    const auto stamp = [] {
+        return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")).toUtf8();
+    };
+    // What a client sent goes to the terminal escaped: its bytes cannot steer the terminal.
+    QObject::connect(&monitor, &AmcpMonitor::received, &app,
+                     [stamp](const QString &peer, const QByteArray &line, const QByteArray &reply) {
+                         std::printf("%s  %s  %s  -> %s\n", stamp().constData(), qPrintable(peer),
+                                     AmcpMonitor::printable(line).constData(),
+                                     AmcpMonitor::printable(reply.left(reply.indexOf('\r'))).constData());
+                         std::fflush(stdout);
+                     });
+    QObject::connect(&monitor, &AmcpMonitor::dropped, &app, [stamp](const QString &peer, qint64 size) {
+        std::printf("%s  %s  (line of %lld bytes dropped unanswered: longer than %lld)\n", stamp().constData(),
+                    qPrintable(peer), static_cast<long long>(size), static_cast<long long>(AmcpMonitor::MaxLine));
+        std::fflush(stdout);
+    });
     return app.exec();
 }

@@ -55,6 +55,44 @@ private Q_SLOTS:
         QTRY_COMPARE(client.bytesAvailable(), qint64(2 * 13));
         QCOMPARE(client.readAll(), QByteArray("202 PLAY OK\r\n202 PLAY OK\r\n"));
     }
+
+    // An over-long line is dropped whole: neither its tail nor any part of it is answered.
+    void dropsAnOverlongLineWhole()
+    {
+        AmcpMonitor m;
+        QVERIFY(m.listen(QHostAddress::LocalHost, 0));
+        QByteArrayList lines;
+        QList<qint64> dropped;
+        connect(&m, &AmcpMonitor::received, this,
+                [&lines](const QString &, const QByteArray &line, const QByteArray &) { lines << line; });
+        connect(&m, &AmcpMonitor::dropped, this, [&dropped](const QString &, qint64 size) { dropped << size; });
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, m.port());
+        QVERIFY(client.waitForConnected(2000));
+        const QByteArray junk(AmcpMonitor::MaxLine + 1000, 'x');
+        client.write(junk + "PLAY 1 tail.mov\r");
+        client.write("\nPLAY 1 x" + junk + "\r\nPLAY 1 a.mov\r\n");
+        QTRY_COMPARE(lines, QByteArrayList{"PLAY 1 a.mov"});
+        const qint64 first = junk.size() + 17;
+        QCOMPARE(dropped, (QList<qint64>{first, junk.size() + 10}));
+        QTRY_COMPARE(client.bytesAvailable(), qint64(13));
+        QCOMPARE(client.readAll(), QByteArray("202 PLAY OK\r\n"));
+    }
+
+    void printsClientBytesEscaped()
+    {
+        QCOMPARE(AmcpMonitor::printable("PLAY 1 \"my clip\" Br\xc3\xbc"
+                                        "cke \xe6\x97\xa5"),
+                 QByteArray("PLAY 1 \"my clip\" Br\xc3\xbc"
+                            "cke \xe6\x97\xa5"));
+        QCOMPARE(AmcpMonitor::printable("\x1b]0;owned\x07\r\n\x7f\\"),
+                 QByteArray("\\x1b]0;owned\\x07\\x0d\\x0a\\x7f\\\\"));
+        // C1 controls, bidi overrides and broken UTF-8 are escaped byte by byte.
+        QCOMPARE(AmcpMonitor::printable("\xc2\x9b"
+                                        "a\xe2\x80\xae"
+                                        "b\xff\xc3"),
+                 QByteArray("\\xc2\\x9ba\\xe2\\x80\\xaeb\\xff\\xc3"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestAmcpMonitor)

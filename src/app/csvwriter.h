@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QByteArray>
+#include <QStringList>
+
+namespace vantor::app {
+
+// One row of a CSV file (RFC 4180), UTF-8, ended by CR LF. A field that holds a comma, a
+// double quote, a line break or blanks at either end is written between double quotes, its
+// quotes doubled; others are written as they are.
+QByteArray csvRow(const QStringList &fields);
+
+} // namespace vantor::app

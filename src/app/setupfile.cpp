@@ -1,0 +1,270 @@
+#include "setupfile.h"
+
+#include "playout/triggerslots.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QSettings>
+
+#include <mutex>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace vantor::app {
+
+namespace {
+
+// "CTS ON" -> "cts_on"
+QString slotKey(int slot)
+{
+    return playout::TriggerSlots::conditionName(slot).toLower().replace(QLatin1Char(' '), QLatin1Char('_'));
+}
+
+// A value as QSettings reads it back: plain when it is a simple word, else in double quotes
+// with backslash escapes (a control character as \xHH, a hex digit after it escaped too).
+QByteArray iniValue(const QString &value)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9.]+$"));
+    if (plain.match(value).hasMatch())
+        return value.toUtf8();
+    QString out = QStringLiteral("\"");
+    bool afterHex = false;
+    for (const QChar c : value) {
+        const bool hexDigit = c.isDigit() || (c.toLower() >= QLatin1Char('a') && c.toLower() <= QLatin1Char('f'));
+        if (c == QLatin1Char('"') || c == QLatin1Char('\\')) {
+            out += QLatin1Char('\\') + c;
+            afterHex = false;
+        } else if (c.unicode() < 0x20 || c.unicode() == 0x7f || (afterHex && hexDigit && c.unicode() < 0x80)) {
+            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+            afterHex = true;
+        } else {
+            out += c;
+            afterHex = false;
+        }
+    }
+    out += QLatin1Char('"');
+    // QSettings turns a leading '@' into a type marker unless it is doubled.
+    if (value.startsWith(QLatin1Char('@')))
+        out.insert(1, QLatin1Char('@'));
+    return out.toUtf8();
+}
+
+QByteArray iniBool(bool value)
+{
+    return value ? "true" : "false";
+}
+
+// Reads keys, noting each that is missing or has a value it cannot take.
+class Reader
+{
+public:
+    Reader(QSettings &settings, QStringList &problems)
+        : m_s(settings)
+        , m_problems(problems)
+    {
+    }
+
+    void text(const QString &key, QString &out, const std::function<bool(const QString &)> &valid = {})
+    {
+        if (!m_s.contains(key)) {
+            m_missing << key;
+            return;
+        }
+        const QVariant v = m_s.value(key);
+        // An unquoted value with commas comes back as a list.
+        const QString value =
+            v.typeId() == QMetaType::QStringList ? v.toStringList().join(QLatin1Char(',')) : v.toString();
+        if (valid && !valid(value)) {
+            m_problems << QStringLiteral("%1 has an invalid value").arg(key);
+            return;
+        }
+        out = value;
+    }
+
+    void flag(const QString &key, bool &out)
+    {
+        QString value;
+        text(key, value, [](const QString &v) {
+            return v.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0
+                || v.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0;
+        });
+        if (!value.isEmpty())
+            out = value.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
+    }
+
+    // Notes the keys that were missing.
+    void finish()
+    {
+        if (!m_missing.isEmpty())
+            m_problems << QStringLiteral("missing %1").arg(m_missing.join(QLatin1String(", ")));
+    }
+
+private:
+    QSettings &m_s;
+    QStringList &m_problems;
+    QStringList m_missing;
+};
+
+bool nonEmpty(const QString &v)
+{
+    return !v.isEmpty();
+}
+
+} // namespace
+
+struct SetupFile::Shared
+{
+    QString path; // set once before the thread starts
+
+    std::mutex mutex;
+    std::optional<QByteArray> pending; // guarded by mutex: the newest set-up not yet taken
+    quint64 pendingGeneration = 0;     // guarded by mutex
+    SetupFile *receiver = nullptr;     // guarded by mutex; null once the file object is gone
+
+    template <class F>
+    void tell(F signal)
+    {
+        std::lock_guard lock(mutex);
+        if (receiver)
+            QMetaObject::invokeMethod(
+                receiver, [r = receiver, signal] { signal(r); }, Qt::QueuedConnection);
+    }
+
+    // The thread's job.
+    void write()
+    {
+        QByteArray bytes;
+        quint64 generation = 0;
+        {
+            std::lock_guard lock(mutex);
+            if (!pending)
+                return;
+            bytes = *std::exchange(pending, std::nullopt);
+            generation = pendingGeneration;
+        }
+        const QString directory = QFileInfo(path).absolutePath();
+        QDir().mkpath(directory);
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+            tell([why = file.errorString()](SetupFile *r) { Q_EMIT r->failed(why); });
+            return;
+        }
+        // The rename is kept only once the directory is on disk too.
+        const int fd = ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0) {
+            ::fsync(fd);
+            ::close(fd);
+        }
+        tell([generation](SetupFile *r) { Q_EMIT r->saved(generation); });
+    }
+};
+
+SetupFile::SetupFile(const QString &path, QObject *parent)
+    : QObject(parent)
+    , m_path(path)
+    , m_shared(std::make_shared<Shared>())
+    , m_thread([shared = m_shared] { shared->write(); })
+{
+    std::lock_guard lock(m_shared->mutex);
+    m_shared->path = path;
+    m_shared->receiver = this;
+}
+
+SetupFile::~SetupFile()
+{
+    std::lock_guard lock(m_shared->mutex);
+    m_shared->receiver = nullptr;
+}
+
+QByteArray SetupFile::format(const Setup &s)
+{
+    QByteArray out = "; VANTOR Listener set-up, written by the program at each change (see README.md).\n"
+                     "; Edit it only while the program is not running.\n";
+    out += "\n[port]\nnumber=" + iniValue(s.portNumber) + "\nspeed=" + iniValue(s.speed)
+        + "\nparity=" + iniValue(s.parity) + "\ndata_bits=" + iniValue(s.dataBits)
+        + "\nstop_bits=" + iniValue(s.stopBits) + "\nopen=" + iniBool(s.portOpen) + "\n";
+    out += "\n[triggers]\n";
+    for (int i = 0; i < Setup::Slots; ++i) {
+        const QByteArray key = slotKey(i).toLatin1();
+        out += key + "=" + iniBool(s.armed[size_t(i)]) + "\n" + key + "_movie=" + iniValue(s.movies[size_t(i)]) + "\n";
+    }
+    out += "\n[caspar]\naddress=" + iniValue(s.server) + "\nconnected=" + iniBool(s.connected) + "\n";
+    out += "\n[window]\ncollapsed=" + iniBool(s.collapsed) + "\n";
+    return out;
+}
+
+SetupFile::Loaded SetupFile::load() const
+{
+    return parse(m_path);
+}
+
+SetupFile::Loaded SetupFile::parse(const QString &path)
+{
+    Loaded loaded;
+    const QFileInfo info(path);
+    if (!info.exists())
+        return loaded;
+    loaded.found = true;
+    if (!info.isFile()) {
+        loaded.problems << QStringLiteral("not a file");
+        return loaded;
+    }
+    if (info.size() > MaxSize) {
+        loaded.problems << QStringLiteral("larger than %1 bytes").arg(MaxSize);
+        return loaded;
+    }
+    QSettings settings(path, QSettings::IniFormat);
+    if (settings.status() == QSettings::AccessError || !QFile(path).open(QIODevice::ReadOnly)) {
+        loaded.problems << QStringLiteral("cannot be read");
+        return loaded;
+    }
+    loaded.readable = true;
+    if (settings.status() == QSettings::FormatError)
+        loaded.problems << QStringLiteral("not in INI form");
+
+    Setup &s = loaded.setup;
+    Reader read(settings, loaded.problems);
+    read.text(QStringLiteral("port/number"), s.portNumber, [](const QString &v) {
+        bool ok = false;
+        const int n = v.toInt(&ok);
+        return ok && n >= 1 && n <= 32767;
+    });
+    read.text(QStringLiteral("port/speed"), s.speed, nonEmpty);
+    read.text(QStringLiteral("port/parity"), s.parity, nonEmpty);
+    read.text(QStringLiteral("port/data_bits"), s.dataBits, nonEmpty);
+    read.text(QStringLiteral("port/stop_bits"), s.stopBits, nonEmpty);
+    read.flag(QStringLiteral("port/open"), s.portOpen);
+    for (int i = 0; i < Setup::Slots; ++i) {
+        read.flag(QStringLiteral("triggers/") + slotKey(i), s.armed[size_t(i)]);
+        read.text(QStringLiteral("triggers/") + slotKey(i) + QStringLiteral("_movie"), s.movies[size_t(i)]);
+    }
+    read.text(QStringLiteral("caspar/address"), s.server);
+    read.flag(QStringLiteral("caspar/connected"), s.connected);
+    read.flag(QStringLiteral("window/collapsed"), s.collapsed);
+    read.finish();
+    return loaded;
+}
+
+void SetupFile::save(const Setup &setup)
+{
+    {
+        std::lock_guard lock(m_shared->mutex);
+        m_shared->pending = format(setup);
+        ++m_shared->pendingGeneration;
+    }
+    m_thread.wake();
+}
+
+bool SetupFile::keepBadCopy() const
+{
+    const QString bad = m_path + QStringLiteral(".bad");
+    QFile::remove(bad);
+    // A file that is too large or cannot be read is moved aside instead of copied.
+    const bool copy = QFileInfo(m_path).size() <= MaxSize;
+    return (copy && QFile::copy(m_path, bad)) || QFile::rename(m_path, bad);
+}
+
+} // namespace vantor::app

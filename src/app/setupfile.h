@@ -1,0 +1,90 @@
+#pragma once
+
+#include "writerthread.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <memory>
+#include <optional>
+
+namespace vantor::app {
+
+// What the operator set up in the window, as the restore file keeps it.
+struct Setup
+{
+    static constexpr int Slots = 6;
+
+    QString portNumber = QStringLiteral("1");
+    QString speed = QStringLiteral("9600");
+    QString parity = QStringLiteral("N");
+    QString dataBits = QStringLiteral("8");
+    QString stopBits = QStringLiteral("1");
+    bool portOpen = false;
+    std::array<bool, Slots> armed{};
+    std::array<QString, Slots> movies; // kept for unarmed slots as well, as the window keeps them
+    QString server = QStringLiteral("127.0.0.1");
+    bool connected = false;
+    bool collapsed = false;
+
+    bool operator==(const Setup &) const = default;
+};
+
+// The restore file: an INI file that people can read and edit.
+//
+//   [port]       number, speed, parity, data_bits, stop_bits, open
+//   [triggers]   cts_on, cts_on_movie, cts_off, ... dsr_change_movie
+//   [caspar]     address, connected
+//   [window]     collapsed
+//
+// Saving replaces the file as a whole (a new file, synced, renamed over the old one) on a
+// thread of its own, so that a power cut leaves the old set-up or the new one and the window
+// never waits for the disk. A save that comes while another is written replaces the one
+// still waiting: the newest set-up holds every change.
+class SetupFile : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Loaded
+    {
+        bool found = false;    // something is at the path
+        bool readable = false; // it is a file that could be read (in part, perhaps)
+        Setup setup;           // what could be read; the defaults for the rest
+        QStringList problems;  // what could not be read; empty for a sound file
+    };
+
+    // A larger file is no set-up.
+    static constexpr qint64 MaxSize = 64 * 1024;
+
+    explicit SetupFile(const QString &path, QObject *parent = nullptr);
+    // Writes a save still waiting, waiting for the disk at most WriterThread::DefaultStopLimit.
+    ~SetupFile() override;
+
+    QString path() const { return m_path; }
+
+    // Reads the file now, on the calling thread.
+    Loaded load() const;
+    static Loaded parse(const QString &path);
+    static QByteArray format(const Setup &setup);
+
+    // Queues the set-up to be written; saved() or failed() tells how it went.
+    void save(const Setup &setup);
+    // Keeps the file as it is as path + ".bad", replacing an older one. False on failure.
+    bool keepBadCopy() const;
+
+Q_SIGNALS:
+    // The save numbered `generation` (counted from 1 for each save()) is on disk.
+    void saved(quint64 generation);
+    void failed(const QString &reason);
+
+private:
+    struct Shared;
+    QString m_path;
+    std::shared_ptr<Shared> m_shared;
+    WriterThread m_thread; // last member: stops first
+};
+
+} // namespace vantor::app

@@ -1,0 +1,82 @@
+#include "writerthread.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include <pthread.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace vantor::app {
+
+// Lives as long as the thread or its owner, whichever is longer.
+struct WriterThread::Shared
+{
+    std::function<void()> job;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool woken = false;    // guarded by mutex
+    bool stopping = false; // guarded by mutex
+    bool ended = false;    // guarded by mutex
+    std::thread thread;    // the owner's; joined or detached in stop()
+
+    void run()
+    {
+        pthread_setname_np(pthread_self(), "file-writer");
+        // Background work: on a busy machine the window thread, which fires, goes first.
+        setpriority(PRIO_PROCESS, id_t(gettid()), BackgroundNice);
+        for (;;) {
+            bool last = false;
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [this] { return woken || stopping; });
+                woken = false;
+                last = stopping;
+            }
+            job();
+            if (last)
+                break;
+        }
+        std::lock_guard lock(mutex);
+        ended = true;
+        changed.notify_all();
+    }
+};
+
+WriterThread::WriterThread(std::function<void()> job)
+    : m_shared(std::make_shared<Shared>())
+{
+    m_shared->job = std::move(job);
+    m_shared->thread = std::thread([shared = m_shared] { shared->run(); });
+}
+
+WriterThread::~WriterThread()
+{
+    stop();
+}
+
+void WriterThread::wake()
+{
+    std::lock_guard lock(m_shared->mutex);
+    m_shared->woken = true;
+    m_shared->changed.notify_all();
+}
+
+bool WriterThread::stop(std::chrono::milliseconds limit)
+{
+    if (!m_shared->thread.joinable())
+        return true;
+    std::unique_lock lock(m_shared->mutex);
+    m_shared->stopping = true;
+    m_shared->changed.notify_all();
+    const bool ended = m_shared->changed.wait_for(lock, limit, [this] { return m_shared->ended; });
+    lock.unlock();
+    if (ended)
+        m_shared->thread.join();
+    else
+        m_shared->thread.detach();
+    return ended;
+}
+
+} // namespace vantor::app

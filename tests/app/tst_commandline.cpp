@@ -1,0 +1,160 @@
+// The built program's command line, seen from outside: what it prints, how it exits, and how
+// it starts with --restore and --log-dir on paths that are missing, damaged or unwritable.
+// No display: the answers need none, and the window runs on the offscreen platform.
+#include "errortrap/childprocess.h"
+
+#include <QDate>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// Runs the listener without any display.
+struct Listener : ChildProcess
+{
+    explicit Listener(const std::vector<std::string> &arguments, bool window = false)
+        : ChildProcess((environment(window), LISTENER), arguments)
+    {
+    }
+    static int environment(bool window)
+    {
+        qunsetenv("DISPLAY");
+        qunsetenv("WAYLAND_DISPLAY");
+        if (window)
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        else
+            qunsetenv("QT_QPA_PLATFORM");
+        return 0;
+    }
+    bool waitForError(const QByteArray &text)
+    {
+        return QTest::qWaitFor([&] { return err().contains(text); }, 15000);
+    }
+    // Ends a running window as a service manager would; it must close cleanly.
+    bool terminate()
+    {
+        signal(SIGTERM);
+        waitForEnd(15000);
+        return exitedWith(0);
+    }
+};
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString historyFile(const QString &dir)
+{
+    return QDir(dir).filePath("history-" + QDate::currentDate().toString(Qt::ISODate) + ".log");
+}
+
+bool waitForHistory(const QString &dir, const QByteArray &text)
+{
+    return QTest::qWaitFor([&] { return readAll(historyFile(dir)).contains(text); }, 15000);
+}
+
+} // namespace
+
+class TestCommandLine : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void answersWithoutAWindow()
+    {
+        Listener help({"--help"});
+        help.waitForEnd();
+        QVERIFY2(help.exitedWith(0), help.describe().constData());
+        for (const char *option :
+             {"--port <N=DEVICE>", "--list-ports", "--debounce-ms <N>", "--restore <FILE>", "--log-dir <DIR>"})
+            QVERIFY2(help.out().contains(option), option);
+
+        Listener version({"--version"});
+        version.waitForEnd();
+        QVERIFY(version.exitedWith(0));
+        QCOMPARE(version.out(), QByteArray("vantor-listener " VANTOR_VERSION "\n"));
+
+        Listener list({"--list-ports", "--port", "7=rfc2217://127.0.0.1:7000", "--port", "9=/dev/serial/by-id/usb-x"});
+        list.waitForEnd();
+        QVERIFY2(list.exitedWith(0), list.describe().constData());
+        QVERIFY(list.outLines().contains("  7  rfc2217://127.0.0.1:7000  (pinned)"));
+        QVERIFY(list.outLines().contains("  9  /dev/serial/by-id/usb-x  (pinned)"));
+    }
+
+    void badValuesExitWithTwo_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("message");
+        QTest::newRow("port without device") << QStringList{"--port", "3"} << QByteArray("--port 3: ");
+        QTest::newRow("port number zero")
+            << QStringList{"--port", "0=/dev/ttyUSB0"} << QByteArray("--port 0=/dev/ttyUSB0: ");
+        QTest::newRow("debounce not a number")
+            << QStringList{"--debounce-ms", "ten"} << QByteArray("--debounce-ms ten: takes 0 to 1000");
+        QTest::newRow("debounce negative")
+            << QStringList{"--debounce-ms", "-1"} << QByteArray("--debounce-ms -1: takes 0 to 1000");
+        QTest::newRow("restore without file") << QStringList{"--restore"} << QByteArray("'--restore'");
+    }
+
+    void badValuesExitWithTwo()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, message);
+        std::vector<std::string> args;
+        for (const QString &a : arguments)
+            args.push_back(a.toStdString());
+        Listener bad(args);
+        bad.waitForEnd();
+        QVERIFY2(bad.exitedWith(2), bad.describe().constData());
+        QVERIFY2(bad.err().contains(message), bad.describe().constData());
+        QVERIFY(bad.out().isEmpty());
+    }
+
+    void missingRestoreFileIsCreated()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("config/setup.ini");
+        Listener run({"--restore", file.toStdString(), "--log-dir", dir.filePath("logs").toStdString()}, true);
+        QVERIFY2(waitForHistory(dir.filePath("logs"), "No set-up in " + file.toUtf8() + " yet: starting empty"),
+                 run.describe().constData());
+        QVERIFY(QTest::qWaitFor([&] { return readAll(file).contains("[triggers]"); }, 15000));
+        QVERIFY2(run.terminate(), run.describe().constData());
+    }
+
+    void damagedRestoreFileIsKept()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("setup.ini");
+        QFile out(file);
+        QVERIFY(out.open(QIODevice::WriteOnly)
+                && out.write("\x7f"
+                             "ELF\x02\x01 not a set-up\n[port\n")
+                    > 0);
+        out.close();
+        Listener run({"--restore", file.toStdString(), "--log-dir", dir.path().toStdString()}, true);
+        QVERIFY2(run.waitForError("***Set-up file " + file.toUtf8() + " damaged ("), run.describe().constData());
+        QVERIFY(waitForHistory(dir.path(), "Set-up restored from " + file.toUtf8()));
+        QCOMPARE(readAll(file + ".bad").left(4),
+                 QByteArray("\x7f"
+                            "ELF"));
+        QVERIFY2(run.terminate(), run.describe().constData());
+    }
+
+    // Paths under a regular file cannot be made, also for root.
+    void unwritablePathsAreToldAndTheProgramRuns()
+    {
+        QTemporaryDir dir;
+        QFile regular(dir.filePath("regular"));
+        QVERIFY(regular.open(QIODevice::WriteOnly));
+        const QByteArray file = regular.fileName().toUtf8() + "/setup.ini";
+        Listener run({"--restore", file.toStdString(), "--log-dir", "/proc/vantor-listener-logs"}, true);
+        QVERIFY2(run.waitForError("***Set-up not saved to " + file + ": "), run.describe().constData());
+        QVERIFY2(run.waitForError("***Log files not written: /proc/vantor-listener-logs/"), run.describe().constData());
+        QVERIFY2(run.terminate(), run.describe().constData());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCommandLine)
+#include "tst_commandline.moc"
