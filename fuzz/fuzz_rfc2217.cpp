@@ -62,21 +62,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     Rfc2217Session session{PortParameters{}};
     std::size_t sent = session.start().size();
     std::size_t events = 0;
+    std::size_t notices = 0;
+    bool faulted = false;
     for (std::size_t at = 0; at < stream.size(); at += chunk) {
         Rfc2217Session::Output out;
         session.receive(stream.substr(at, chunk), out);
         session.watchChanges(); // the first read is the server's answer to the mask
         if (at >= stream.size() / 2)
             session.settle(out);
+        if (at % 7 == 0)
+            session.flushRepeats(out);
+        check(!faulted || (out.reply.empty() && out.events.empty() && out.notices.empty()));
+        faulted = faulted || !out.fault.empty();
+        check(faulted == session.faulted());
         sent += out.reply.size();
         events += out.events.size();
+        notices += out.notices.size();
         for (const auto &e : out.events)
             check(e.data.size() <= chunk);
     }
-    // Every answer is bounded by what provoked it: at most a few bytes out per byte in, plus
-    // the settings sent once; at most four line changes (two edges each) per byte in.
-    check(sent <= 64 * stream.size() + 256);
+    // No exchange can loop: apart from the settings (sent at most once per agreement of the
+    // Com Port option, and the server may ask for that MaxRequests times) and our signature
+    // (at most MaxRequests times), no byte in brings more than one byte out. At most four line
+    // changes (two edges each) per byte in; the port-log lines are bounded by the limits.
+    check(sent <= stream.size() + 1024);
     check(events <= 8 * stream.size() + 8);
+    check(notices <= 256);
     (void)session.encodeData(stream);
     return 0;
 }

@@ -8,7 +8,11 @@
 #include <QTcpServer>
 #include <QtTest>
 
+#include <arpa/inet.h>
 #include <cerrno>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace vantor::serial;
 using Input = ContactServer::Input;
@@ -228,6 +232,42 @@ private Q_SLOTS:
         QVERIFY(clock.elapsed() < 1000);
     }
 
+    // A server that asks for timing marks without end and never reads what is answered: the
+    // answers do not pile up without bound, the port is lost instead.
+    void aServerThatDoesNotReadIsALostPort()
+    {
+        const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int small = 4096;
+        ::setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
+        QVERIFY(::listen(listener, 1) == 0);
+        QVERIFY(::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) == 0);
+        RecordingSink sink;
+        Rfc2217Backend backend(fastTiming());
+        backend.open(QStringLiteral("rfc2217://127.0.0.1:%1").arg(ntohs(address.sin_port)), settings("9600,N,8,1"),
+                     sink);
+        const int peer = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        QVERIFY(peer >= 0);
+        std::string marks;
+        for (int i = 0; i < 4096; ++i)
+            marks += "\xff\xfd\x06"; // IAC DO TIMING-MARK
+        QElapsedTimer clock;
+        clock.start();
+        while (sink.losses.empty() && clock.elapsed() < 10000) {
+            ::send(peer, marks.data(), marks.size(), MSG_NOSIGNAL);
+            QTest::qWait(5);
+        }
+        ::close(peer);
+        ::close(listener);
+        QCOMPARE(sink.losses.size(), std::size_t(1));
+        QCOMPARE(sink.losses[0].first, EPROTO);
+        QVERIFY(sink.losses[0].second.contains(QLatin1String("does not read")));
+    }
+
     void openFailsAtOnceWhenNothingListens()
     {
         QTcpServer probe;
@@ -246,8 +286,9 @@ private Q_SLOTS:
             QVERIFY(QString::fromStdString(e.description()).contains(closed));
         }
         QVERIFY(clock.elapsed() < 1000);
-        QVERIFY(!Rfc2217Backend::reachable(closed, 500));
-        QVERIFY(Rfc2217Backend::reachable(target, 500));
+        SystemHostResolver resolver;
+        QVERIFY(!Rfc2217Backend::reachable(closed, 500, resolver));
+        QVERIFY(Rfc2217Backend::reachable(target, 500, resolver));
     }
 
     void opensByNameAndFailsOnAnUnknownOne()

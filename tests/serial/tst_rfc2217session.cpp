@@ -193,6 +193,55 @@ private Q_SLOTS:
         QVERIFY(plain.probe() == bytes({IAC, DO, 6}));
     }
 
+    // A server that flips the Com Port option back and forth: each flip it asks for is
+    // answered once (RFC 1143), the refusal line is given once and then its count, and past
+    // MaxRequests the session ends with a fault and answers nothing more.
+    void aServerThatKeepsRenegotiatingIsTakenAsBroken()
+    {
+        Agreed a;
+        const Bytes flip = bytes({IAC, DONT, 44, IAC, DO, 44});
+        a.session.receive(flip + flip, a.out);
+        QCOMPARE(a.out.notices.size(), std::size_t(1));
+        QVERIFY(contains(a.out.notices, "refuses the Com Port option"));
+        a.session.flushRepeats(a.out);
+        QCOMPARE(a.out.notices.size(), std::size_t(2));
+        QVERIFY(a.out.notices[1].ends_with("data only (1 more time)"));
+        QVERIFY(a.out.fault.empty());
+
+        Bytes flood;
+        for (int i = 0; i < 10000; ++i)
+            flood += flip;
+        a.out = {};
+        a.session.receive(flood, a.out);
+        QVERIFY(a.session.faulted());
+        QVERIFY(contains({a.out.fault}, "keeps renegotiating the Com Port option"));
+        QVERIFY(a.out.reply.size() < 1024);
+        QVERIFY(a.out.notices.size() <= 2);
+        a.out = {};
+        a.session.receive(flip, a.out);
+        a.session.settle(a.out);
+        QVERIFY(a.out.reply.empty() && a.out.notices.empty());
+    }
+
+    void unaskedTimingMarksAndSignatureRequestsAreBounded()
+    {
+        Agreed marks;
+        marks.session.probe();
+        marks.session.receive(bytes({IAC, WILL, 6}), marks.out); // the answer to the probe
+        for (unsigned i = 0; i < Rfc2217Session::MaxRequests; ++i)
+            marks.session.receive(bytes({IAC, WILL, 6}), marks.out);
+        QVERIFY(!marks.session.faulted());
+        marks.session.receive(bytes({IAC, WILL, 6}), marks.out);
+        QVERIFY(contains({marks.out.fault}, "offering the timing mark"));
+
+        Agreed asks;
+        for (int i = 0; i < 100; ++i)
+            asks.session.receive(serverSays(100, {}), asks.out);
+        QVERIFY(asks.session.faulted());
+        QCOMPARE(asks.out.reply.size(),
+                 Rfc2217Session::MaxRequests * comPort(cpc::Signature, "VANTOR Listener").size());
+    }
+
     void encodesDataForTheAgreedMode()
     {
         Agreed a;

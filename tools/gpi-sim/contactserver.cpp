@@ -10,16 +10,19 @@ using namespace vantor::serial::rfc2217;
 
 namespace {
 
+// The first MaxShown bytes, control bytes as <hex>, and how many more there were.
 QString printable(const QByteArray &bytes)
 {
     QString out;
-    for (const char c : bytes) {
+    for (const char c : bytes.left(ContactServer::MaxShown)) {
         const auto b = static_cast<unsigned char>(c);
         if (b >= 0x20 && b < 0x7f)
             out += QLatin1Char(c);
         else
             out += QStringLiteral("<%1>").arg(b, 2, 16, QLatin1Char('0'));
     }
+    if (bytes.size() > ContactServer::MaxShown)
+        out += QStringLiteral(" ... (%1 bytes)").arg(bytes.size());
     return out;
 }
 
@@ -111,6 +114,7 @@ void ContactServer::accept()
         m_deltas = 0;
         m_state = PortState{};
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        socket->setReadBufferSize(16 * 1024);
         connect(socket, &QTcpSocket::readyRead, this, &ContactServer::readClient);
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
             if (m_client == socket) {
@@ -161,6 +165,8 @@ void ContactServer::readClient()
         case TelnetItem::Kind::Data: {
             const QByteArray data(item.bytes.data(), qsizetype(item.bytes.size()));
             m_state.received += data;
+            if (m_state.received.size() > MaxKept)
+                m_state.received.remove(0, m_state.received.size() - MaxKept);
             log(QStringLiteral("Client sends: %1").arg(printable(data)));
             Q_EMIT dataReceived(data);
             break;

@@ -55,8 +55,12 @@ public:
         int modemMask = -1; // -1: not set
         int lineMask = -1;
         bool comPort = false;
-        QByteArray received;
+        QByteArray received; // the newest MaxKept data bytes from the client
     };
+
+    // What is kept of the client's data, and shown of one read in the log.
+    static constexpr qsizetype MaxKept = 4096;
+    static constexpr qsizetype MaxShown = 64;
 
     explicit ContactServer(QObject *parent = nullptr);
     ~ContactServer() override;

@@ -3,7 +3,6 @@
 #include "errortrap/runtimeerror.h"
 
 #include <QElapsedTimer>
-#include <QHostInfo>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrl>
@@ -11,9 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <future>
 #include <memory>
-#include <thread>
 
 namespace vantor::serial {
 
@@ -22,6 +19,14 @@ using namespace rfc2217;
 namespace {
 
 constexpr auto Scheme = "rfc2217";
+// What is read from the server at one time: one turn of the event loop handles at most this,
+// and after a full slice the next one waits SliceGap: at most 3.2 MB/s, far above any serial
+// line, so that a server that sends without end takes a small share of the window's thread
+// and the rest waits in the network.
+constexpr qint64 MaxRead = 16 * 1024;
+constexpr std::chrono::milliseconds SliceGap(5);
+// What may wait to be sent. A server that leaves this much unread does not read at all.
+constexpr qint64 MaxUnsent = 64 * 1024;
 
 PortParameters parametersOf(const SettingsString &settings)
 {
@@ -83,23 +88,18 @@ RuntimeError connectError(QAbstractSocket::SocketError error, const QString &tar
     return RuntimeError(number, std::string(std::strerror(number)) + ": " + target.toStdString());
 }
 
-// The host's address, looked up within msecs. Qt's wait for a connection would look a name up
-// without a time limit, so a name is looked up on a thread of its own, which is left to
-// finish by itself when it takes too long.
-QList<QHostAddress> resolve(const QString &host, int msecs, const QString &target)
+// The host's addresses, looked up within msecs.
+QList<QHostAddress> resolve(HostResolver &resolver, const QString &host, int msecs, const QString &target)
 {
     QHostAddress literal;
     if (literal.setAddress(host))
         return {literal};
-    auto promise = std::make_shared<std::promise<QHostInfo>>();
-    std::future<QHostInfo> result = promise->get_future();
-    std::thread([promise, host] { promise->set_value(QHostInfo::fromName(host)); }).detach();
-    if (result.wait_for(std::chrono::milliseconds(msecs)) != std::future_status::ready)
+    const std::optional<QList<QHostAddress>> addresses = resolver.resolve(host, std::chrono::milliseconds(msecs));
+    if (!addresses)
         throw RuntimeError(ETIMEDOUT, "Host lookup timed out: " + target.toStdString());
-    const QHostInfo info = result.get();
-    if (info.error() != QHostInfo::NoError || info.addresses().isEmpty())
+    if (addresses->isEmpty())
         throw RuntimeError(EHOSTUNREACH, "Host not found: " + target.toStdString());
-    return info.addresses();
+    return *addresses;
 }
 
 // A socket connected to the first of the addresses that accepts within the time left.
@@ -130,7 +130,18 @@ Rfc2217Backend::Rfc2217Backend()
 }
 
 Rfc2217Backend::Rfc2217Backend(Timing timing)
+    : Rfc2217Backend(std::make_shared<SystemHostResolver>(), timing)
+{
+}
+
+Rfc2217Backend::Rfc2217Backend(std::shared_ptr<HostResolver> resolver)
+    : Rfc2217Backend(std::move(resolver), Timing{})
+{
+}
+
+Rfc2217Backend::Rfc2217Backend(std::shared_ptr<HostResolver> resolver, Timing timing)
     : m_timing(timing)
+    , m_resolver(std::move(resolver))
 {
 }
 
@@ -154,7 +165,7 @@ bool Rfc2217Backend::isTarget(const QString &target)
     return target.startsWith(QLatin1String(Scheme) + QLatin1String("://"));
 }
 
-bool Rfc2217Backend::reachable(const QString &target, int timeoutMs)
+bool Rfc2217Backend::reachable(const QString &target, int timeoutMs, HostResolver &resolver)
 {
     const auto endpoint = parseTarget(target);
     if (!endpoint)
@@ -162,7 +173,8 @@ bool Rfc2217Backend::reachable(const QString &target, int timeoutMs)
     QElapsedTimer clock;
     clock.start();
     try {
-        connectTo(resolve(endpoint->host, timeoutMs, target), endpoint->port, clock, timeoutMs, target)->abort();
+        connectTo(resolve(resolver, endpoint->host, timeoutMs, target), endpoint->port, clock, timeoutMs, target)
+            ->abort();
         return true;
     } catch (const RuntimeError &) {
         return false;
@@ -178,9 +190,10 @@ void Rfc2217Backend::open(const QString &target, const SettingsString &settings,
 
     QElapsedTimer clock;
     clock.start();
-    std::unique_ptr<QTcpSocket> socket = connectTo(resolve(endpoint->host, m_timing.connectMs, target), endpoint->port,
-                                                   clock, m_timing.connectMs, target);
+    std::unique_ptr<QTcpSocket> socket = connectTo(resolve(*m_resolver, endpoint->host, m_timing.connectMs, target),
+                                                   endpoint->port, clock, m_timing.connectMs, target);
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    socket->setReadBufferSize(MaxRead);
 
     m_target = target;
     m_sink = &sink;
@@ -212,6 +225,8 @@ void Rfc2217Backend::open(const QString &target, const SettingsString &settings,
     });
     m_settleTimer = singleShot(m_timing.settleMs, [this] { settle(); });
     m_idleTimer = singleShot(m_timing.idleMs, [this] { sendProbe(); });
+    m_sliceTimer = singleShot(0, [this] { readServer(); });
+    m_nextSlice.reset();
     m_answerTimer = singleShot(m_timing.answerMs,
                                [this] { fail(ETIMEDOUT, "The network serial server stopped answering: " + m_target); });
 
@@ -227,6 +242,7 @@ void Rfc2217Backend::close()
     m_settleTimer.reset();
     m_idleTimer.reset();
     m_answerTimer.reset();
+    m_sliceTimer.reset();
     m_session.reset();
     m_sink = nullptr;
     if (!m_socket)
@@ -265,19 +281,30 @@ void Rfc2217Backend::write(const QByteArray &bytes)
 
 void Rfc2217Backend::send(const Bytes &bytes)
 {
-    if (bytes.empty() || !m_socket)
+    if (bytes.empty() || !m_socket || m_lost)
         return;
     m_socket->write(bytes.data(), qint64(bytes.size()));
     m_socket->flush();
+    if (m_socket->bytesToWrite() > MaxUnsent)
+        fail(EPROTO, "The network serial server does not read what is sent: " + m_target);
 }
 
+// At most MaxRead at a time (the socket buffers no more, and stops reading the network while
+// its buffer is full), and a full slice only every SliceGap.
 void Rfc2217Backend::readServer()
 {
-    if (!m_socket || !m_session)
+    if (!m_socket || !m_session || m_lost)
         return;
-    const QByteArray bytes = m_socket->readAll();
+    const Clock::time_point now = Clock::now();
+    if (m_nextSlice && now < *m_nextSlice) {
+        if (!m_sliceTimer->isActive())
+            m_sliceTimer->start(std::chrono::ceil<std::chrono::milliseconds>(*m_nextSlice - now));
+        return;
+    }
+    const QByteArray bytes = m_socket->read(MaxRead);
     if (bytes.isEmpty())
         return;
+    m_nextSlice = bytes.size() == MaxRead ? std::optional(now + SliceGap) : std::nullopt;
     m_answerTimer->stop();
     m_idleTimer->start();
     Rfc2217Session::Output out;
@@ -285,6 +312,8 @@ void Rfc2217Backend::readServer()
     deliver(out);
 }
 
+// A session that takes the server as broken ends as a lost server does, after what came
+// before the fault has been handed on.
 void Rfc2217Backend::deliver(Rfc2217Session::Output &out)
 {
     send(out.reply);
@@ -300,6 +329,8 @@ void Rfc2217Backend::deliver(Rfc2217Session::Output &out)
         if (m_sink)
             m_sink->event(commEventOf(e, now));
     }
+    if (!out.fault.empty())
+        fail(EPROTO, QString::fromStdString(out.fault) + QStringLiteral(": ") + m_target);
 }
 
 void Rfc2217Backend::settle()
@@ -311,12 +342,16 @@ void Rfc2217Backend::settle()
     deliver(out);
 }
 
+// A quiet moment: the keep-alive goes out, and the repeats counted so far are told.
 void Rfc2217Backend::sendProbe()
 {
-    if (!m_session)
+    if (!m_session || m_lost)
         return;
     send(m_session->probe());
     m_answerTimer->start();
+    Rfc2217Session::Output out;
+    m_session->flushRepeats(out);
+    deliver(out);
 }
 
 void Rfc2217Backend::fail(qint32 number, const QString &description)
@@ -328,6 +363,7 @@ void Rfc2217Backend::fail(qint32 number, const QString &description)
     m_settleTimer->stop();
     m_idleTimer->stop();
     m_answerTimer->stop();
+    m_sliceTimer->stop();
     m_sink->lost(number, description);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "hostresolver.h"
 #include "rfc2217session.h"
 #include "serial/service/portbackend.h"
 
@@ -21,12 +22,15 @@ namespace vantor::serial {
 // negotiation runs in the event loop, and what the server refuses or leaves unanswered for
 // Timing::settleMs goes to the port log. Line changes, line errors and received data become
 // the port's events; modem states that come in the first Timing::snapshotMs (the server's
-// answer to the mask) set the levels without being taken as changes. The connection is watched: when nothing has come from the server for
-// Timing::idleMs, a keep-alive is sent (DO TIMING-MARK, which every Telnet server answers
+// answer to the mask) set the levels without being taken as changes. The connection is
+// watched: when nothing has come from the server for Timing::idleMs, a keep-alive is sent (DO TIMING-MARK, which every Telnet server answers
 // with WILL or WONT, plus SET-BAUDRATE 0, the speed query that Com Port servers answer);
 // when that brings nothing within Timing::answerMs, or the server closes the connection, the
 // port is lost: a device server switched off or cut from the network is noticed within
-// idleMs + answerMs (8 s by default) even while no contact moves.
+// idleMs + answerMs (8 s by default) even while no contact moves. A server that leaves more
+// than 64 KiB of what is sent to it unread, or that keeps misbehaving (Rfc2217Session), is
+// lost the same way. What the server sends is read 16 KiB at a time, at most one such slice
+// every 5 ms (3.2 MB/s, far beyond any serial line); the rest waits in the network.
 class Rfc2217Backend : public PortBackend
 {
 public:
@@ -46,6 +50,9 @@ public:
 
     Rfc2217Backend();
     explicit Rfc2217Backend(Timing timing);
+    // Host names are looked up through resolver (a system resolver of its own otherwise).
+    explicit Rfc2217Backend(std::shared_ptr<HostResolver> resolver);
+    Rfc2217Backend(std::shared_ptr<HostResolver> resolver, Timing timing);
     ~Rfc2217Backend() override;
 
     void open(const QString &target, const SettingsString &settings, PortSink &sink) override;
@@ -57,8 +64,9 @@ public:
     // "rfc2217://HOST:PORT" (HOST may be a name, an IPv4 address or [IPv6]).
     static std::optional<Endpoint> parseTarget(const QString &target);
     static bool isTarget(const QString &target);
-    // Whether a server accepts a connection at target within timeoutMs; closes it at once.
-    static bool reachable(const QString &target, int timeoutMs);
+    // Whether a server accepts a connection at target within timeoutMs, the name lookup
+    // included; closes it at once.
+    static bool reachable(const QString &target, int timeoutMs, HostResolver &resolver);
 
 private:
     void readServer();
@@ -69,6 +77,7 @@ private:
     void send(const rfc2217::Bytes &bytes);
 
     Timing m_timing;
+    std::shared_ptr<HostResolver> m_resolver;
     QString m_target;
     PortSink *m_sink = nullptr;
     std::unique_ptr<QTcpSocket> m_socket;
@@ -76,6 +85,8 @@ private:
     std::unique_ptr<QTimer> m_settleTimer;
     std::unique_ptr<QTimer> m_idleTimer;
     std::unique_ptr<QTimer> m_answerTimer;
+    std::unique_ptr<QTimer> m_sliceTimer;         // reads on when the gap after a full slice is over
+    std::optional<Clock::time_point> m_nextSlice; // no read before this
     std::unique_ptr<rfc2217::Rfc2217Session> m_session;
     bool m_lost = false;
 };

@@ -38,6 +38,17 @@ const char *stopName(std::uint8_t value)
     return "unknown";
 }
 
+std::string optionName(std::uint8_t value)
+{
+    switch (value) {
+    case option::Binary: return "binary transmission";
+    case option::SuppressGoAhead: return "suppress go-ahead";
+    case option::TimingMark: return "timing mark";
+    case option::ComPort: return "the Com Port option";
+    }
+    return "option " + std::to_string(value);
+}
+
 std::string printable(std::string_view text)
 {
     std::string out;
@@ -91,6 +102,8 @@ Rfc2217Session::Q &Rfc2217Session::theirs(std::uint8_t option)
 
 void Rfc2217Session::receive(std::string_view bytes, Output &out)
 {
+    if (m_faulted)
+        return;
     std::vector<TelnetItem> items;
     m_parser.feed(bytes, items);
     for (TelnetItem &item : items) {
@@ -105,7 +118,38 @@ void Rfc2217Session::receive(std::string_view bytes, Output &out)
             break;
         case TelnetItem::Kind::Command: break; // NOP, GA, ...: nothing to do
         }
+        if (m_faulted)
+            return;
     }
+}
+
+void Rfc2217Session::say(std::string line, Output &out)
+{
+    const auto [at, first] = m_said.try_emplace(std::move(line), 0);
+    if (first)
+        out.notices.push_back(at->first);
+    else
+        ++at->second;
+}
+
+void Rfc2217Session::flushRepeats(Output &out)
+{
+    for (auto &[line, repeats] : m_said) {
+        if (repeats == 0)
+            continue;
+        out.notices.push_back(line + " (" + std::to_string(repeats) + (repeats == 1 ? " more time)" : " more times)"));
+        repeats = 0;
+    }
+}
+
+bool Rfc2217Session::request(unsigned &count, const std::string &what, Output &out)
+{
+    if (++count <= MaxRequests)
+        return true;
+    m_faulted = true;
+    flushRepeats(out);
+    out.fault = "The network serial server keeps " + what + " (" + std::to_string(count) + " times)";
+    return false;
 }
 
 void Rfc2217Session::negotiate(const TelnetItem &item, Output &out)
@@ -114,10 +158,17 @@ void Rfc2217Session::negotiate(const TelnetItem &item, Output &out)
         // WILL or WONT answers our probe; after a WILL the option is set back to off, for
         // servers that keep it as a state and would otherwise not answer the next probe.
         // A DO is the server's own request for a mark.
-        if (item.verb == WILL)
+        // A WILL that answers nothing of ours is refused all the same, and counted.
+        if (item.verb == WILL) {
+            if (!std::exchange(m_markAsked, false)
+                && !request(m_requests[option::TimingMark], "offering the timing mark", out))
+                return;
             out.reply += negotiation(DONT, option::TimingMark);
-        else if (item.verb == DO)
+        } else if (item.verb == WONT) {
+            m_markAsked = false;
+        } else if (item.verb == DO) {
             out.reply += negotiation(WILL, option::TimingMark);
+        }
         return;
     }
     switch (item.verb) {
@@ -134,9 +185,11 @@ void Rfc2217Session::ourSide(std::uint8_t option, bool agreed, Output &out)
     const bool supported = option == option::Binary || option == option::SuppressGoAhead || option == option::ComPort;
     Q &state = ours(option);
     const Q before = state;
+    if (agreed ? before == Q::Yes : before == Q::No)
+        return; // no change: not answered
+    if (before != Q::WantYes && !request(m_requests[option], "renegotiating " + optionName(option), out))
+        return;
     if (agreed) {
-        if (before == Q::Yes)
-            return;
         if (before == Q::No && !supported) {
             out.reply += negotiation(WONT, option);
             return;
@@ -145,8 +198,6 @@ void Rfc2217Session::ourSide(std::uint8_t option, bool agreed, Output &out)
             out.reply += negotiation(WILL, option);
         state = Q::Yes;
     } else {
-        if (before == Q::No)
-            return;
         if (before == Q::Yes)
             out.reply += negotiation(WONT, option);
         state = Q::No;
@@ -157,13 +208,14 @@ void Rfc2217Session::ourSide(std::uint8_t option, bool agreed, Output &out)
             sendSettings(out);
         } else {
             m_pending = 0;
-            out.notices.push_back("The network serial server refuses the Com Port option: "
-                                  "settings, DTR, RTS and line changes are not available, data only");
+            say("The network serial server refuses the Com Port option: "
+                "settings, DTR, RTS and line changes are not available, data only",
+                out);
         }
     } else if (option == option::Binary && state == Q::No) {
-        out.notices.push_back("The network serial server refuses binary transmission");
+        say("The network serial server refuses binary transmission", out);
     } else if (option == option::SuppressGoAhead && state == Q::No) {
-        out.notices.push_back("The network serial server does not suppress go-ahead");
+        say("The network serial server does not suppress go-ahead", out);
     }
 }
 
@@ -172,9 +224,11 @@ void Rfc2217Session::theirSide(std::uint8_t option, bool agreed, Output &out)
     const bool supported = option == option::Binary || option == option::SuppressGoAhead;
     Q &state = theirs(option);
     const Q before = state;
+    if (agreed ? before == Q::Yes : before == Q::No)
+        return; // no change: not answered
+    if (before != Q::WantYes && !request(m_requests[option], "renegotiating " + optionName(option), out))
+        return;
     if (agreed) {
-        if (before == Q::Yes)
-            return;
         if (before == Q::No && !supported) {
             out.reply += negotiation(DONT, option);
             return;
@@ -183,13 +237,11 @@ void Rfc2217Session::theirSide(std::uint8_t option, bool agreed, Output &out)
             out.reply += negotiation(DO, option);
         state = Q::Yes;
     } else {
-        if (before == Q::No)
-            return;
         if (before == Q::Yes)
             out.reply += negotiation(DONT, option);
         state = Q::No;
         if (option == option::Binary && before == Q::WantYes)
-            out.notices.push_back("The network serial server does not send in binary");
+            say("The network serial server does not send in binary", out);
     }
     updateCarriageReturn();
 }
@@ -220,7 +272,7 @@ void Rfc2217Session::acknowledge(unsigned request, bool asked, const std::string
         return; // an answer to nothing we asked, or a repeated one
     m_pending &= ~request;
     if (!asked)
-        out.notices.push_back("The network serial server " + what);
+        say("The network serial server " + what, out);
 }
 
 void Rfc2217Session::comPortMessage(std::string_view payload, Output &out)
@@ -235,10 +287,12 @@ void Rfc2217Session::comPortMessage(std::string_view payload, Output &out)
 
     switch (command) {
     case ServerOffset + Signature:
-        if (value.empty())
-            out.reply += comPort(Signature, OurSignature);
-        else
-            out.notices.push_back("Network serial server: " + printable(value));
+        if (value.empty()) {
+            if (request(m_signatureRequests, "asking for our signature", out))
+                out.reply += comPort(Signature, OurSignature);
+        } else if (request(m_signatures, "sending its signature", out)) {
+            say("Network serial server: " + printable(value), out);
+        }
         break;
     case ServerOffset + SetBaudRate: {
         if (value.size() < 4)
@@ -295,8 +349,9 @@ void Rfc2217Session::comPortMessage(std::string_view payload, Output &out)
 
 void Rfc2217Session::settle(Output &out)
 {
-    if (std::exchange(m_settled, true))
+    if (std::exchange(m_settled, true) || m_faulted)
         return;
+    flushRepeats(out);
     if (m_ourComPort == Q::WantYes) {
         out.notices.push_back("The network serial server did not answer the Com Port option: "
                               "line changes cannot be watched");
@@ -331,8 +386,9 @@ Bytes Rfc2217Session::encodeData(std::string_view data) const
     return escapeData(data, m_ourBinary == Q::Yes);
 }
 
-Bytes Rfc2217Session::probe() const
+Bytes Rfc2217Session::probe()
 {
+    m_markAsked = true;
     Bytes out = negotiation(DO, option::TimingMark);
     if (comPortActive())
         out += comPort(cpc::SetBaudRate, bigEndian32(0));

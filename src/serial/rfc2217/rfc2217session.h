@@ -4,7 +4,9 @@
 #include "rfc2217lines.h"
 #include "rfc2217protocol.h"
 
+#include <array>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +21,13 @@
 // break, framing, parity and overrun. Servers differ: what the server refuses, or has not
 // answered by the time settle() is called, is named in a port-log line and the session
 // goes on with what it has.
+//
+// Negotiation follows RFC 1143: a request that would not change an option's state is not
+// answered, so no exchange can loop. A server may still ask again and again (agree, refuse,
+// agree, ...): each request of its own that changes an option or is refused counts, and after
+// MaxRequests of one kind the server is taken as broken: Output::fault says why, and the
+// session answers nothing more. A port-log line that would repeat is given once; the repeats
+// are counted and given as one line with their number (flushRepeats).
 namespace vantor::serial::rfc2217 {
 
 // The line settings as the Com Port option encodes them.
@@ -47,7 +56,11 @@ public:
         Bytes reply; // to send to the server, in this order
         std::vector<SessionEvent> events;
         std::vector<std::string> notices;
+        std::string fault; // not empty: the server keeps misbehaving; end the connection
     };
+
+    // Requests of one kind the server may make on its own before it is taken as broken.
+    static constexpr unsigned MaxRequests = 8;
 
     explicit Rfc2217Session(PortParameters parameters);
 
@@ -64,7 +77,10 @@ public:
     // answers with WILL or WONT (RFC 860), and once the Com Port option is agreed also
     // SET-BAUDRATE 0, the request for the present speed that RFC 2217 servers must answer.
     // Any byte from the server counts as the answer.
-    Bytes probe() const;
+    Bytes probe();
+    // Lines for the port log for the repeats counted since the last call.
+    void flushRepeats(Output &out);
+    bool faulted() const { return m_faulted; }
 
     // Until this is called, modem-state notifications set the line levels only. Servers
     // answer the mask with the present state, some with change bits left over from before
@@ -98,6 +114,9 @@ private:
     void acknowledge(unsigned request, bool asked, const std::string &what, Output &out);
     void sendSettings(Output &out);
     void updateCarriageReturn();
+    void say(std::string line, Output &out);
+    // Counts one request of the server's own; false (and the session ends) past the limit.
+    bool request(unsigned &count, const std::string &what, Output &out);
     Q &ours(std::uint8_t option);
     Q &theirs(std::uint8_t option);
 
@@ -110,6 +129,12 @@ private:
     unsigned m_pending = 0;
     bool m_settled = false;
     bool m_watching = false;
+    bool m_markAsked = false;               // a probe's DO TIMING-MARK awaits its answer
+    bool m_faulted = false;                 // the server was taken as broken: nothing more is read or sent
+    std::array<unsigned, 256> m_requests{}; // the server's own requests, per option
+    unsigned m_signatureRequests = 0;
+    unsigned m_signatures = 0;
+    std::map<std::string, unsigned> m_said; // port-log lines given, and their repeats not yet told
 };
 
 } // namespace vantor::serial::rfc2217

@@ -5,11 +5,18 @@
 #include "errortrap/runtimeerror.h"
 
 #include <QMetaObject>
+#include <QStringList>
 
 #include <algorithm>
 #include <utility>
 
 namespace vantor::serial {
+
+namespace {
+// How long one turn of the event loop hands out port events before it lets the window do
+// anything else.
+constexpr std::chrono::milliseconds DrainSlice(5);
+} // namespace
 
 SerialPortService::SerialPortService(QObject *parent)
     : QObject(parent)
@@ -59,10 +66,19 @@ void SerialPortService::setPortOpen(bool open)
     m_debouncer.reset();
     m_holdOffTimer.stop();
     if (open) {
-        openDevice();
+        m_session = m_inbox.open();
+        try {
+            openDevice();
+        } catch (...) {
+            m_inbox.close();
+            m_session = 0;
+            throw;
+        }
         m_open = true;
     } else {
         m_open = false;
+        m_inbox.close();
+        m_session = 0;
         closeDevice();
     }
 }
@@ -102,16 +118,94 @@ void SerialPortService::output(const QByteArray &bytes)
     writeDevice(bytes);
 }
 
-void SerialPortService::post(CommEvent event)
+void SerialPortService::post(Session session, CommEvent event)
 {
-    QMetaObject::invokeMethod(
-        this, [this, event = std::move(event)]() mutable { deliver(std::move(event)); }, Qt::QueuedConnection);
+    if (m_inbox.post(session, std::move(event)))
+        scheduleDrain();
 }
 
-void SerialPortService::postLost(qint32 number, const QString &description)
+void SerialPortService::postNotice(Session session, const QString &line)
 {
-    QMetaObject::invokeMethod(
-        this, [this, number, description] { lose(number, description); }, Qt::QueuedConnection);
+    if (m_inbox.postNotice(session, line))
+        scheduleDrain();
+}
+
+void SerialPortService::postLost(Session session, qint32 number, const QString &description)
+{
+    if (m_inbox.postLost(session, number, description))
+        scheduleDrain();
+}
+
+void SerialPortService::scheduleDrain()
+{
+    QMetaObject::invokeMethod(this, &SerialPortService::drain, Qt::QueuedConnection);
+}
+
+// Takes what the backends queued, for DrainSlice at a time, so that the window keeps
+// answering however fast they post; what comes meanwhile waits (and merges) in the queue.
+// Never while an event is being handled: a handler that opens a modal box runs a nested event
+// loop, and the delivery that is waiting for it goes on taking afterwards.
+void SerialPortService::drain()
+{
+    if (m_draining || m_delivering)
+        return;
+    m_draining = true;
+    const Clock::time_point until = Clock::now() + DrainSlice;
+    bool idle = false;
+    for (;;) {
+        std::optional<EventInbox::Item> item = m_inbox.take();
+        if (!item) {
+            idle = true;
+            break;
+        }
+        handle(std::move(*item));
+        if (Clock::now() >= until) {
+            scheduleDrain();
+            break;
+        }
+    }
+    m_draining = false;
+    reportPressure(idle);
+}
+
+void SerialPortService::handle(EventInbox::Item item)
+{
+    switch (item.kind) {
+    case EventInbox::Item::Kind::Notice: Q_EMIT notice(item.text); break;
+    case EventInbox::Item::Kind::Lost:
+        if (item.session == m_session)
+            lose(item.number, item.text);
+        break;
+    case EventInbox::Item::Kind::Event:
+        if (item.session == m_session && m_open)
+            deliver(item);
+        break;
+    }
+}
+
+// One line for the port log about what came faster than it could be handled: at once when the
+// queue has run empty, else once a second while the pressure lasts.
+void SerialPortService::reportPressure(bool idle)
+{
+    const Clock::time_point now = Clock::now();
+    if (!idle && now - m_pressureReported < std::chrono::seconds(1))
+        return;
+    const EventInbox::Counts counts = m_inbox.takeCounts();
+    if (!counts.any())
+        return;
+    m_pressureReported = now;
+    QStringList parts;
+    if (counts.mergedChanges)
+        parts << QStringLiteral("%1 line changes merged (each line keeps its last level)").arg(counts.mergedChanges);
+    if (counts.droppedBytes)
+        parts << QStringLiteral("%1 received bytes dropped").arg(counts.droppedBytes);
+    if (counts.droppedEvents)
+        parts << QStringLiteral("%1 events dropped").arg(counts.droppedEvents);
+    if (counts.droppedNotices)
+        parts << QStringLiteral("%1 port-log lines dropped").arg(counts.droppedNotices);
+    Q_EMIT notice((counts.lost() ? QStringLiteral("***") : QString())
+                  + QStringLiteral("Port events came faster than they could be handled: ")
+                  + parts.join(QStringLiteral(", ")));
 }
 
 namespace {
@@ -121,18 +215,28 @@ int debouncedLine(qint16 code)
 }
 } // namespace
 
-// Line changes pass the bounce filter; everything else keeps its place in time behind the
-// hold-offs that ended before it.
-void SerialPortService::deliver(CommEvent event)
+// A merged line change is handed on as the shortest run of changes with the same first and
+// last level: first, last; or first, the other level, last when both are the same level (a
+// pulse). Line changes pass the bounce filter; everything else keeps its place in time behind
+// the hold-offs that ended before it.
+void SerialPortService::deliver(const EventInbox::Item &item)
 {
-    if (!m_open)
-        return; // posted before the port was closed
-    const int line = debouncedLine(event.code);
-    if (line >= 0) {
-        queueReports(m_debouncer.edge(line, event.level, event.when));
-    } else {
-        queueReports(m_debouncer.expire(event.when));
-        m_pending.push_back(std::move(event));
+    const CommEvent &last = item.event;
+    std::vector<CommEvent> run;
+    if (item.changes > 1) {
+        run.push_back(CommEvent{last.code, item.firstLevel, {}, item.firstWhen});
+        if (item.firstLevel == last.level)
+            run.push_back(CommEvent{last.code, !last.level, {}, last.when});
+    }
+    run.push_back(last);
+    for (CommEvent &event : run) {
+        const int line = debouncedLine(event.code);
+        if (line >= 0) {
+            queueReports(m_debouncer.edge(line, event.level, event.when));
+        } else {
+            queueReports(m_debouncer.expire(event.when));
+            m_pending.push_back(std::move(event));
+        }
     }
     armHoldOffTimer();
     deliverPending();
@@ -178,6 +282,8 @@ void SerialPortService::deliverPending()
         m_current.reset();
     }
     m_delivering = false;
+    if (!m_draining && !m_inbox.empty())
+        scheduleDrain(); // drains skipped while a handler ran
 }
 
 void SerialPortService::lose(qint32 number, const QString &description)
@@ -185,6 +291,8 @@ void SerialPortService::lose(qint32 number, const QString &description)
     if (!m_open)
         return;
     m_open = false;
+    m_inbox.close();
+    m_session = 0;
     m_pending.clear();
     m_debouncer.reset();
     m_holdOffTimer.stop();

@@ -2,6 +2,7 @@
 
 #include "commevent.h"
 #include "debouncer.h"
+#include "eventinbox.h"
 
 #include <QObject>
 #include <QString>
@@ -18,7 +19,11 @@ namespace vantor::serial {
 // events happened. Failures are thrown as vantor::RuntimeError (number and description).
 //
 // Backends (the Linux port, network ports, the tests' fake) implement the device hooks and
-// hand their events to post(), from any thread.
+// hand their events to post(), from any thread. The events wait in a bounded queue
+// (EventInbox: its bounds and merge rule) for the user-interface thread, which takes them a
+// few milliseconds at a time; when changes came faster than that, a port-log line says how
+// many were merged or dropped. Each opening of the port is a session of its own: events,
+// notices and losses of an earlier session are never delivered.
 class SerialPortService : public QObject
 {
     Q_OBJECT
@@ -47,8 +52,8 @@ public:
     // Sends the bytes as they are. Fails while the port is closed.
     void output(const QByteArray &bytes);
 
-    // Thread-safe: queues an event for delivery on the user-interface thread.
-    void post(CommEvent event);
+    // Thread-safe: queues an event of the session open now for the user-interface thread.
+    void post(CommEvent event) { post(EventInbox::Current, std::move(event)); }
 
     // Contact-bounce hold-off for CTS and DSR (0 turns the filter off). Default 10 ms.
     void setDebounce(std::chrono::microseconds holdOff);
@@ -69,23 +74,39 @@ protected:
     virtual bool presentDsr() const = 0;
     virtual void writeDevice(const QByteArray &bytes) = 0;
 
-    // Backends call this (on any thread) when the open device is gone.
-    void postLost(qint32 number, const QString &description);
+    using Session = EventInbox::Session;
+    // The session being opened or open (0 while closed). User-interface thread.
+    Session session() const { return m_session; }
+    // Thread-safe: an event, a port-log line, or the loss of the device (the device is gone)
+    // of the given session; posts of a session that is over are dropped.
+    void post(Session session, CommEvent event);
+    void postNotice(Session session, const QString &line);
+    void postLost(Session session, qint32 number, const QString &description);
+    void postLost(qint32 number, const QString &description) { postLost(EventInbox::Current, number, description); }
 
 private:
-    void deliver(CommEvent event);
+    void scheduleDrain();
+    void drain();
+    void handle(EventInbox::Item item);
+    void deliver(const EventInbox::Item &item);
+    void reportPressure(bool idle);
     void queueReports(const std::vector<Debouncer::Report> &reports);
     void expireHoldOffs();
     void armHoldOffTimer();
     void deliverPending();
     void lose(qint32 number, const QString &description);
 
+    // All members are owned by the user-interface thread, except m_inbox (thread-safe).
     qint16 m_commPort = 1;
     QString m_settings = QStringLiteral("9600,n,8,1");
     bool m_open = false;
-    std::deque<CommEvent> m_pending;
+    Session m_session = 0;           // the session being opened or open; 0 while closed
+    EventInbox m_inbox;              // from the backends' threads to this one
+    std::deque<CommEvent> m_pending; // passed the bounce filter, to be handed out
     std::optional<CommEvent> m_current;
     bool m_delivering = false;
+    bool m_draining = false;
+    Clock::time_point m_pressureReported; // when the last merged/dropped line went out
     Debouncer m_debouncer{std::chrono::milliseconds(10)};
     QTimer m_holdOffTimer;
 };

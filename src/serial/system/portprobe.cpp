@@ -1,12 +1,12 @@
 #include "portprobe.h"
 
 #include "portmap.h"
+#include "serial/rfc2217/rfc2217backend.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <QTcpSocket>
 #include <QUrl>
 
 #include <cerrno>
@@ -69,11 +69,15 @@ QStringList SystemPortProbe::defaultLockDirectories()
             QStandardPaths::writableLocation(QStandardPaths::TempLocation)};
 }
 
-SystemPortProbe::SystemPortProbe(QStringList lockDirectories, std::chrono::milliseconds connectTimeout)
+SystemPortProbe::SystemPortProbe(QStringList lockDirectories, std::chrono::milliseconds connectTimeout,
+                                 std::shared_ptr<HostResolver> resolver)
     : m_lockDirectories(std::move(lockDirectories))
     , m_connectTimeout(connectTimeout)
+    , m_resolver(resolver ? std::move(resolver) : std::make_shared<SystemHostResolver>())
 {
 }
+
+SystemPortProbe::~SystemPortProbe() = default;
 
 SystemPortProbe::Verdict SystemPortProbe::check(const QString &target) const
 {
@@ -121,11 +125,8 @@ SystemPortProbe::Verdict SystemPortProbe::checkNetwork(const QString &target) co
     const QUrl url(target);
     if (url.host().isEmpty() || url.port() <= 0)
         return Verdict::Missing;
-    QTcpSocket socket;
-    socket.connectToHost(url.host(), quint16(url.port()));
-    const bool connected = socket.waitForConnected(int(m_connectTimeout.count()));
-    socket.abort();
-    return connected ? Verdict::Available : Verdict::Unreachable;
+    return Rfc2217Backend::reachable(target, int(m_connectTimeout.count()), *m_resolver) ? Verdict::Available
+                                                                                         : Verdict::Unreachable;
 }
 
 } // namespace vantor::serial

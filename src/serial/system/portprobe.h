@@ -4,8 +4,11 @@
 #include <QStringList>
 
 #include <chrono>
+#include <memory>
 
 namespace vantor::serial {
+
+class HostResolver;
 
 // Answers whether a port could be opened now, without opening it.
 class PortProbe
@@ -28,7 +31,8 @@ public:
 // of every process on each probe, and still misses other users' processes unless root.
 //
 // A network serial port "rfc2217://host:port" is available when its server accepts a TCP
-// connection within the connect timeout; the connection is closed at once.
+// connection within the connect timeout, a name lookup included; the connection is closed at
+// once.
 class SystemPortProbe : public PortProbe
 {
 public:
@@ -37,8 +41,11 @@ public:
     // The directories Qt's serial port writes its lock files to.
     static QStringList defaultLockDirectories();
 
+    // Host names are looked up through resolver (the system's when none is given).
     explicit SystemPortProbe(QStringList lockDirectories = defaultLockDirectories(),
-                             std::chrono::milliseconds connectTimeout = std::chrono::milliseconds(300));
+                             std::chrono::milliseconds connectTimeout = std::chrono::milliseconds(300),
+                             std::shared_ptr<HostResolver> resolver = nullptr);
+    ~SystemPortProbe() override;
 
     bool available(const QString &target) const override { return check(target) == Verdict::Available; }
     Verdict check(const QString &target) const;
@@ -52,6 +59,7 @@ private:
 
     QStringList m_lockDirectories;
     std::chrono::milliseconds m_connectTimeout;
+    std::shared_ptr<HostResolver> m_resolver;
 };
 
 } // namespace vantor::serial

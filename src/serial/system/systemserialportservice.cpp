@@ -6,44 +6,44 @@
 
 #include "errortrap/runtimeerror.h"
 
-#include <QMetaObject>
-
 namespace vantor::serial {
 
-// What an open backend sees, handed to the service from whatever thread it arises on:
-// events and losses through the service's thread-safe queue, notices queued onto the
-// user-interface thread.
+// What an open backend sees, handed to the service's thread-safe queue from whatever thread
+// it arises on, tagged with the session it belongs to.
 class SystemSerialPortService::Sink : public PortSink
 {
 public:
-    explicit Sink(SystemSerialPortService &service)
+    Sink(SystemSerialPortService &service, Session session)
         : m_service(service)
+        , m_session(session)
     {
     }
 
-    void event(CommEvent event) override { m_service.post(std::move(event)); }
-    void lost(qint32 number, const QString &description) override { m_service.postLost(number, description); }
-    void notice(const QString &line) override
+    void event(CommEvent event) override { m_service.post(m_session, std::move(event)); }
+    void lost(qint32 number, const QString &description) override
     {
-        QMetaObject::invokeMethod(
-            &m_service, [service = &m_service, line] { Q_EMIT service->notice(line); }, Qt::QueuedConnection);
+        m_service.postLost(m_session, number, description);
     }
+    void notice(const QString &line) override { m_service.postNotice(m_session, line); }
 
 private:
     SystemSerialPortService &m_service;
+    const Session m_session;
 };
 
 SystemSerialPortService::SystemSerialPortService(PortMap map, QObject *parent)
-    : SystemSerialPortService(std::move(map), &SystemSerialPortService::makeBackend, parent)
+    : SystemSerialPortService(std::move(map), {}, parent)
 {
 }
 
 SystemSerialPortService::SystemSerialPortService(PortMap map, BackendFactory factory, QObject *parent)
     : SerialPortService(parent)
     , m_map(std::move(map))
+    , m_resolver(std::make_shared<SystemHostResolver>())
     , m_factory(std::move(factory))
-    , m_sink(std::make_unique<Sink>(*this))
 {
+    if (!m_factory)
+        m_factory = [resolver = m_resolver](const QString &target) { return makeBackend(target, resolver); };
 }
 
 SystemSerialPortService::~SystemSerialPortService()
@@ -51,10 +51,11 @@ SystemSerialPortService::~SystemSerialPortService()
     closeDevice();
 }
 
-std::unique_ptr<PortBackend> SystemSerialPortService::makeBackend(const QString &target)
+std::unique_ptr<PortBackend> SystemSerialPortService::makeBackend(const QString &target,
+                                                                  std::shared_ptr<HostResolver> resolver)
 {
     if (PortMap::isNetworkTarget(target))
-        return std::make_unique<Rfc2217Backend>();
+        return std::make_unique<Rfc2217Backend>(std::move(resolver));
     return std::make_unique<TtyBackend>();
 }
 
@@ -67,8 +68,10 @@ void SystemSerialPortService::openDevice()
     if (!settings)
         throw RuntimeError(errors::InvalidPropertyValue);
     std::unique_ptr<PortBackend> backend = m_factory(target);
-    backend->open(target, *settings, *m_sink);
+    auto sink = std::make_unique<Sink>(*this, session());
+    backend->open(target, *settings, *sink);
     m_backend = std::move(backend);
+    m_sink = std::move(sink);
 }
 
 void SystemSerialPortService::closeDevice()
@@ -77,6 +80,7 @@ void SystemSerialPortService::closeDevice()
         return;
     m_backend->close();
     m_backend.reset();
+    m_sink.reset();
 }
 
 bool SystemSerialPortService::presentCts() const

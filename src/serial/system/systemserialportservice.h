@@ -9,6 +9,8 @@
 
 namespace vantor::serial {
 
+class HostResolver;
+
 // The serial-port service of this machine: each port number stands for a device of the port
 // map, opened through the backend its address calls for (a local tty, or a network serial
 // port for "rfc2217://" addresses). A number that stands for no device cannot be opened:
@@ -27,8 +29,9 @@ public:
     PortMap &portMap() { return m_map; }
     const PortMap &portMap() const { return m_map; }
 
-    // The one place where an address's scheme chooses the kind of port.
-    static std::unique_ptr<PortBackend> makeBackend(const QString &target);
+    // The one place where an address's scheme chooses the kind of port. Network ports look
+    // their host names up through resolver.
+    static std::unique_ptr<PortBackend> makeBackend(const QString &target, std::shared_ptr<HostResolver> resolver);
 
 protected:
     void openDevice() override;
@@ -41,9 +44,10 @@ private:
     class Sink;
 
     PortMap m_map;
+    std::shared_ptr<HostResolver> m_resolver; // for every network port this service opens
     BackendFactory m_factory;
-    std::unique_ptr<Sink> m_sink;
     std::unique_ptr<PortBackend> m_backend;
+    std::unique_ptr<Sink> m_sink; // the open backend's, tagged with its session
 };
 
 } // namespace vantor::serial

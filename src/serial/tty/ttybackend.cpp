@@ -117,6 +117,9 @@ void TtyBackend::openPort(const QString &path)
         failWith(errno, path);
 
     m_port.setPortName(path);
+    // Qt's buffer between reads: what the device sends while the window is busy waits in the
+    // driver beyond this.
+    m_port.setReadBufferSize(16 * 1024);
     if (m_port.open(QIODevice::ReadWrite))
         return;
     const QSerialPort::SerialPortError error = m_port.error();
