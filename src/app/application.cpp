@@ -3,6 +3,7 @@
 #include "commandline.h"
 #include "mainwindow.h"
 #include "messageboxprompter.h"
+#include "realtimemode.h"
 #include "terminationsignals.h"
 
 #include "playout/casparconnection.h"
@@ -49,7 +50,10 @@ int run(int argc, char *argv[])
     QApplication::setApplicationDisplayName(MainWindow::Title);
     QApplication::setQuitOnLastWindowClosed(false); // the window quits explicitly when closed
 
-    serial::SystemSerialPortService port(std::move(portMap));
+    // Before any thread of the trigger path starts; threads started from here on begin ordinary.
+    const RealtimeMode realtime = command.realtime ? RealtimeMode::enter() : RealtimeMode();
+    serial::SystemSerialPortService port(std::move(portMap),
+                                         serial::SystemSerialPortService::backends(realtime.threadStart()));
     port.setDebounce(command.options.debounce);
     serial::SystemPortProbe probe;
     MessageBoxPrompter prompter;
@@ -64,6 +68,8 @@ int run(int argc, char *argv[])
     chooser.setParent(&window);
     closeOnTerminationSignals(&window);
     window.Form_Load();
+    if (command.realtime)
+        window.SetStatus1(QString::fromStdString(realtime.summary()));
     return QApplication::exec();
 }
 

@@ -29,7 +29,11 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         {QStringLiteral("debounce-ms")},
         QStringLiteral("Contact-bounce hold-off in milliseconds (default 10, 0 turns it off)."), QStringLiteral("N"),
         QStringLiteral("10"));
-    parser.addOptions({port, listPorts, mediaFolder, debounce});
+    const QCommandLineOption realtime(
+        {QStringLiteral("realtime")},
+        QStringLiteral("Runs the line watcher and the window thread under SCHED_FIFO and locks memory, where the "
+                       "system allows it; the port log says what was granted."));
+    parser.addOptions({port, listPorts, mediaFolder, debounce, realtime});
 
     const auto fail = [&](const QString &message) {
         result.exit = true;
@@ -64,6 +68,7 @@ CommandLine CommandLine::parse(const QStringList &arguments)
     result.options.debounce = std::chrono::milliseconds(ms);
     result.options.mediaFolder = parser.value(mediaFolder);
     result.listPorts = parser.isSet(listPorts);
+    result.realtime = parser.isSet(realtime);
     result.exit = result.listPorts;
     return result;
 }

@@ -17,6 +17,7 @@ struct CommandLine
     Options options;
     std::vector<serial::PortMap::Pin> pins; // --port N=DEVICE
     bool listPorts = false;                 // --list-ports
+    bool realtime = false;                  // --realtime
     bool exit = false;                      // --help, --version, --list-ports or an error
     int exitCode = 0;
     QString output; // what to print before exiting

@@ -53,9 +53,18 @@ SystemSerialPortService::~SystemSerialPortService()
 
 std::unique_ptr<PortBackend> SystemSerialPortService::makeBackend(const QString &target)
 {
-    if (PortMap::isNetworkTarget(target))
-        return std::make_unique<Rfc2217Backend>();
-    return std::make_unique<TtyBackend>();
+    return backends({})(target);
+}
+
+SystemSerialPortService::BackendFactory SystemSerialPortService::backends(std::function<void()> watcherThreadStart)
+{
+    return [start = std::move(watcherThreadStart)](const QString &target) -> std::unique_ptr<PortBackend> {
+        if (PortMap::isNetworkTarget(target))
+            return std::make_unique<Rfc2217Backend>();
+        auto tty = std::make_unique<TtyBackend>();
+        tty->setWatcherThreadStart(start);
+        return tty;
+    };
 }
 
 void SystemSerialPortService::openDevice()

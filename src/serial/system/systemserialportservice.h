@@ -29,6 +29,8 @@ public:
 
     // The one place where an address's scheme chooses the kind of port.
     static std::unique_ptr<PortBackend> makeBackend(const QString &target);
+    // The same, with watcherThreadStart run first on each thread of a local port's line watcher.
+    static BackendFactory backends(std::function<void()> watcherThreadStart);
 
 protected:
     void openDevice() override;

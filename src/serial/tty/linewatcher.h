@@ -66,6 +66,10 @@ public:
     // call this when bytes arrive, which is when such errors happen.
     void lookSoon();
 
+    // Runs first on each of the watcher's threads (the watcher and the sentry), e.g. to set
+    // their scheduling. Set it before start().
+    void setThreadStart(std::function<void()> f) { m_threadStart = std::move(f); }
+
     Method method() const { return m_method.load(); }
     // The present level of Cts, Dsr, Cd or Ri (false for the others or when it cannot be read).
     bool level(Signal s) const;
@@ -97,6 +101,7 @@ private:
     const int m_fd;
     const Sink m_sink;
     const std::chrono::microseconds m_pollInterval;
+    std::function<void()> m_threadStart; // set before start(), run by the threads
     bool m_counters = false;
 
     std::mutex m_control; // serialises start(), stop() and whilePaused()

@@ -200,6 +200,7 @@ void TtyBackend::startWatching()
     m_watcher = std::make_unique<LineWatcher>(int(m_port.handle()), [sink](const LineWatcher::Change &c) {
         sink->event(CommEvent{codeOf(c.what), c.level, {}, c.when});
     });
+    m_watcher->setThreadStart(m_watcherThreadStart);
     switch (m_watcher->start()) {
     case LineWatcher::Method::Interrupt: break;
     case LineWatcher::Method::Polling:
