@@ -274,6 +274,7 @@ bool loadComparison(const Arguments &a)
         return false;
     vantor::app::RealtimeMode probe = vantor::app::RealtimeMode::enter();
     const std::string granted = probe.summary();
+    const char *const on = probe.priority() > 0 ? "on" : "on, refused";
     probe.leave();
     std::printf("Quiet and busy machine, without and with the real-time mode: %d changes each, in interleaved "
                 "blocks of %d\n  busy: %d busy processes at nice 0 and one streaming through %d MiB, for each busy "
@@ -292,7 +293,7 @@ bool loadComparison(const Arguments &a)
         const LatencyStats s = LatencyStats::of(c.atSocket), read = LatencyStats::of(c.readByServer);
         const auto slow = std::count_if(c.atSocket.begin(), c.atSocket.end(), [](double us) { return us > 1000; });
         std::printf("| %s | %s | %zu | %.1f | %.1f | %.1f | %d | %.1f / %.1f / %.1f | %.1f |\n", c.machine,
-                    c.realtime ? "on" : "off", s.count, s.p50, s.p99, s.max, int(slow), read.p50, read.p99, read.max,
+                    c.realtime ? on : "off", s.count, s.p50, s.p99, s.max, int(slow), read.p50, read.p99, read.max,
                     LatencyStats::of(c.handled).p99);
         if (c.wrong > 0 || c.lines != c.run.posted.size() || !c.run.failure.isEmpty())
             std::printf("  FAILED: %d wrong, %zu PLAY lines for %zu changes %s\n", c.wrong, c.lines,
