@@ -6,6 +6,8 @@
 #include "realtimemode.h"
 #include "terminationsignals.h"
 
+#include "errortrap/protector.h"
+
 #include "playout/casparconnection.h"
 #include "playout/qtfilechooser.h"
 #include "serial/system/portprobe.h"
@@ -23,10 +25,28 @@ void describe()
     QCoreApplication::setApplicationName(QStringLiteral("vantor-listener"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VANTOR_VERSION));
 }
+
+// The box of the fault filter's installation, before there is a display to show it on: its
+// text on standard error, and the program ends.
+class StandardErrorPrompter : public Prompter
+{
+public:
+    Answer ask(const std::string &prompt) override
+    {
+        std::fprintf(stderr, "%s\n", prompt.c_str());
+        return Answer::Abort;
+    }
+};
 } // namespace
 
 int run(int argc, char *argv[])
 {
+    {
+        // The fault filter goes in first, before any port, socket or list exists.
+        StandardErrorPrompter console;
+        ErrorTrap startUp(console);
+        vbwInitializeProtector(startUp);
+    }
     CommandLine command;
     serial::PortMap portMap;
     {
@@ -70,6 +90,7 @@ int run(int argc, char *argv[])
     window.Form_Load();
     if (command.realtime)
         window.SetStatus1(QString::fromStdString(realtime.summary()));
+    mainLoopStarts();
     return QApplication::exec();
 }
 

@@ -59,8 +59,8 @@ qreal logicalDpi()
 //   2. the procedures, each after those it calls: the session before discovery and the console,
 //      the slots before the firing, the firing before the event decoder;
 //   3. the event table, last, so that no event reaches a procedure that does not exist yet;
-//   4. Form_Initialize, which installs the fault filter before Form_Load touches any port,
-//      socket or list.
+//   4. Form_Initialize, which makes sure the fault filter is in before Form_Load touches any
+//      port, socket or list (the program installs it first thing, before the services).
 MainWindow::MainWindow(Services &services, const Options &options, QWidget *parent)
     : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
     , m_twips(logicalDpi())
@@ -249,7 +249,8 @@ void MainWindow::connectEventTable()
     }
 }
 
-// The fault filter is installed here, before Form_Load touches any port, socket or list.
+// A second installation does nothing: the program has installed the filter already; a window
+// built on its own (the tests') gets it here.
 void MainWindow::Form_Initialize()
 {
     vbwInitializeProtector(m_trap);

@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -18,6 +20,8 @@ namespace {
 int readEnd = -1;
 std::atomic<int> writeEnd{-1};
 std::atomic<bool> pending{false};
+// Whether the main event loop runs, so that closing the window ends it. Window thread only.
+bool mainLoopRuns = false;
 
 void onTerminationSignal(int signal)
 {
@@ -61,7 +65,16 @@ void closeOnTerminationSignals(QWidget *window)
         }
         pending.store(false);
         window->close();
+        if (!mainLoopRuns) {
+            std::fflush(nullptr);
+            std::_Exit(EXIT_SUCCESS);
+        }
     });
+}
+
+void mainLoopStarts()
+{
+    mainLoopRuns = true;
 }
 
 } // namespace vantor::app

@@ -9,4 +9,10 @@ namespace vantor::app {
 // event loop (the program hangs) ends the process by that signal's default action.
 void closeOnTerminationSignals(QWidget *window);
 
+// Called right before the main event loop starts. Until then closing the window cannot end the
+// program, as no event loop that a close would leave runs yet (a box of the start-up may show
+// in a loop of its own): a signal then closes the window and ends the process at once, with the
+// status a close gives (0).
+void mainLoopStarts();
+
 } // namespace vantor::app

@@ -5,12 +5,17 @@
 #include "procedure.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <csignal>
 #include <cstring>
 #include <exception>
+#include <iterator>
+#include <utility>
 
+#include <dlfcn.h>
 #include <execinfo.h>
+#include <link.h>
 #include <pthread.h>
 #include <sys/mman.h>
 #include <ucontext.h>
@@ -19,7 +24,21 @@
 
 // How a fault reaches the trap of the step that was running.
 //
-// First choice, a throw from the handler. The whole program is compiled with
+// The rule: a fault goes to a step only when the step's own code, or code of this program that
+// it called, faulted. Every frame between the fault and the step must be the program's own (its
+// executable's code); the faulting frame alone may instead be one of a few leaf functions of the
+// C library that take no lock and call nothing (FaultPassableLeaves below). Any other frame is
+// a library's (Qt, the C library, anything built without our exception tables): its clean-ups
+// cannot run, neither by a throw nor by the jump below, so a lock it holds would stay locked and
+// the next lock() would hang the program. A hang on air is worse than an end: such a fault ends
+// the program with its name and a backtrace, and the service manager starts it again. In
+// particular a fault never unwinds through an event loop: a fault in a handler that an event
+// loop called (painting, a socket read, a timer, while a box or dialog opened in a step shows)
+// does not reach that step; it is a fault outside any step. A box of its own for it cannot be
+// shown safely either, as Qt's frames of the dispatch lie between the fault and any catch.
+//
+// Within the program's own frames the fault goes on as follows. First choice, a throw from the
+// handler. The whole program is compiled with
 // -fnon-call-exceptions (top-level CMakeLists.txt), so an instruction of ours that can fault (a
 // load, a store, a division) lies inside the exception regions of its function, and the
 // unwinder walks from the handler through the kernel's signal frame into the faulting code and
@@ -27,16 +46,17 @@
 // from the step takes itself off the chain of running procedures, and Retry and Ignore work as
 // for any other run-time error.
 //
-// A throw cannot pass every frame, though: g++ leaves out of a function's call-site table the
-// instructions it proves cannot throw (a stack access that overflows, __builtin_trap, the body
-// of a noexcept function, a call to a function it found nothrow), and so does all code built
-// without -fnon-call-exceptions (Qt, for one). The unwinder calls std::terminate at such a frame.
+// A throw cannot pass every frame of ours, though: g++ leaves out of a function's call-site
+// table the instructions it proves cannot throw (a stack access that overflows, __builtin_trap,
+// the body of a noexcept function, a call to a function it found nothrow), and so does our code
+// built without -fnon-call-exceptions. The unwinder calls std::terminate at such a frame.
 // So before throwing, the handler walks the frames between the fault and the step with the
 // unwinder's own tables and reads the call-site table of each (callsitetable.h). When one of
 // them would stop the throw, the handler jumps back to the start of the step instead
 // (Procedure::jumpBackToStep, a siglongjmp to a sigsetjmp that saves no mask, so no system call
 // per step) and the step fails there with the same error: the destructors of the skipped frames
-// do not run, which may leak, but the program stays on air and the operator gets the box.
+// of ours do not run, which may leak, but the program stays on air and the operator gets the
+// box. (The window thread's own code takes no lock that such a frame could hold.)
 // Either way the step leaves its procedure the innermost one (Procedure::runStep), even when a
 // called procedure's destructor was skipped.
 //
@@ -59,6 +79,40 @@ struct UserInterfaceThread
 };
 
 UserInterfaceThread uiThread;
+
+// C library functions that a fault may stop in and still reach the step: leaves that take no
+// lock, change no state of the library and call nothing.
+constexpr const char *FaultPassableLeaves[] = {"memchr", "memcmp", "memcpy", "memmove", "memset",  "strchr",
+                                               "strcmp", "strcpy", "strlen", "strncmp", "strnlen", "strrchr"};
+
+// Where the program's own code and the passable leaves lie. Written once before the handlers
+// go in, read by the handler.
+struct CodeMap
+{
+    struct Range
+    {
+        std::uintptr_t low = 0;
+        std::uintptr_t high = 0;
+    };
+    std::array<Range, 8> own{};
+    std::size_t ownCount = 0;
+    std::array<std::uintptr_t, std::size(FaultPassableLeaves)> leaves{};
+
+    bool isOwn(std::uintptr_t ip) const
+    {
+        for (std::size_t i = 0; i < ownCount; ++i) {
+            if (ip >= own[i].low && ip < own[i].high)
+                return true;
+        }
+        return false;
+    }
+    bool isLeaf(std::uintptr_t functionStart) const
+    {
+        return functionStart != 0 && std::find(leaves.begin(), leaves.end(), functionStart) != leaves.end();
+    }
+};
+
+CodeMap codeMap;
 std::atomic<int> lastFaultSignal{0};
 std::atomic<const char *> lastFaultName{nullptr};
 std::terminate_handler previousTerminate = nullptr;
@@ -99,7 +153,8 @@ void writeNumber(std::uintptr_t value, unsigned base)
     writeText(p);
 }
 
-[[noreturn]] void endByDefaultAction(int signal, const char *name, const char *why, const void *address)
+[[noreturn]] void endByDefaultAction(int signal, const char *name, const char *why, const void *address,
+                                     const Procedure *stepping = nullptr)
 {
     writeText("VANTOR: ");
     writeText(name != nullptr ? name : "Unknown Exception");
@@ -109,6 +164,15 @@ void writeNumber(std::uintptr_t value, unsigned base)
     writeNumber(reinterpret_cast<std::uintptr_t>(address), 16);
     writeText(") ");
     writeText(why);
+    if (stepping != nullptr) {
+        writeText(", while ");
+        writeText(stepping->location().module);
+        writeText(".");
+        writeText(stepping->location().procedure);
+        writeText(" line ");
+        writeNumber(std::uintptr_t(stepping->line()), 10);
+        writeText(" ran");
+    }
     writeText("; ending.\n");
     void *frames[64];
     backtrace_symbols_fd(frames, backtrace(frames, 64), STDERR_FILENO);
@@ -157,8 +221,10 @@ struct FrameWalk
     std::uintptr_t faultAddress;
     std::uintptr_t stepFrame;
     bool atFault = false;
+    bool innermost = true;
     bool reachedStep = false;
-    bool passable = true;
+    bool foreign = false;  // a frame that is not the program's own lies between
+    bool throwable = true; // every frame's call-site table carries a throw
 };
 
 _Unwind_Reason_Code visitFrame(_Unwind_Context *frame, void *argument)
@@ -177,20 +243,23 @@ _Unwind_Reason_Code visitFrame(_Unwind_Context *frame, void *argument)
     }
     if (!beforeInstruction)
         --ip; // a return address: the call lies before it
-    const auto *lsda = static_cast<const unsigned char *>(_Unwind_GetLanguageSpecificData(frame));
-    if (lsda != nullptr && !inCallSiteTable(lsda, _Unwind_GetRegionStart(frame), ip)) {
-        walk.passable = false;
+    const bool innermost = std::exchange(walk.innermost, false);
+    if (!codeMap.isOwn(ip) && !(innermost && codeMap.isLeaf(_Unwind_GetRegionStart(frame)))) {
+        walk.foreign = true;
         return _URC_END_OF_STACK;
     }
+    const auto *lsda = static_cast<const unsigned char *>(_Unwind_GetLanguageSpecificData(frame));
+    if (lsda != nullptr && !inCallSiteTable(lsda, _Unwind_GetRegionStart(frame), ip))
+        walk.throwable = false;
     return _URC_NO_REASON;
 }
 
-// Whether a throw from the handler would unwind every frame between the fault and the step.
-bool throwReachesStep(const void *context, std::uintptr_t stepFrame)
+// The frames between the fault and the step, as the rule at the top sees them.
+FrameWalk walkToStep(const void *context, std::uintptr_t stepFrame)
 {
     FrameWalk walk{instructionPointerOf(context), stepFrame};
     _Unwind_Backtrace(visitFrame, &walk);
-    return walk.atFault && walk.reachedStep && walk.passable;
+    return walk;
 }
 
 // The procedure whose step is running: the innermost one, or, when the fault is in the body of
@@ -234,7 +303,13 @@ void onFault(int signal, siginfo_t *info, void *context)
     lastFaultSignal.store(signal, std::memory_order_release);
     lastFaultName.store(verdict.name, std::memory_order_release);
     Procedure *const stepping = steppingProcedure();
-    if (throwReachesStep(context, stepping->stepFrame()))
+    const FrameWalk walk = walkToStep(context, stepping->stepFrame());
+    if (!walk.atFault || !walk.reachedStep || walk.foreign) {
+        endByDefaultAction(signal, verdict.name,
+                           "in code that is not the program's own (a library, an event loop's handler) or under it",
+                           info->si_addr, stepping);
+    }
+    if (walk.throwable)
         throw ProcessorFault(signal, verdict.name);
     --handlerDepth; // the jump passes over the entry's destructor
     stepping->jumpBackToStep(signal, verdict.name);
@@ -268,6 +343,29 @@ void recordUserInterfaceThread()
     uiThread.tid.store(gettid(), std::memory_order_release);
 }
 
+// The executable segments of the program itself (the first object the loader lists) and the
+// start of each passable leaf as the loader resolved it (for the C library's functions chosen
+// at load time by the processor, the chosen one).
+int recordOwnSegments(dl_phdr_info *info, std::size_t, void *)
+{
+    for (int i = 0; i < info->dlpi_phnum && codeMap.ownCount < codeMap.own.size(); ++i) {
+        const ElfW(Phdr) &segment = info->dlpi_phdr[i];
+        if (segment.p_type != PT_LOAD || (segment.p_flags & PF_X) == 0)
+            continue;
+        const std::uintptr_t low = info->dlpi_addr + segment.p_vaddr;
+        codeMap.own[codeMap.ownCount++] = {low, low + segment.p_memsz};
+    }
+    return 1; // the program comes first; the libraries are not its own
+}
+
+void recordCodeMap()
+{
+    codeMap.ownCount = 0;
+    dl_iterate_phdr(recordOwnSegments, nullptr);
+    for (std::size_t i = 0; i < std::size(FaultPassableLeaves); ++i)
+        codeMap.leaves[i] = reinterpret_cast<std::uintptr_t>(dlsym(RTLD_DEFAULT, FaultPassableLeaves[i]));
+}
+
 // A stack overflow leaves no room on the thread's own stack to run the handler.
 void installAlternateStack()
 {
@@ -297,6 +395,7 @@ void installAlternateStack()
 void installFaultFilter()
 {
     recordUserInterfaceThread();
+    recordCodeMap();
     installAlternateStack();
     // backtrace() loads its unwinder on first use; a fault handler must not be the first user.
     void *frame = nullptr;

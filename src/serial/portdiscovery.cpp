@@ -98,7 +98,11 @@ void PortDiscovery::ListComPorts()
     Procedure p(m_trap, ListComPortsAt, 63);
     std::optional<QSignalBlocker> quiet(std::in_place, m_c.cboComm);
     p.step(64, [&] { m_map.refresh(); });
-    p.step(65, [&] { m_c.cboComm->clear(); });
+    p.step(65, [&] {
+        // Emptied text and all: a number typed beside an empty list would otherwise stay.
+        m_c.cboComm->clear();
+        m_c.cboComm->clearEditText();
+    });
     p.step(66, [&] { m_c.setStatus1(QStringLiteral("Getting Available Com Ports...")); });
     qint16 n = FirstProbed;
     p.mark(67);

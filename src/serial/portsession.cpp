@@ -5,6 +5,7 @@
 #include "errortrap/procedure.h"
 
 #include <QComboBox>
+#include <QLineEdit>
 #include <QPushButton>
 
 namespace vantor::serial {
@@ -12,6 +13,20 @@ namespace vantor::serial {
 namespace {
 constexpr quint32 Red = 255;
 constexpr quint32 Green = 65280;
+
+// The port box shows what the operator typed or chose, and nothing else runs cboComm_Click:
+// Qt's inline completion would change the text after cboComm_Change has read it (ports 3
+// and 10 listed, "1" typed: the box shows 10 while port 1 is used), and Enter or leaving the
+// box would choose the entry with the typed text a second time.
+void showOnlyTheNumberInUse(QComboBox *box)
+{
+    QLineEdit *edit = box->lineEdit();
+    if (edit == nullptr)
+        return;
+    box->setCompleter(nullptr);
+    QObject::disconnect(edit, &QLineEdit::returnPressed, box, nullptr);
+    QObject::disconnect(edit, &QLineEdit::editingFinished, box, nullptr);
+}
 } // namespace
 
 QString errorLine(const RuntimeError &error)
@@ -25,6 +40,7 @@ PortSession::PortSession(ErrorTrap &trap, SerialPortService &port, Controls cont
     , m_port(port)
     , m_c(std::move(controls))
 {
+    showOnlyTheNumberInUse(m_c.cboComm);
     connect(&m_port, &SerialPortService::notice, this, [this](const QString &line) { m_c.setStatus1(line); });
     connect(&m_port, &SerialPortService::portLost, this, &PortSession::portLost);
 }

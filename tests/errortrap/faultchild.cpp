@@ -5,6 +5,10 @@
 #include "errortrap/protector.h"
 #include "scriptedprompter.h"
 
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -20,7 +24,8 @@ using vantor::Answer;
 using vantor::ErrorTrap;
 using vantor::Procedure;
 
-void faultAmidCleanups(int *volatile *target); // foreigncode.cpp, built without fault unwinding
+void faultAmidCleanups(int *volatile *target);               // foreigncode.cpp, built without fault unwinding
+extern "C" void lockingLibraryStore(int *target, int value); // lockinglibrary.c, a shared C library
 
 namespace {
 
@@ -238,6 +243,43 @@ const std::map<std::string, Scenario> &scenarios()
              p.step(234, [] { say("after"); });
              p.exit(235);
          }},
+        {"library-leaf",
+         [](ErrorTrap &trap, EchoingPrompter &) {
+             Procedure p(trap, {"modDeclares", "LPSTRtoSTRING"}, 46);
+             volatile std::size_t length = 0;
+             p.step(48, [&] { length = std::strlen(reinterpret_cast<const char *>(nowhere)); });
+             p.step(49, [] { say("after"); });
+             p.exit(52);
+         }},
+        {"library-lock",
+         [](ErrorTrap &trap, EchoingPrompter &) {
+             Procedure p(trap, {"frmMAIN", "FIREME"}, 256);
+             p.step(257, [] { lockingLibraryStore(nowhere, 1); });
+             p.step(258, [] {
+                 lockingLibraryStore(const_cast<int *>(&zero), 0); // its lock again
+                 say("after");
+             });
+             p.exit(283);
+         }},
+        {"handler-under-box",
+         [](ErrorTrap &trap, EchoingPrompter &) {
+             int argc = 1;
+             char name[] = "faultchild";
+             char *argv[] = {name, nullptr};
+             QApplication app(argc, argv);
+             Procedure p(trap, {"frmMAIN", "MSComm1_OnComm"}, 172);
+             p.step(181, [] {
+                 // A timer's handler, with no procedure of its own, while a box of the step shows.
+                 QTimer::singleShot(0, [] {
+                     say("handler");
+                     *nowhere = 1;
+                 });
+                 QMessageBox box(QMessageBox::NoIcon, "VANTOR Listener", "Not ready", QMessageBox::Ok);
+                 box.exec();
+             });
+             p.step(182, [] { say("after"); });
+             p.exit(231);
+         }},
         {"trap-inline",
          [](ErrorTrap &trap, EchoingPrompter &) {
              Procedure p(trap, {"frmMAIN", "cmdCASPAR_Click"}, 100);
@@ -271,6 +313,8 @@ int main(int argc, char *argv[])
 {
     // The faults are meant: no core files.
     prctl(PR_SET_DUMPABLE, 0);
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     if (argc < 2)
         return 2;
     EchoingPrompter prompter;

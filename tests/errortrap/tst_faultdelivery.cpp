@@ -30,6 +30,7 @@ private slots:
     void faultElsewhereEndsTheProcess_data();
     void faultElsewhereEndsTheProcess();
     void secondStartUpDoesNothing();
+    void filterGoesInBeforeAnythingElse();
 };
 
 void TestFaultDelivery::faultInAStepIsItsBox_data()
@@ -59,6 +60,9 @@ void TestFaultDelivery::faultInAStepIsItsBox_data()
     QTest::newRow("fault in noexcept code")
         << QByteArray("noexcept")
         << QList<QByteArray>{box("Exception: Access Violation", "frmMAIN.SetStatus", 233), "after", "finished"};
+    QTest::newRow("fault in a C library function that holds nothing")
+        << QByteArray("library-leaf")
+        << QList<QByteArray>{box("Exception: Access Violation", "modDeclares.LPSTRtoSTRING", 48), "after", "finished"};
     QTest::newRow("fault in code built without fault unwinding")
         << QByteArray("foreign")
         << QList<QByteArray>{box("Exception: Access Violation", "frmMAIN.FIREME", 257), "after", "finished"};
@@ -159,6 +163,13 @@ void TestFaultDelivery::faultElsewhereEndsTheProcess_data()
     QTest::newRow("sent, not raised") << QByteArray("sent") << SIGSEGV
                                       << QByteArray("sent by a process, not raised by an instruction")
                                       << QList<QByteArray>{};
+    // Its lock would stay held, and the next step would hang in it.
+    QTest::newRow("in a library that holds a lock")
+        << QByteArray("library-lock") << SIGSEGV << QByteArray("not the program's own") << QList<QByteArray>{};
+    // Not thrown out through the box's event loop to the step that opened the box.
+    QTest::newRow("in a handler while a box of a step shows")
+        << QByteArray("handler-under-box") << SIGSEGV << QByteArray("not the program's own")
+        << QList<QByteArray>{"handler"};
 }
 
 // Not swallowed: the fault's name and a backtrace on standard error, then death by the signal.
@@ -184,6 +195,15 @@ void TestFaultDelivery::secondStartUpDoesNothing()
     child.waitForEnd();
     QVERIFY2(child.exitedWith(0), child.describe().constData());
     QCOMPARE(child.outLines(), QList<QByteArray>{"kept"});
+}
+
+// The program installs the filter first, before the command line, the ports or the window.
+void TestFaultDelivery::filterGoesInBeforeAnythingElse()
+{
+    ChildProcess child(CLOSE_CHILD, {"start-up-order"});
+    child.waitForEnd();
+    QVERIFY2(child.exitedWith(0), child.describe().constData());
+    QVERIFY2(child.out().endsWith("fault filter installed\n"), child.describe().constData());
 }
 
 QTEST_GUILESS_MAIN(TestFaultDelivery)

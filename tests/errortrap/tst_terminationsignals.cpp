@@ -11,6 +11,8 @@ private slots:
     void closesTheWindowNormally_data();
     void closesTheWindowNormally();
     void secondSignalEndsAHungProgram();
+    void signalDuringTheStartUpBoxEndsTheProgram_data() { closesTheWindowNormally_data(); }
+    void signalDuringTheStartUpBoxEndsTheProgram();
 };
 
 void TestTerminationSignals::closesTheWindowNormally_data()
@@ -41,6 +43,19 @@ void TestTerminationSignals::secondSignalEndsAHungProgram()
     child.waitForEnd(10000);
     QVERIFY2(child.killedBy(SIGTERM), child.describe().constData());
     QCOMPARE(child.outLines(), QList<QByteArray>{"ready"});
+}
+
+// Before the main event loop runs, closing cannot end it: the box goes, the program ends as a
+// close would, and nothing runs on without a window.
+void TestTerminationSignals::signalDuringTheStartUpBoxEndsTheProgram()
+{
+    QFETCH(int, signal);
+    ChildProcess child(CLOSE_CHILD, {"start-up-box"});
+    QVERIFY2(child.waitForOutput("ready", 20000), child.describe().constData());
+    child.signal(signal);
+    child.waitForEnd(10000);
+    QVERIFY2(child.exitedWith(0), child.describe().constData());
+    QCOMPARE(child.outLines(), (QList<QByteArray>{"ready", "close event"}));
 }
 
 QTEST_GUILESS_MAIN(TestTerminationSignals)

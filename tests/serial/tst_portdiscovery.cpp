@@ -117,6 +117,12 @@ private Q_SLOTS:
         QCOMPARE(b.prompter.prompts,
                  std::vector<std::string>({prompt(380, "Invalid property value", "frmMAIN.ListComPorts", 73)}));
         QCOMPARE(b.clicks, 0);
+
+        // A number typed beside the empty list goes with the list: none stays on show.
+        b.cboComm.setEditText("7");
+        b.discovery.ListComPorts();
+        QCOMPARE(b.cboComm.currentText(), QString());
+        QCOMPARE(b.prompter.prompts.size(), std::size_t(2));
     }
 
     // An error in the probe is reported by COMAvailable's own trap; after Ignore the listing

@@ -23,6 +23,14 @@ struct Session
     app::Lamp *lamp = f.w().findChild<app::Lamp *>("shpCOMSTATUS");
 
     Session() { f.w().portLog().clear(); }
+    // The keyboard in the port box, as when the operator types into it.
+    void focusPorts()
+    {
+        f.w().activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f.w()));
+        ports->setFocus();
+        QTRY_VERIFY(ports->lineEdit()->hasFocus());
+    }
     QStringList log() const { return logMessages(f.window->portLog()); }
     bool showsOpen() const
     {
@@ -72,6 +80,42 @@ private Q_SLOTS:
         Q_EMIT s.ports->activated(1);
         QCOMPARE(s.f.port.commPort(), qint16(3));
         QCOMPARE(s.log(), QStringList{"Changed to Com Port 3"});
+    }
+
+    // The box never shows a number other than the one in use: no inline completion.
+    void typedTextIsNotCompleted()
+    {
+        Session s;
+        s.ports->removeItem(0); // ports 3 and 10 listed
+        s.ports->addItem("10");
+        s.focusPorts();
+        s.ports->lineEdit()->clear();
+        QTest::keyClicks(s.ports->lineEdit(), "1");
+        QCOMPARE(s.ports->currentText(), QStringLiteral("1"));
+        QCOMPARE(s.f.port.commPort(), qint16(1));
+    }
+
+    // Enter and leaving the box choose nothing: one line per typed number, one error while open.
+    void enterAndLeavingTheBoxDoNotChooseAgain()
+    {
+        Session s;
+        s.focusPorts();
+        s.ports->lineEdit()->clear();
+        QTest::keyClicks(s.ports->lineEdit(), "3");
+        QTest::keyClick(s.ports->lineEdit(), Qt::Key_Return);
+        s.toggle->setFocus();
+        QTRY_VERIFY(!s.ports->lineEdit()->hasFocus());
+        QCOMPARE(s.log(), QStringList{"Changed to Com Port 3"});
+
+        QTest::mouseClick(s.toggle, Qt::LeftButton);
+        s.focusPorts();
+        s.ports->lineEdit()->clear();
+        QTest::keyClicks(s.ports->lineEdit(), "1");
+        QTest::keyClick(s.ports->lineEdit(), Qt::Key_Enter);
+        s.toggle->setFocus();
+        QTRY_VERIFY(!s.ports->lineEdit()->hasFocus());
+        QCOMPARE(s.log(),
+                 (QStringList{"Changed to Com Port 3", "Opening COM Port 3", "***Err 8005. Port already open"}));
     }
 
     void openAndCloseFollowTheCaption()

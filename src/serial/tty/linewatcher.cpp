@@ -51,21 +51,31 @@ void installWakeHandler()
     });
 }
 
-// An ioctl that does not wait, repeated when one of our signals happens to interrupt it.
-template <typename Arg>
-int query(int fd, unsigned long request, Arg *arg)
+// A driver call that does not wait, repeated when one of our signals happens to interrupt it.
+template <typename Call>
+int query(Call call)
 {
     int result;
     do
-        result = ::ioctl(fd, request, arg);
+        result = call();
     while (result < 0 && errno == EINTR);
     return result;
 }
 
-bool notSupported(int error)
+class TtyLineDriver : public LineDriver
 {
-    return error == ENOTTY || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
-}
+public:
+    explicit TtyLineDriver(int fd)
+        : m_fd(fd)
+    {
+    }
+    int waitForChange(int mask) override { return ::ioctl(m_fd, TIOCMIWAIT, mask); }
+    int counters(serial_icounter_struct &counts) override { return ::ioctl(m_fd, TIOCGICOUNT, &counts); }
+    int lines(int &bits) override { return ::ioctl(m_fd, TIOCMGET, &bits); }
+
+private:
+    const int m_fd;
+};
 
 // In the order of LineWatcher::Signal.
 std::array<std::uint32_t, 9> countsOf(const serial_icounter_struct &c)
@@ -110,7 +120,15 @@ timespec toTimespec(std::chrono::nanoseconds d)
 } // namespace
 
 LineWatcher::LineWatcher(int fd, Sink sink, std::chrono::microseconds pollInterval)
-    : m_fd(fd)
+    : m_ownDriver(std::make_unique<TtyLineDriver>(fd))
+    , m_driver(*m_ownDriver)
+    , m_sink(std::move(sink))
+    , m_pollInterval(pollInterval)
+{
+}
+
+LineWatcher::LineWatcher(LineDriver &driver, Sink sink, std::chrono::microseconds pollInterval)
+    : m_driver(driver)
     , m_sink(std::move(sink))
     , m_pollInterval(pollInterval)
 {
@@ -127,12 +145,12 @@ LineWatcher::Method LineWatcher::start()
     if (m_thread.joinable())
         return m_method;
     int lines = 0;
-    if (query(m_fd, TIOCMGET, &lines) < 0) {
+    if (query([&] { return m_driver.lines(lines); }) < 0) {
         m_method = Method::Unsupported;
         return m_method;
     }
     serial_icounter_struct counters{};
-    m_counters = query(m_fd, TIOCGICOUNT, &counters) == 0;
+    m_counters = query([&] { return m_driver.counters(counters); }) == 0;
     Snapshot base;
     if (!take(base)) {
         m_method = Method::Unsupported;
@@ -144,6 +162,7 @@ LineWatcher::Method LineWatcher::start()
     m_decided = false;
     m_error = 0;
     m_thread = std::thread([this, base] { run(base); });
+    m_watcherHandle = m_thread.native_handle(); // before the sentry starts: it reads it
     // The first wait either fails at once (the driver has no TIOCMIWAIT), returns, or sleeps
     // until the signal interrupts it; any of these settles the method.
     kickUntil([this] { return m_decided.load(); });
@@ -158,12 +177,13 @@ void LineWatcher::stop()
     if (!m_thread.joinable())
         return;
     m_stop = true;
-    m_activity.fetch_add(1); // the sentry ends, meanwhile the watcher is woken
+    // The sentry first: it may wake the watcher, whose handle must stay valid until it is gone.
+    m_activity.fetch_add(1);
     wakeAll(m_activity);
-    kickUntil([this] { return m_exited.load(); });
-    m_thread.join();
     if (m_sentry.joinable())
         m_sentry.join();
+    kickUntil([this] { return m_exited.load(); });
+    m_thread.join();
 }
 
 void LineWatcher::whilePaused(const std::function<void()> &f)
@@ -207,7 +227,7 @@ bool LineWatcher::level(Signal s) const
 {
     const int i = static_cast<int>(s);
     int lines = 0;
-    if (i > Ri || query(m_fd, TIOCMGET, &lines) < 0)
+    if (i > Ri || query([&] { return m_driver.lines(lines); }) < 0)
         return false;
     return lines & LineBits[i];
 }
@@ -218,14 +238,14 @@ bool LineWatcher::take(Snapshot &s) const
 {
     serial_icounter_struct before{}, after{};
     for (int attempt = 0; attempt < 4; ++attempt) {
-        if (m_counters && query(m_fd, TIOCGICOUNT, &before) < 0)
+        if (m_counters && query([&] { return m_driver.counters(before); }) < 0)
             return false;
-        if (query(m_fd, TIOCMGET, &s.lines) < 0)
+        if (query([&] { return m_driver.lines(s.lines); }) < 0)
             return false;
         s.lines &= WaitMask; // the inputs only, not RTS or DTR
         if (!m_counters)
             return true;
-        if (query(m_fd, TIOCGICOUNT, &after) < 0)
+        if (query([&] { return m_driver.counters(after); }) < 0)
             return false;
         if (countsOf(before) == countsOf(after))
             break;
@@ -273,7 +293,7 @@ bool LineWatcher::catchUp(Snapshot &base, std::optional<Clock::time_point> wake,
     while (!m_stop) {
         Snapshot now;
         if (!take(now)) {
-            m_error = errno;
+            end(errno);
             return false;
         }
         if (now == base)
@@ -302,6 +322,25 @@ void LineWatcher::run(Snapshot base)
     m_watcherId = std::thread::id();
     m_exited = true;
     announce();
+    lookSoon(); // the sentry sees that the watcher is gone, and ends
+}
+
+// The driver's wait cannot be relied on any more: the lines are polled from now on, and the
+// sentry, which serves the wait, ends.
+void LineWatcher::fallBackToPolling(int error)
+{
+    m_method = Method::Polling;
+    lookSoon();
+    if (m_setbackSink)
+        m_setbackSink(Setback::FellBackToPolling, error);
+}
+
+// The lines cannot be read: watching ends, and says so.
+void LineWatcher::end(int error)
+{
+    m_error = error;
+    if (m_setbackSink)
+        m_setbackSink(Setback::Ended, error);
 }
 
 void LineWatcher::interruptLoop(Snapshot &base)
@@ -309,15 +348,14 @@ void LineWatcher::interruptLoop(Snapshot &base)
     publish(base, true); // the sentry looks once soon after the start, too
     int emptyWakes = 0;
     while (serveRequests()) {
-        const int result = ::ioctl(m_fd, TIOCMIWAIT, WaitMask);
+        const int result = m_driver.waitForChange(WaitMask);
         const int error = result < 0 ? errno : 0;
         const auto wake = Clock::now();
         m_settled = false;
         if (!m_decided) {
             if (error != 0 && error != EINTR) {
-                m_method = notSupported(error) ? Method::Polling : Method::Unsupported;
-                if (!notSupported(error))
-                    m_error = error;
+                // The lines were read a moment ago: poll them, whatever the wait's error.
+                m_method = Method::Polling;
                 m_decided = true;
                 announce();
                 return;
@@ -326,7 +364,7 @@ void LineWatcher::interruptLoop(Snapshot &base)
             m_decided = true;
             announce();
         } else if (error != 0 && error != EINTR) {
-            m_error = error;
+            fallBackToPolling(error);
             return;
         }
         // Whatever woke us (a change, the sentry, a request), the counters tell.
@@ -337,7 +375,7 @@ void LineWatcher::interruptLoop(Snapshot &base)
         // A driver whose wait returns at once without any change would keep this thread busy.
         emptyWakes = result == 0 && !changed ? emptyWakes + 1 : 0;
         if (emptyWakes == MaxEmptyWakes) {
-            m_method = Method::Polling;
+            fallBackToPolling(0);
             return;
         }
     }
@@ -402,7 +440,7 @@ void LineWatcher::sentryLoop()
     std::uint32_t seen = m_activity.load() - 1;
     int looks = Looks;
     Clock::time_point due;
-    while (!m_stop) {
+    while (!m_stop && m_method == Method::Interrupt && !m_exited) {
         if (const auto activity = m_activity.load(); activity != seen) {
             seen = activity;
             looks = 0;
@@ -436,7 +474,7 @@ bool LineWatcher::sentryCheck()
     const auto ahead = static_cast<std::int32_t>(sum(now.count) - m_seenTotal.load());
     const bool behind = ahead > 0 || (ahead == 0 && now.lines != m_seenLines.load());
     if (behind && m_settled && !m_exited)
-        pthread_kill(m_thread.native_handle(), wakeSignal());
+        pthread_kill(m_watcherHandle, wakeSignal());
     return !behind;
 }
 
@@ -450,7 +488,7 @@ void LineWatcher::announce()
 // A signal that lands while the thread is between two calls is lost: send it until done.
 void LineWatcher::kickUntil(const std::function<bool()> &done)
 {
-    const pthread_t thread = m_thread.native_handle();
+    const pthread_t thread = m_watcherHandle;
     for (;;) {
         const std::uint32_t progress = m_progress.load(); // before done(): no announcement lost
         if (done())

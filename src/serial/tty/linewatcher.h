@@ -1,14 +1,19 @@
 #pragma once
 
+#include "linedriver.h"
+
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
+
+#include <pthread.h>
 
 namespace vantor::serial {
 
@@ -18,14 +23,16 @@ namespace vantor::serial {
 // Where the driver has TIOCMIWAIT the thread sleeps in it and reads the interrupt counters
 // (TIOCGICOUNT) and the present levels (TIOCMGET) at every wake-up, so that a pulse shorter
 // than the time it takes to handle one change still gives both of its edges. Where it has not
-// (some USB adapters), or where it returns again and again without a change, the lines are
-// read every pollInterval. Where the tty has no modem lines at all (a pseudo-terminal)
-// nothing is watched and no thread runs.
+// (some USB adapters), where it returns again and again without a change, or where it fails,
+// the lines are read every pollInterval (a fall-back after start() is told as a setback).
+// Where the lines cannot be read any more, watching ends and says so. Where the tty has no
+// modem lines at all (a pseudo-terminal) nothing is watched and no thread runs.
 //
 // A change that lands between the last reading and the next wait does not wake that wait.
 // A second thread, the sentry, closes that gap: a few times after each burst of activity
 // (1, 2, 4 ... 64 ms apart) it reads the counters and levels itself, and if the watcher has
-// missed something while going back to sleep it wakes it. Idle, neither thread runs.
+// missed something while going back to sleep it wakes it. Idle, neither thread runs. The
+// sentry serves the wait only: it ends when the lines are polled or watching ends.
 // The watcher is woken with a real-time signal whose handler does nothing.
 //
 // Plain C++ and POSIX only, so that it can be linked into small static test programs.
@@ -45,11 +52,22 @@ public:
     // blocking calls in it may return EINTR while the watcher is being stopped or paused.
     using Sink = std::function<void(const Change &)>;
     enum class Method { Interrupt, Polling, Unsupported };
+    // What became of watching after start(), told once each on the watcher thread (it must not
+    // call stop()): the driver's wait failed (error: its errno) or kept waking without a change
+    // (error 0), and the lines are polled from now on; or the lines cannot be read any more and
+    // watching has ended (error: its errno).
+    enum class Setback { FellBackToPolling, Ended };
+    using SetbackSink = std::function<void(Setback, int error)>;
 
     LineWatcher(int fd, Sink sink, std::chrono::microseconds pollInterval = std::chrono::milliseconds(2));
+    // The same on a driver of the caller's, which must outlive the watcher.
+    LineWatcher(LineDriver &driver, Sink sink, std::chrono::microseconds pollInterval = std::chrono::milliseconds(2));
     ~LineWatcher();
     LineWatcher(const LineWatcher &) = delete;
     LineWatcher &operator=(const LineWatcher &) = delete;
+
+    // Before start(): where setbacks are told.
+    void setSetbackSink(SetbackSink sink) { m_setbackSink = std::move(sink); }
 
     // Finds out what the driver supports and starts watching. The levels present now are the
     // starting point: they are not reported. Unsupported: no thread runs.
@@ -93,19 +111,26 @@ private:
     void pollingLoop(Snapshot &base);
     bool serveRequests();
     void publish(const Snapshot &s, bool changed);
+    void fallBackToPolling(int error);
+    void end(int error);
     void sentryLoop();
     bool sentryCheck();
     void announce();
     void kickUntil(const std::function<bool()> &done);
 
-    const int m_fd;
+    const std::unique_ptr<LineDriver> m_ownDriver; // the tty's, when given a descriptor
+    LineDriver &m_driver;
     const Sink m_sink;
+    SetbackSink m_setbackSink; // set before start(), then read by the watcher thread only
     const std::chrono::microseconds m_pollInterval;
     std::function<void()> m_threadStart; // set before start(), run by the threads
     bool m_counters = false;
 
     std::mutex m_control; // serialises start(), stop() and whilePaused()
     std::thread m_thread;
+    // The watcher thread's handle, for waking it: written in start() before the sentry starts,
+    // valid until stop() has joined the sentry and then the watcher.
+    pthread_t m_watcherHandle{};
     std::atomic<std::thread::id> m_watcherId{};
     Snapshot m_lastPublished; // watcher thread only
     std::atomic<Method> m_method{Method::Unsupported};

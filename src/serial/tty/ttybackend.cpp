@@ -201,6 +201,19 @@ void TtyBackend::startWatching()
         sink->event(CommEvent{codeOf(c.what), c.level, {}, c.when});
     });
     m_watcher->setThreadStart(m_watcherThreadStart);
+    m_watcher->setSetbackSink([sink, path = m_path](LineWatcher::Setback setback, int error) {
+        const QString what = QString::fromLocal8Bit(std::strerror(error));
+        if (setback == LineWatcher::Setback::Ended) {
+            sink->lost(error, QStringLiteral("%1, the line watch ended: %2").arg(what, path));
+        } else if (error != 0) {
+            sink->notice(QStringLiteral("***Err %1. %2: waiting for line changes failed on %3; polling them every 2 ms")
+                             .arg(error)
+                             .arg(what, path));
+        } else {
+            sink->notice(QStringLiteral("Warning: %1 signals line changes that are not there; polling them every 2 ms")
+                             .arg(path));
+        }
+    });
     switch (m_watcher->start()) {
     case LineWatcher::Method::Interrupt: break;
     case LineWatcher::Method::Polling:
