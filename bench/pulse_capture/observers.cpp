@@ -38,6 +38,7 @@ void CounterWatch::start(int fd)
         if (c.what == LineWatcher::Signal::Cts && c.level)
             m_seen.push_back(c.when);
     });
+    m_watcher->setThreadStart(m_threadStart);
     m_watcher->start();
 }
 

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -37,9 +38,12 @@ public:
     bool countsEdges() const override { return true; }
     void start(int fd) override;
     void stop() override;
+    // Run first on each of the watcher's threads from the next start() on.
+    void setThreadStart(std::function<void()> f) { m_threadStart = std::move(f); }
 
 private:
     std::unique_ptr<vantor::serial::LineWatcher> m_watcher;
+    std::function<void()> m_threadStart;
 };
 
 // A thread of its own that is stopped with a signal, as the watcher is.

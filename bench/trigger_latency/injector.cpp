@@ -26,12 +26,14 @@ Injector::Run Injector::alternating(int events)
     run.posted.reserve(size_t(events));
     for (int i = 0; i < events && Clock::now() < m_deadline; ++i) {
         const auto waited = processorWait();
+        const auto windowWaited = RunQueueWait::of(m_station.windowThreadId());
         const auto now = Clock::now();
         run.posted.push_back(now);
         m_station.port().post(CommEvent{comm::Cts, i % 2 == 0, {}, now});
         if (!awaitLines(1, run, i))
             break;
         run.processorWait.push_back(processorWait() - waited);
+        run.windowWait.push_back(RunQueueWait::of(m_station.windowThreadId()) - windowWaited);
         if (!awaitIdle(i + 1, run, i))
             break;
         pause();

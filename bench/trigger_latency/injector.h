@@ -25,6 +25,8 @@ public:
         // How long the window's and the server's threads waited for a processor while that
         // change's PLAY lines were on their way (the machine's share of the latency).
         std::vector<Clock::duration> processorWait;
+        // The window thread's share of that alone (alternating runs).
+        std::vector<Clock::duration> windowWait;
         QString failure; // empty when every PLAY line arrived
     };
 

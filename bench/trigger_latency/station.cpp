@@ -20,18 +20,13 @@ vantor::app::Options withoutHoldOff()
 } // namespace
 
 Station::Station(std::initializer_list<int> armedSlots, int expectedEvents, const QString &logDir)
-    : m_f(withoutHoldOff())
+    : m_peer([this] { lineArrived.release(); })
+    , m_f(withoutHoldOff(), true, m_peer.port())
 {
     if (!logDir.isEmpty())
         m_files = std::make_unique<vantor::app::LogFiles>(logDir, m_f.w(), m_f.port, *m_f.caspar);
     handledAt.reserve(size_t(expectedEvents));
     m_windowThreadId = RunQueueWait::currentThreadId();
-    m_serverThread.setObjectName(QStringLiteral("amcp-peer"));
-    m_f.server.moveToThread(&m_serverThread);
-    m_serverThread.start();
-    QMetaObject::invokeMethod(
-        &m_f.server, [this] { m_serverThreadId = RunQueueWait::currentThreadId(); }, Qt::BlockingQueuedConnection);
-    QObject::connect(&m_f.server, &AmcpResponder::lineReceived, [this] { lineArrived.release(); });
     // Connected after the window's own handler, so it runs when the handling is over.
     QObject::connect(&m_f.port, &vantor::serial::SerialPortService::onComm, [this] { eventHandled(); });
     // The dispatcher outlives this station: the connection is ended in the destructor.
@@ -39,7 +34,7 @@ Station::Station(std::initializer_list<int> armedSlots, int expectedEvents, cons
                                   [this] { aboutToSleep(); });
 
     m_f.w().findChild<QPushButton *>(QStringLiteral("cmdCOMStatus"))->click();
-    m_ready = m_f.port.portOpen();
+    m_ready = m_peer.listening() && m_f.port.portOpen();
     for (int slot : armedSlots)
         m_ready = m_ready && arm(slot);
     m_ready = m_ready && connectToServer();
@@ -49,12 +44,6 @@ Station::Station(std::initializer_list<int> armedSlots, int expectedEvents, cons
 Station::~Station()
 {
     QObject::disconnect(m_sleeping);
-    // Back to this thread, so that the fixture can end it.
-    QThread *home = QThread::currentThread();
-    QMetaObject::invokeMethod(
-        &m_f.server, [this, home] { m_f.server.moveToThread(home); }, Qt::BlockingQueuedConnection);
-    m_serverThread.quit();
-    m_serverThread.wait();
 }
 
 bool Station::arm(int slot)
@@ -91,7 +80,7 @@ Station::Clock::duration Station::fillHistory(int lines)
 void Station::resetCounts()
 {
     QCoreApplication::processEvents(); // replies still on their way
-    m_f.server.clear();
+    m_peer.clear();
     handledAt.clear();
     idleAt.clear();
     lineArrived.acquire(lineArrived.available());

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "stampingpeer.h"
 #include "windowfixture.h"
 
 #include "app/logfiles.h"
 
 #include <QSemaphore>
-#include <QThread>
 
 #include <chrono>
 #include <condition_variable>
@@ -14,7 +14,8 @@
 #include <vector>
 
 // The window on air: port open (fake port, bounce filter off), the given slots armed with
-// movies "slot<N>.mov", connected to a playout-server peer that runs in a thread of its own.
+// movies "slot<N>.mov", connected to a playout-server peer that runs in a thread of its own
+// (StampingPeer; the fixture's own server stays unused).
 //
 // For an injector thread: lineArrived is released once per line the peer reads, and
 // waitIdle() tells when the window has handled a number of port events and its event loop
@@ -31,11 +32,11 @@ public:
     Station &operator=(const Station &) = delete;
 
     bool ready() const { return m_ready; }
-    int serverThreadId() const { return m_serverThreadId; }
+    int serverThreadId() const { return m_peer.threadId(); }
     int windowThreadId() const { return m_windowThreadId; }
     WindowFixture &fixture() { return m_f; }
     vantor::serial::SerialPortService &port() { return m_f.port; }
-    AmcpResponder &server() { return m_f.server; }
+    StampingPeer &server() { return m_peer; }
 
     // Writes `lines` History lines through SetStatus; returns how long that took.
     Clock::duration fillHistory(int lines);
@@ -59,15 +60,14 @@ private:
     bool arm(int slot);
     bool connectToServer();
 
+    StampingPeer m_peer; // before the fixture, which connects to it
     WindowFixture m_f;
     std::unique_ptr<vantor::app::LogFiles> m_files;
-    QThread m_serverThread;
     QMetaObject::Connection m_sleeping;
     std::mutex m_mutex;
     std::condition_variable m_idle;
     int m_handled = 0;   // guarded by m_mutex
     int m_idleAfter = 0; // events handled when the loop last went idle; guarded by m_mutex
-    int m_serverThreadId = 0;
     int m_windowThreadId = 0;
     bool m_ready = false;
 };

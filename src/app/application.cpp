@@ -4,6 +4,7 @@
 #include "logfiles.h"
 #include "mainwindow.h"
 #include "messageboxprompter.h"
+#include "realtimemode.h"
 #include "setuprestore.h"
 #include "storedmoviechooser.h"
 #include "terminationsignals.h"
@@ -72,7 +73,10 @@ int run(int argc, char *argv[])
     QApplication::setApplicationDisplayName(MainWindow::Title);
     QApplication::setQuitOnLastWindowClosed(false); // the window quits explicitly when closed
 
+    // Before any thread of the trigger path starts; threads started from here on begin ordinary.
+    const RealtimeMode realtime = command.realtime ? RealtimeMode::enter() : RealtimeMode();
     serial::SystemSerialPortService port(std::move(portMap));
+    port.setWatcherThreadStart(realtime.threadStart());
     port.setDebounce(command.options.debounce);
     serial::SystemPortProbe probe;
     MessageBoxPrompter prompter;
@@ -94,6 +98,8 @@ int run(int argc, char *argv[])
     if (!command.restoreFile.isEmpty())
         setup = std::make_unique<SetupRestore>(command.restoreFile, window, port, movies, command.options.mediaFolder);
     window.Form_Load();
+    if (command.realtime)
+        window.SetStatus1(QString::fromStdString(realtime.summary()));
     if (setup)
         setup->restore();
     mainLoopStarts();

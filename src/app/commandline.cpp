@@ -38,7 +38,11 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         {QStringLiteral("log-dir")},
         QStringLiteral("Writes both logs to daily files in DIR, and an as-run record as-run-YYYY-MM-DD.csv."),
         QStringLiteral("DIR"));
-    parser.addOptions({port, listPorts, mediaFolder, debounce, restore, logDir});
+    const QCommandLineOption realtime(
+        {QStringLiteral("realtime")},
+        QStringLiteral("Runs the line watcher and the window thread under SCHED_FIFO and locks memory, where the "
+                       "system allows it; the port log says what was granted."));
+    parser.addOptions({port, listPorts, mediaFolder, debounce, restore, logDir, realtime});
 
     const auto fail = [&](const QString &message) {
         result.exit = true;
@@ -77,6 +81,7 @@ CommandLine CommandLine::parse(const QStringList &arguments)
     if ((parser.isSet(restore) && result.restoreFile.isEmpty()) || (parser.isSet(logDir) && result.logDir.isEmpty()))
         return fail(QStringLiteral("--restore and --log-dir take a path"));
     result.listPorts = parser.isSet(listPorts);
+    result.realtime = parser.isSet(realtime);
     result.exit = result.listPorts;
     return result;
 }

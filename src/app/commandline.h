@@ -19,6 +19,7 @@ struct CommandLine
     bool listPorts = false;                 // --list-ports
     QString restoreFile;                    // --restore FILE
     QString logDir;                         // --log-dir DIR
+    bool realtime = false;                  // --realtime
     bool exit = false;                      // --help, --version, --list-ports or an error
     int exitCode = 0;
     QString output; // what to print before exiting

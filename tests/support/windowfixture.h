@@ -28,13 +28,14 @@ struct WindowFixture
     std::unique_ptr<vantor::playout::CasparConnection> caspar;
     std::unique_ptr<vantor::app::MainWindow> window;
 
-    explicit WindowFixture(vantor::app::Options options = {}, bool load = true)
+    // serverPort: the playout server the window connects to; 0 for `server`.
+    explicit WindowFixture(vantor::app::Options options = {}, bool load = true, quint16 serverPort = 0)
     {
         portMap.refresh();
         probe.openable = {"/dev/ttyS0", "/dev/ttyS2"};
         port.existing = {1, 3};
         server.listen();
-        caspar = std::make_unique<vantor::playout::CasparConnection>(server.port(),
+        caspar = std::make_unique<vantor::playout::CasparConnection>(serverPort ? serverPort : server.port(),
                                                                      vantor::playout::ConnectionTiming{50, 100, 2000});
         vantor::app::Services services{
             port, portMap, probe, [] { return std::vector<vantor::serial::PortEntry>{}; }, prompter, movies, *caspar};

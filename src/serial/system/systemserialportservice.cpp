@@ -43,7 +43,7 @@ SystemSerialPortService::SystemSerialPortService(PortMap map, BackendFactory fac
     , m_factory(std::move(factory))
 {
     if (!m_factory)
-        m_factory = [resolver = m_resolver](const QString &target) { return makeBackend(target, resolver); };
+        m_factory = [this](const QString &target) { return makeBackend(target, m_resolver, m_watcherThreadStart); };
 }
 
 SystemSerialPortService::~SystemSerialPortService()
@@ -52,11 +52,14 @@ SystemSerialPortService::~SystemSerialPortService()
 }
 
 std::unique_ptr<PortBackend> SystemSerialPortService::makeBackend(const QString &target,
-                                                                  std::shared_ptr<HostResolver> resolver)
+                                                                  std::shared_ptr<HostResolver> resolver,
+                                                                  std::function<void()> watcherThreadStart)
 {
     if (PortMap::isNetworkTarget(target))
         return std::make_unique<Rfc2217Backend>(std::move(resolver));
-    return std::make_unique<TtyBackend>();
+    auto tty = std::make_unique<TtyBackend>();
+    tty->setWatcherThreadStart(std::move(watcherThreadStart));
+    return tty;
 }
 
 void SystemSerialPortService::openDevice()

@@ -31,7 +31,12 @@ public:
 
     // The one place where an address's scheme chooses the kind of port. Network ports look
     // their host names up through resolver.
-    static std::unique_ptr<PortBackend> makeBackend(const QString &target, std::shared_ptr<HostResolver> resolver);
+    // Local ports run watcherThreadStart first on each thread of their line watcher.
+    static std::unique_ptr<PortBackend> makeBackend(const QString &target, std::shared_ptr<HostResolver> resolver,
+                                                    std::function<void()> watcherThreadStart = {});
+    // Run first on each thread of the line watcher of every local port opened from now on
+    // (the real-time mode raises them there). Only for the default choice of backend.
+    void setWatcherThreadStart(std::function<void()> start) { m_watcherThreadStart = std::move(start); }
 
 protected:
     void openDevice() override;
@@ -46,6 +51,7 @@ private:
     PortMap m_map;
     std::shared_ptr<HostResolver> m_resolver; // for every network port this service opens
     BackendFactory m_factory;
+    std::function<void()> m_watcherThreadStart; // for the default factory's local ports
     std::unique_ptr<PortBackend> m_backend;
     std::unique_ptr<Sink> m_sink; // the open backend's, tagged with its session
 };

@@ -308,6 +308,8 @@ bool LineWatcher::catchUp(Snapshot &base, std::optional<Clock::time_point> wake,
 
 void LineWatcher::run(Snapshot base)
 {
+    if (m_threadStart)
+        m_threadStart();
     m_watcherId = std::this_thread::get_id();
     sigset_t wake;
     sigemptyset(&wake);
@@ -433,6 +435,8 @@ void LineWatcher::publish(const Snapshot &s, bool changed)
 // everything, and wakes it when a change slipped in while it was going back to sleep.
 void LineWatcher::sentryLoop()
 {
+    if (m_threadStart)
+        m_threadStart();
     std::uint32_t seen = m_activity.load() - 1;
     int looks = Looks;
     Clock::time_point due;

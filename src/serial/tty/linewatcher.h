@@ -84,6 +84,10 @@ public:
     // call this when bytes arrive, which is when such errors happen.
     void lookSoon();
 
+    // Runs first on each of the watcher's threads (the watcher and the sentry), e.g. to set
+    // their scheduling. Set it before start().
+    void setThreadStart(std::function<void()> f) { m_threadStart = std::move(f); }
+
     Method method() const { return m_method.load(); }
     // The present level of Cts, Dsr, Cd or Ri (false for the others or when it cannot be read).
     bool level(Signal s) const;
@@ -119,6 +123,7 @@ private:
     const Sink m_sink;
     SetbackSink m_setbackSink; // set before start(), then read by the watcher thread only
     const std::chrono::microseconds m_pollInterval;
+    std::function<void()> m_threadStart; // set before start(), run by the threads
     bool m_counters = false;
 
     std::mutex m_control; // serialises start(), stop() and whilePaused()

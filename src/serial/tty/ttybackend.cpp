@@ -203,6 +203,7 @@ void TtyBackend::startWatching()
     m_watcher = std::make_unique<LineWatcher>(int(m_port.handle()), [sink](const LineWatcher::Change &c) {
         sink->event(CommEvent{codeOf(c.what), c.level, {}, c.when});
     });
+    m_watcher->setThreadStart(m_watcherThreadStart);
     m_watcher->setSetbackSink([sink, path = m_path](LineWatcher::Setback setback, int error) {
         const QString what = QString::fromLocal8Bit(std::strerror(error));
         if (setback == LineWatcher::Setback::Ended) {

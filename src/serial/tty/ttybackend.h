@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QSerialPort>
 
+#include <functional>
 #include <memory>
 
 namespace vantor::serial {
@@ -34,6 +35,8 @@ public:
     bool isOpen() const { return m_port.isOpen(); }
     // How line changes are watched while open.
     LineWatcher::Method watchMethod() const;
+    // Run first on each of the line watcher's threads (see LineWatcher::setThreadStart).
+    void setWatcherThreadStart(std::function<void()> f) { m_watcherThreadStart = std::move(f); }
 
 private:
     void openPort(const QString &path);
@@ -47,6 +50,7 @@ private:
 
     QSerialPort m_port;
     std::unique_ptr<LineWatcher> m_watcher;
+    std::function<void()> m_watcherThreadStart;
     PortSink *m_sink = nullptr;
     QString m_path;
     bool m_lost = false;

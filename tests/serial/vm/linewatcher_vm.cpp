@@ -4,6 +4,9 @@
 
 #include "loopbackport.h"
 #include "recorder.h"
+#include "threadpermissions.h"
+
+#include "app/realtimemode.h"
 #include "serial/tty/linewatcher.h"
 
 #include <cerrno>
@@ -12,7 +15,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -21,6 +26,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using vantor::app::RealtimeMode;
 using vantor::serial::LineWatcher;
 using Signal = LineWatcher::Signal;
 using Clock = std::chrono::steady_clock;
@@ -234,6 +240,50 @@ void aBreakIsReportedOnceLookedFor(const LoopbackPort &port, Checks &c)
     tcflush(port.fd(), TCIFLUSH);
 }
 
+// The real-time mode granted by the resource limits alone, as for a desktop login (no
+// capabilities): the watcher's two threads run SCHED_FIFO at the limit, and every change is seen.
+void realTimeThroughTheLimitsAlone(const LoopbackPort &port, Checks &c)
+{
+    using namespace threadpermissions;
+    ScopedLimit rtprio(RLIMIT_RTPRIO, 5);
+    ScopedLimit memlock(RLIMIT_MEMLOCK, RLIM_INFINITY);
+    std::mutex mutex;
+    std::vector<std::pair<pid_t, Scheduling>> raised; // by the watcher's threads
+    std::thread([&] {
+        const bool restricted = rtprio.ok() && memlock.ok() && dropCapabilities({CAP_SYS_NICE, CAP_IPC_LOCK});
+        RealtimeMode mode = RealtimeMode::enter();
+        c.check(restricted && mode.priority() == 5 && mode.memoryLocked(), "without capabilities: %s",
+                mode.summary().c_str());
+        Recorder rec;
+        LineWatcher watcher(port.fd(), rec.sink());
+        watcher.setThreadStart([&, start = mode.threadStart()] {
+            if (start)
+                start();
+            std::lock_guard lock(mutex);
+            raised.emplace_back(gettid(), Scheduling::ofCallingThread());
+        });
+        watcher.start();
+        constexpr std::size_t Toggles = 40;
+        for (std::size_t i = 0; i < Toggles; ++i) {
+            toggle(port, TIOCM_RTS, i % 2 == 0);
+            sleepFor(std::chrono::microseconds(300 + 200 * (i % 5)));
+        }
+        rec.waitFor(Signal::Cts, Toggles, 3s);
+        sleepFor(50ms);
+        const auto cts = rec.levels(Signal::Cts);
+        c.check(cts.size() == Toggles && alternates(cts, true), "under SCHED_FIFO: %zu toggles seen as %zu changes",
+                Toggles, cts.size());
+        watcher.stop();
+        mode.leave();
+    }).join();
+    std::lock_guard lock(mutex);
+    bool fifo = raised.size() == 2 && raised[0].first != raised[1].first;
+    for (const auto &[tid, s] : raised)
+        fifo = fifo && s.policy == (SCHED_FIFO | SCHED_RESET_ON_FORK) && s.priority == 5;
+    c.check(fifo, "the watcher and the sentry both ran the start function and run SCHED_FIFO 5 (%zu threads)",
+            raised.size());
+}
+
 int threads()
 {
     int n = 0;
@@ -296,6 +346,7 @@ int main(int argc, char **argv)
     newSettingsDoNotSilenceTheWatcher(port, checks);
     aChangeTheDriverDoesNotSignalIsStillFound(port, checks);
     aBreakIsReportedOnceLookedFor(port, checks);
+    realTimeThroughTheLimitsAlone(port, checks);
     aPseudoTerminalIsNotWatched(checks);
     std::printf("%s: %d check(s) failed\n", checks.failures() ? "FAILED" : "PASSED", checks.failures());
     return checks.failures() ? 1 : 0;
