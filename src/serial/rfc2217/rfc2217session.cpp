@@ -179,29 +179,39 @@ void Rfc2217Session::negotiate(const TelnetItem &item, Output &out)
     }
 }
 
-// Our side of an option (RFC 1143, without the queue bits: we never change our mind).
+// One side of an option, RFC 1143 without the queue bits (we never change our mind): a request
+// that would change nothing is not answered, a server's own requests are counted (request()),
+// an option we do not support is refused. True when the option's state changed.
+bool Rfc2217Session::negotiate(Q &state, std::uint8_t option, bool agreed, bool supported, std::uint8_t accept,
+                               std::uint8_t refuse, Output &out)
+{
+    const Q before = state;
+    if (agreed ? before == Q::Yes : before == Q::No)
+        return false; // no change: not answered
+    if (before != Q::WantYes && !request(m_requests[option], "renegotiating " + optionName(option), out))
+        return false;
+    if (agreed) {
+        if (before == Q::No && !supported) {
+            out.reply += negotiation(refuse, option);
+            return false;
+        }
+        if (before == Q::No)
+            out.reply += negotiation(accept, option);
+        state = Q::Yes;
+    } else {
+        if (before == Q::Yes)
+            out.reply += negotiation(refuse, option);
+        state = Q::No;
+    }
+    return true;
+}
+
 void Rfc2217Session::ourSide(std::uint8_t option, bool agreed, Output &out)
 {
     const bool supported = option == option::Binary || option == option::SuppressGoAhead || option == option::ComPort;
     Q &state = ours(option);
-    const Q before = state;
-    if (agreed ? before == Q::Yes : before == Q::No)
-        return; // no change: not answered
-    if (before != Q::WantYes && !request(m_requests[option], "renegotiating " + optionName(option), out))
+    if (!negotiate(state, option, agreed, supported, WILL, WONT, out))
         return;
-    if (agreed) {
-        if (before == Q::No && !supported) {
-            out.reply += negotiation(WONT, option);
-            return;
-        }
-        if (before == Q::No)
-            out.reply += negotiation(WILL, option);
-        state = Q::Yes;
-    } else {
-        if (before == Q::Yes)
-            out.reply += negotiation(WONT, option);
-        state = Q::No;
-    }
     updateCarriageReturn();
     if (option == option::ComPort) {
         if (state == Q::Yes) {
@@ -224,25 +234,10 @@ void Rfc2217Session::theirSide(std::uint8_t option, bool agreed, Output &out)
     const bool supported = option == option::Binary || option == option::SuppressGoAhead;
     Q &state = theirs(option);
     const Q before = state;
-    if (agreed ? before == Q::Yes : before == Q::No)
-        return; // no change: not answered
-    if (before != Q::WantYes && !request(m_requests[option], "renegotiating " + optionName(option), out))
+    if (!negotiate(state, option, agreed, supported, DO, DONT, out))
         return;
-    if (agreed) {
-        if (before == Q::No && !supported) {
-            out.reply += negotiation(DONT, option);
-            return;
-        }
-        if (before == Q::No)
-            out.reply += negotiation(DO, option);
-        state = Q::Yes;
-    } else {
-        if (before == Q::Yes)
-            out.reply += negotiation(DONT, option);
-        state = Q::No;
-        if (option == option::Binary && before == Q::WantYes)
-            say("The network serial server does not send in binary", out);
-    }
+    if (option == option::Binary && before == Q::WantYes && state == Q::No)
+        say("The network serial server does not send in binary", out);
     updateCarriageReturn();
 }
 

@@ -108,6 +108,8 @@ private:
     };
 
     void negotiate(const TelnetItem &item, Output &out);
+    bool negotiate(Q &state, std::uint8_t option, bool agreed, bool supported, std::uint8_t accept, std::uint8_t refuse,
+                   Output &out);
     void ourSide(std::uint8_t option, bool agreed, Output &out);   // DO / DONT received
     void theirSide(std::uint8_t option, bool agreed, Output &out); // WILL / WONT received
     void comPortMessage(std::string_view payload, Output &out);
