@@ -8,6 +8,8 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <array>
+#include <span>
 #include <utility>
 
 namespace vantor::serial {
@@ -222,14 +224,15 @@ int debouncedLine(qint16 code)
 void SerialPortService::deliver(const EventInbox::Item &item)
 {
     const CommEvent &last = item.event;
-    std::vector<CommEvent> run;
+    std::array<CommEvent, 3> run; // on the trigger path: no allocation
+    std::size_t length = 0;
     if (item.changes > 1) {
-        run.push_back(CommEvent{last.code, item.firstLevel, {}, item.firstWhen});
+        run[length++] = CommEvent{last.code, item.firstLevel, {}, item.firstWhen};
         if (item.firstLevel == last.level)
-            run.push_back(CommEvent{last.code, !last.level, {}, last.when});
+            run[length++] = CommEvent{last.code, !last.level, {}, last.when};
     }
-    run.push_back(last);
-    for (CommEvent &event : run) {
+    run[length++] = last;
+    for (CommEvent &event : std::span(run.data(), length)) {
         const int line = debouncedLine(event.code);
         if (line >= 0) {
             queueReports(m_debouncer.edge(line, event.level, event.when));
