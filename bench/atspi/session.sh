@@ -29,32 +29,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Whether the X server on display $1 is ours: its lock file names a child of process $2 (the
-# time limit that runs it), and its socket is there.
-owns_display() {
-  local owner
-  owner=$(tr -d ' ' 2>/dev/null <"/tmp/.X$1-lock") || return 1
-  [[ -n $owner && $(ps -o ppid= -p "$owner" | tr -d ' ') == "$2" && -S /tmp/.X11-unix/X$1 ]]
-}
-
-display=
-for n in $(seq 142 160); do
-  [[ -e /tmp/.X$n-lock ]] && continue
-  timeout 3600 Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-  xpid=$!
-  for _ in $(seq 50); do
-    owns_display "$n" "$xpid" && break
-    kill -0 "$xpid" 2>/dev/null || break
-    sleep 0.1
-  done
-  if owns_display "$n" "$xpid"; then
-    pids+=("$xpid")
-    display=:$n
-    break
-  fi
-  kill "$xpid" 2>/dev/null || true
-done
-[[ -n $display ]] || { echo "no X display could be started" >&2; exit 1; }
+source "$HERE/../../tests/support/xvfbdisplay.sh"
+start_xvfb 3600 /dev/null
 
 if [[ $MODE == reader ]]; then
   /usr/bin/python3 "$HERE/listener.py" &

@@ -40,33 +40,9 @@ trap cleanup EXIT
 work=$(mktemp -d)
 export XDG_RUNTIME_DIR=$work
 
-# An X display nobody uses: from 142 upward, skipping those that have a lock file.
-# Whether the X server on display $1 is ours: its lock file names a child of process $2 (the
-# time limit that runs it), and its socket is there.
-owns_display() {
-  local owner
-  owner=$(tr -d ' ' 2>/dev/null <"/tmp/.X$1-lock") || return 1
-  [[ -n $owner && $(ps -o ppid= -p "$owner" | tr -d ' ') == "$2" && -S /tmp/.X11-unix/X$1 ]]
-}
-
-display=
-for n in $(seq 142 160); do
-  [[ -e /tmp/.X$n-lock ]] && continue
-  timeout 90 Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-  xpid=$!
-  for _ in $(seq 50); do
-    owns_display "$n" "$xpid" && break
-    kill -0 "$xpid" 2>/dev/null || break
-    sleep 0.1
-  done
-  if owns_display "$n" "$xpid"; then
-    pids+=("$xpid")
-    display=:$n
-    break
-  fi
-  kill "$xpid" 2>/dev/null || true
-done
-[[ -n $display ]] || { echo "no X display could be started" >&2; cat "$work/xvfb.log" >&2; exit 1; }
+# An X display nobody uses (from :142 upward).
+source "$HERE/../../support/xvfbdisplay.sh"
+start_xvfb 90 "$work/xvfb.log"
 
 echo "X display $display"
 export DISPLAY=$display QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
