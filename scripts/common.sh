@@ -34,6 +34,10 @@ install_packages() {
 
 # build [TARGET...]: configures, then builds the targets given, or everything.
 build() {
-  cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE:-RelWithDebInfo} >/dev/null
+  # A compiler cache, where the machine has one, makes a second build of the same sources quick.
+  local launcher=()
+  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE:-RelWithDebInfo} \
+    "${launcher[@]}" >/dev/null
   cmake --build "$BUILD_DIR" -j"$(nproc)" ${1:+--target "$@"}
 }

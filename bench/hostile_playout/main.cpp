@@ -21,9 +21,9 @@
 #include "scriptedfilechooser.h"
 #include "scriptedprompter.h"
 
-#include "app/mainwindow.h"
-#include "app/services.h"
-#include "app/tabcontrol.h"
+#include "app/window/mainwindow.h"
+#include "app/window/services.h"
+#include "app/window/tabcontrol.h"
 #include "playout/casparconnection.h"
 #include "playout/triggerslots.h"
 #include "serial/system/portmap.h"

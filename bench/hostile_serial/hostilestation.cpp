@@ -2,9 +2,9 @@
 
 #include "loopwatch.h"
 
-#include "app/clickablelabel.h"
-#include "app/lamp.h"
-#include "app/services.h"
+#include "app/window/clickablelabel.h"
+#include "app/window/lamp.h"
+#include "app/window/services.h"
 #include "serial/rfc2217/rfc2217backend.h"
 
 #include <QCheckBox>

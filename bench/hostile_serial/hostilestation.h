@@ -8,7 +8,7 @@
 #include "scriptedfilechooser.h"
 #include "scriptedprompter.h"
 
-#include "app/mainwindow.h"
+#include "app/window/mainwindow.h"
 #include "playout/casparconnection.h"
 #include "serial/system/systemserialportservice.h"
 

@@ -2,7 +2,7 @@
 
 #include "threadswitches.h"
 
-#include "app/lamp.h"
+#include "app/window/lamp.h"
 
 #include <QPushButton>
 #include <QTest>

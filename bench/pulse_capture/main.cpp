@@ -19,7 +19,7 @@
 #include "loopbackport.h"
 #include "observers.h"
 
-#include "app/realtimemode.h"
+#include "app/realtime/realtimemode.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -20,7 +20,7 @@
 #include "runqueuewait.h"
 #include "station.h"
 
-#include "app/realtimemode.h"
+#include "app/realtime/realtimemode.h"
 
 #include <QApplication>
 #include <QEventLoop>

@@ -2,8 +2,8 @@
 
 #include "runqueuewait.h"
 
-#include "app/clickablelabel.h"
-#include "app/lamp.h"
+#include "app/window/clickablelabel.h"
+#include "app/window/lamp.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCheckBox>

@@ -3,7 +3,7 @@
 #include "stampingpeer.h"
 #include "windowfixture.h"
 
-#include "app/logfiles.h"
+#include "app/station/logfiles.h"
 
 #include <QSemaphore>
 

@@ -1,13 +1,13 @@
-#include "application.h"
+#include "app/application.h"
 
-#include "commandline.h"
-#include "logfiles.h"
-#include "mainwindow.h"
-#include "messageboxprompter.h"
-#include "realtimemode.h"
-#include "setuprestore.h"
-#include "storedmoviechooser.h"
-#include "terminationsignals.h"
+#include "app/commandline.h"
+#include "app/realtime/realtimemode.h"
+#include "app/station/logfiles.h"
+#include "app/station/setuprestore.h"
+#include "app/station/storedmoviechooser.h"
+#include "app/terminationsignals.h"
+#include "app/window/mainwindow.h"
+#include "app/window/messageboxprompter.h"
 
 #include "errortrap/protector.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "services.h"
+#include "app/window/services.h"
 
 #include "serial/system/portmap.h"
 

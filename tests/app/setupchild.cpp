@@ -5,8 +5,8 @@
 #include "setupgenerations.h"
 #include "windowfixture.h"
 
-#include "app/clickablelabel.h"
-#include "app/setuprestore.h"
+#include "app/station/setuprestore.h"
+#include "app/window/clickablelabel.h"
 
 #include <QApplication>
 #include <QTest>

@@ -3,10 +3,10 @@
 // lamps in words, and the whole of a line that the list cuts off.
 #include "windowfixture.h"
 
-#include "app/activitylog.h"
-#include "app/clickablelabel.h"
-#include "app/lamp.h"
-#include "app/logview.h"
+#include "app/window/activitylog.h"
+#include "app/window/clickablelabel.h"
+#include "app/window/lamp.h"
+#include "app/window/logview.h"
 
 #include <QAccessible>
 #include <QPushButton>

@@ -5,8 +5,8 @@
 #include "loopwatch.h"
 #include "windowfixture.h"
 
-#include "app/clickablelabel.h"
-#include "app/tabcontrol.h"
+#include "app/window/clickablelabel.h"
+#include "app/window/tabcontrol.h"
 
 #include <QCheckBox>
 #include <QFile>

@@ -3,8 +3,8 @@
 #include "logmessages.h"
 #include "windowfixture.h"
 
-#include "app/clickablelabel.h"
-#include "app/lamp.h"
+#include "app/window/clickablelabel.h"
+#include "app/window/lamp.h"
 #include "serial/service/commevent.h"
 
 #include <QCheckBox>

@@ -2,11 +2,11 @@
 #include "logmessages.h"
 #include "windowfixture.h"
 
-#include "app/activitylog.h"
-#include "app/clickablelabel.h"
-#include "app/lamp.h"
-#include "app/logview.h"
-#include "app/tabcontrol.h"
+#include "app/window/activitylog.h"
+#include "app/window/clickablelabel.h"
+#include "app/window/lamp.h"
+#include "app/window/logview.h"
+#include "app/window/tabcontrol.h"
 
 #include <QAccessible>
 #include <QCheckBox>

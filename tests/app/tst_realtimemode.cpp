@@ -3,7 +3,7 @@
 // nothing else. Each case runs on a thread of its own, whose capabilities it may drop.
 #include "threadpermissions.h"
 
-#include "app/realtimemode.h"
+#include "app/realtime/realtimemode.h"
 
 #include <QTest>
 

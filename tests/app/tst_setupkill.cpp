@@ -3,7 +3,7 @@
 // operator changes the set-up as fast as the window takes it.
 #include "setupgenerations.h"
 
-#include "app/setupfile.h"
+#include "app/station/setupfile.h"
 #include "errortrap/childprocess.h"
 
 #include <QRandomGenerator>

@@ -3,9 +3,9 @@
 #include "logmessages.h"
 #include "windowfixture.h"
 
-#include "app/clickablelabel.h"
-#include "app/lamp.h"
-#include "app/setuprestore.h"
+#include "app/station/setuprestore.h"
+#include "app/window/clickablelabel.h"
+#include "app/window/lamp.h"
 
 #include <QCheckBox>
 #include <QComboBox>

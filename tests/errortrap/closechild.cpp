@@ -3,8 +3,8 @@
 // says "ready" from the error box of a start-up, before the main event loop runs;
 // "start-up-order" runs the program's own start-up with --version.
 #include "app/application.h"
-#include "app/messageboxprompter.h"
 #include "app/terminationsignals.h"
+#include "app/window/messageboxprompter.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -2,7 +2,7 @@
 #include "logmessages.h"
 #include "windowfixture.h"
 
-#include "app/lamp.h"
+#include "app/window/lamp.h"
 #include "serial/commandconsole.h"
 #include "serial/service/commevent.h"
 

@@ -3,7 +3,7 @@
 // answering, what happened is in the port log, and the program works afterwards.
 #include "hostilestation.h"
 
-#include "app/lamp.h"
+#include "app/window/lamp.h"
 
 #include <QPushButton>
 #include <QtTest>

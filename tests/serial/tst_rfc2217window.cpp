@@ -4,8 +4,8 @@
 #include "contactserver.h"
 #include "windowfixture.h"
 
-#include "app/clickablelabel.h"
-#include "app/lamp.h"
+#include "app/window/clickablelabel.h"
+#include "app/window/lamp.h"
 #include "serial/rfc2217/rfc2217backend.h"
 #include "serial/system/portprobe.h"
 #include "serial/system/systemserialportservice.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/activitylog.h"
+#include "app/window/activitylog.h"
 
 #include <QStringList>
 

@@ -6,9 +6,9 @@
 #include "scriptedfilechooser.h"
 #include "scriptedprompter.h"
 
-#include "app/mainwindow.h"
-#include "app/services.h"
-#include "app/storedmoviechooser.h"
+#include "app/station/storedmoviechooser.h"
+#include "app/window/mainwindow.h"
+#include "app/window/services.h"
 #include "playout/casparconnection.h"
 #include "serial/system/portmap.h"
 

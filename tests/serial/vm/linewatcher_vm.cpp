@@ -6,7 +6,7 @@
 #include "recorder.h"
 #include "threadpermissions.h"
 
-#include "app/realtimemode.h"
+#include "app/realtime/realtimemode.h"
 #include "serial/tty/linewatcher.h"
 
 #include <cerrno>

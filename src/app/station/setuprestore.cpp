@@ -1,9 +1,9 @@
-#include "setuprestore.h"
+#include "app/station/setuprestore.h"
 
-#include "clickablelabel.h"
-#include "mainwindow.h"
-#include "stationnotice.h"
-#include "storedmoviechooser.h"
+#include "app/station/stationnotice.h"
+#include "app/station/storedmoviechooser.h"
+#include "app/window/clickablelabel.h"
+#include "app/window/mainwindow.h"
 
 #include "playout/casparlink.h"
 #include "playout/triggerslots.h"

@@ -1,6 +1,6 @@
-#include "clickablelabel.h"
+#include "app/window/clickablelabel.h"
 
-#include "accessiblefactory.h"
+#include "app/window/accessiblefactory.h"
 
 #include <QMouseEvent>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "realtimemode.h"
+#include "app/realtime/realtimemode.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "setupfile.h"
+#include "app/station/setupfile.h"
 
 #include "playout/triggerslots.h"
 

@@ -1,4 +1,4 @@
-#include "activitylog.h"
+#include "app/window/activitylog.h"
 
 #include <QTime>
 

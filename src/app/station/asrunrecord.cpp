@@ -1,4 +1,4 @@
-#include "asrunrecord.h"
+#include "app/station/asrunrecord.h"
 
 #include "playout/triggerslots.h"
 

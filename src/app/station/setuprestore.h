@@ -1,6 +1,6 @@
 #pragma once
 
-#include "setupfile.h"
+#include "app/station/setupfile.h"
 
 #include <QObject>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mainwindow.h"
+#include "app/window/mainwindow.h"
 
 #include <cstdio>
 

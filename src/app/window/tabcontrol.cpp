@@ -1,4 +1,4 @@
-#include "tabcontrol.h"
+#include "app/window/tabcontrol.h"
 
 #include <QPainter>
 #include <QStyleOptionTabWidgetFrame>

@@ -1,4 +1,4 @@
-#include "writerthread.h"
+#include "app/station/writerthread.h"
 
 #include <condition_variable>
 #include <mutex>

@@ -1,4 +1,4 @@
-#include "logfilewriter.h"
+#include "app/station/logfilewriter.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "slotmenu.h"
+#include "app/window/slotmenu.h"
 
 #include <QMenu>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "activitylog.h"
-#include "twips.h"
+#include "app/window/activitylog.h"
+#include "app/window/twips.h"
 
 #include "errortrap/errortrap.h"
 

@@ -1,4 +1,4 @@
-#include "messageboxprompter.h"
+#include "app/window/messageboxprompter.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -1,4 +1,4 @@
-#include "csvwriter.h"
+#include "app/station/csvwriter.h"
 
 namespace vantor::app {
 

@@ -1,7 +1,7 @@
-#include "logview.h"
+#include "app/window/logview.h"
 
-#include "accessiblefactory.h"
-#include "activitylog.h"
+#include "app/window/accessiblefactory.h"
+#include "app/window/activitylog.h"
 
 #include <QAccessible>
 #include <QKeyEvent>

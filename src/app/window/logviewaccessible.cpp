@@ -1,7 +1,7 @@
-#include "logviewaccessible.h"
+#include "app/window/logviewaccessible.h"
 
-#include "activitylog.h"
-#include "logview.h"
+#include "app/window/activitylog.h"
+#include "app/window/logview.h"
 
 namespace vantor::app {
 

@@ -1,9 +1,9 @@
-#include "accessiblefactory.h"
+#include "app/window/accessiblefactory.h"
 
-#include "clickablelabel.h"
-#include "lamp.h"
-#include "logview.h"
-#include "logviewaccessible.h"
+#include "app/window/clickablelabel.h"
+#include "app/window/lamp.h"
+#include "app/window/logview.h"
+#include "app/window/logviewaccessible.h"
 
 #include <QAccessibleWidget>
 

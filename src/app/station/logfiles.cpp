@@ -1,9 +1,9 @@
-#include "logfiles.h"
+#include "app/station/logfiles.h"
 
-#include "activitylog.h"
-#include "csvwriter.h"
-#include "mainwindow.h"
-#include "stationnotice.h"
+#include "app/station/csvwriter.h"
+#include "app/station/stationnotice.h"
+#include "app/window/activitylog.h"
+#include "app/window/mainwindow.h"
 
 #include "playout/casparconnection.h"
 #include "playout/firing.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "asrunrecord.h"
-#include "logfilewriter.h"
+#include "app/station/asrunrecord.h"
+#include "app/station/logfilewriter.h"
 
 #include <QObject>
 

@@ -1,6 +1,6 @@
-#include "lamp.h"
+#include "app/window/lamp.h"
 
-#include "accessiblefactory.h"
+#include "app/window/accessiblefactory.h"
 
 #include <QPainter>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "writerthread.h"
+#include "app/station/writerthread.h"
 
 #include <QObject>
 #include <QString>
