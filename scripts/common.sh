@@ -36,7 +36,11 @@ install_packages() {
 build() {
   # A compiler cache, where the machine has one, makes a second build of the same sources quick.
   local launcher=()
-  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  if command -v ccache >/dev/null; then
+    launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    # Paths relative to the checkout, so that another clone of it finds the same entries.
+    export CCACHE_BASEDIR=$ROOT CCACHE_NOHASHDIR=1
+  fi
   cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE:-RelWithDebInfo} \
     "${launcher[@]}" >/dev/null
   cmake --build "$BUILD_DIR" -j"$(nproc)" ${1:+--target "$@"}
