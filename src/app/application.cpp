@@ -3,6 +3,7 @@
 #include "app/commandline.h"
 #include "app/realtime/realtimemode.h"
 #include "app/station/logfiles.h"
+#include "app/station/setuplock.h"
 #include "app/station/setuprestore.h"
 #include "app/station/storedmoviechooser.h"
 #include "app/terminationsignals.h"
@@ -19,6 +20,7 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <memory>
 
 namespace vantor::app {
 
@@ -65,6 +67,17 @@ int run(int argc, char *argv[])
         if (command.exit) {
             std::fputs(command.output.toLocal8Bit().constData(), command.exitCode ? stderr : stdout);
             return command.exitCode;
+        }
+    }
+
+    // One program per set-up file: a second one would overwrite the first one's set-up.
+    std::unique_ptr<SetupLock> setupLock;
+    if (!command.restoreFile.isEmpty()) {
+        setupLock = std::make_unique<SetupLock>(command.restoreFile);
+        if (setupLock->outcome() == SetupLock::Outcome::InUse) {
+            std::fprintf(stderr, "--restore %s: the set-up file is in use by another running program (%s is locked)\n",
+                         qPrintable(command.restoreFile), qPrintable(setupLock->lockPath()));
+            return 2;
         }
     }
 

@@ -5,8 +5,13 @@
 
 #include <QDate>
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 
@@ -140,6 +145,53 @@ private Q_SLOTS:
                  QByteArray("\x7f"
                             "ELF"));
         QVERIFY2(run.terminate(), run.describe().constData());
+    }
+
+    // Something else than a regular file at the --restore path is left as it is, and the
+    // program starts and ends as usual.
+    void oddRestorePathIsLeftAlone_data()
+    {
+        QTest::addColumn<bool>("device");
+        QTest::newRow("fifo") << false;
+        QTest::newRow("link to a device") << true;
+    }
+
+    void oddRestorePathIsLeftAlone()
+    {
+        QFETCH(bool, device);
+        QTemporaryDir dir;
+        const QByteArray file = dir.filePath("setup.ini").toUtf8();
+        const QByteArray node = device ? dir.filePath("nullnode").toUtf8() : file;
+        if (!device)
+            QCOMPARE(::mkfifo(node, 0600), 0);
+        else if (::mknod(node, S_IFCHR | 0600, makedev(1, 3)) != 0)
+            QSKIP("making a device node takes root");
+        if (device)
+            QCOMPARE(::symlink(node, file), 0);
+        Listener run({"--restore", file.toStdString()}, true);
+        QVERIFY2(run.waitForError("***Set-up file " + file + " is not a regular file"), run.describe().constData());
+        QVERIFY2(run.waitForError("***Set-up not saved to " + file + ": not a regular file"),
+                 run.describe().constData());
+        QVERIFY2(run.terminate(), run.describe().constData());
+        struct stat st = {};
+        QCOMPARE(::stat(node, &st), 0);
+        QVERIFY(device ? S_ISCHR(st.st_mode) : S_ISFIFO(st.st_mode));
+        QVERIFY(!QFileInfo::exists(dir.filePath("setup.ini.bad")));
+    }
+
+    void secondProgramOnOneSetupFileIsRefused()
+    {
+        QTemporaryDir dir;
+        const std::string file = dir.filePath("setup.ini").toStdString();
+        Listener first({"--restore", file}, true);
+        QVERIFY2(QTest::qWaitFor([&] { return readAll(dir.filePath("setup.ini")).contains("[triggers]"); }, 15000),
+                 first.describe().constData());
+        Listener second({"--restore", file}, true);
+        second.waitForEnd();
+        QVERIFY2(second.exitedWith(2), second.describe().constData());
+        QVERIFY2(second.err().contains("the set-up file is in use by another running program"),
+                 second.describe().constData());
+        QVERIFY2(first.terminate(), first.describe().constData());
     }
 
     // Paths under a regular file cannot be made, also for root.

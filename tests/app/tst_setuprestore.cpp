@@ -9,10 +9,15 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 using namespace vantor;
 using app::Setup;
@@ -65,10 +70,11 @@ struct Station
         combo->setCurrentIndex(combo->findText(text));
         Q_EMIT combo->activated(combo->currentIndex());
     }
-    // Waits until the file holds the set-up as the window last handed it over.
+    // Waits until the file holds the set-up as the window last handed it over; the writer
+    // runs niced, so a loaded machine may keep it waiting long.
     bool saved()
     {
-        return QTest::qWaitFor([&] { return SetupFile::parse(restore.file().path()).setup == restore.setup(); });
+        return QTest::qWaitFor([&] { return SetupFile::parse(restore.file().path()).setup == restore.setup(); }, 60000);
     }
     QStringList history() const { return logMessages(f.window->history()); }
     QStringList portLog() const { return logMessages(f.window->portLog()); }
@@ -197,6 +203,75 @@ private Q_SLOTS:
         QVERIFY(SetupFile::parse(file).setup.armed[2]);
         Station b(file);
         QCOMPARE(b.get<QPushButton>("cmdCOMStatus")->text(), "Close COM Port");
+    }
+
+    // Control characters, hex digits right after them, and the file stays small.
+    void controlCharactersComeBackAsSaved()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("setup.ini");
+        Setup setup;
+        for (QString &movie : setup.movies)
+            movie = QStringLiteral("\x01"
+                                   "fade\x1f"
+                                   "0A\x7f"
+                                   "b")
+                        .repeated(400);
+        const QByteArray bytes = SetupFile::format(setup);
+        QVERIFY(bytes.size() < 3 * Setup::Slots * setup.movies[0].size());
+        QFile out(file);
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size());
+        out.close();
+        const SetupFile::Loaded back = SetupFile::parse(file);
+        QVERIFY2(back.problems.isEmpty(), qPrintable(back.problems.join("; ")));
+        QCOMPARE(back.setup, setup);
+    }
+
+    // Only a regular file (or the target of a link to one) is read or replaced, in its own folder.
+    void onlyARegularFileIsReadOrReplaced_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("fifo") << "fifo";
+        QTest::newRow("link to a device") << "device";
+        QTest::newRow("link to a file in another folder") << "file";
+    }
+
+    void onlyARegularFileIsReadOrReplaced()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir dir;
+        const QString file = dir.filePath("setup.ini");
+        QVERIFY(QDir(dir.path()).mkdir("real"));
+        const QString target = kind == "fifo" ? file : dir.filePath("real/setup.ini");
+        const QByteArray path = QFile::encodeName(target);
+        if (kind == "fifo")
+            QCOMPARE(::mkfifo(path, 0600), 0);
+        else if (kind == "device" && ::mknod(path, S_IFCHR | 0600, makedev(1, 3)) != 0)
+            QSKIP("making a device node takes root");
+        else if (kind == "file") {
+            QFile out(target);
+            QVERIFY(out.open(QIODevice::WriteOnly) && out.write(SetupFile::format({})) > 0);
+        }
+        if (kind != "fifo")
+            QCOMPARE(::symlink(path, QFile::encodeName(file)), 0);
+
+        Station s(file);
+        s.box(0)->click();
+        struct stat st = {};
+        if (kind == "file") {
+            QVERIFY(s.saved());
+            QVERIFY(SetupFile::parse(target).setup.armed[0]);
+            QVERIFY(QFileInfo(file).isSymLink());
+            QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::System).size(), 1); // the link only
+            return;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(s.history().contains("***Set-up not saved to " + file + ": not a regular file"),
+                                 60000);
+        QCOMPARE(s.history().first(),
+                 "***Set-up file " + file + " is not a regular file: left as it is, the set-up is not kept");
+        QVERIFY(!QFileInfo::exists(file + ".bad"));
+        QCOMPARE(::stat(path, &st), 0);
+        QVERIFY(kind == "fifo" ? S_ISFIFO(st.st_mode) : S_ISCHR(st.st_mode));
     }
 
     void unsavableFileIsToldOnce()
