@@ -103,11 +103,16 @@ int run(int argc, char *argv[])
     MainWindow window(services, command.options);
     prompter.setParent(&window);
     chooser.setParent(&window);
-    closeOnTerminationSignals(&window);
-    std::unique_ptr<LogFiles> logFiles; // --log-dir: before Form_Load, whose lines it keeps
-    if (!command.logDir.isEmpty())
-        logFiles = std::make_unique<LogFiles>(command.logDir, window, port, caspar);
+    std::unique_ptr<LogFiles> logFiles;  // --log-dir
     std::unique_ptr<SetupRestore> setup; // --restore
+    // A signal at a box of the start-up ends the program there: the files' writers write what
+    // is queued first (their destructors, each waiting for its disk a bounded time).
+    closeOnTerminationSignals(&window, [&] {
+        setup.reset();
+        logFiles.reset();
+    });
+    if (!command.logDir.isEmpty()) // before Form_Load, whose lines it keeps
+        logFiles = std::make_unique<LogFiles>(command.logDir, window, port, caspar);
     if (!command.restoreFile.isEmpty())
         setup = std::make_unique<SetupRestore>(command.restoreFile, window, port, movies, command.options.mediaFolder);
     window.Form_Load();
