@@ -2,6 +2,7 @@
 // it starts with --restore and --log-dir on paths that are missing, damaged or unwritable.
 // No display: the answers need none, and the window runs on the offscreen platform.
 #include "errortrap/childprocess.h"
+#include "pseudoterminal.h"
 
 #include <QDate>
 #include <QDir>
@@ -192,6 +193,27 @@ private Q_SLOTS:
         QVERIFY2(second.err().contains("the set-up file is in use by another running program"),
                  second.describe().constData());
         QVERIFY2(first.terminate(), first.describe().constData());
+    }
+
+    // The log folder removed while the program runs: the next line makes it again, and says so.
+    void removedLogFolderIsMadeAgain()
+    {
+        PseudoTerminal far;
+        QVERIFY(far.isValid());
+        QTemporaryDir dir;
+        const QString logs = dir.filePath("logs");
+        QFile setup(dir.filePath("setup.ini"));
+        QVERIFY(setup.open(QIODevice::WriteOnly) && setup.write("[port]\nnumber=1\nopen=true\n") > 0);
+        setup.close();
+        Listener run({"--port", "1=" + far.slavePath().toStdString(), "--restore", setup.fileName().toStdString(),
+                      "--log-dir", logs.toStdString()},
+                     true);
+        QVERIFY2(waitForHistory(logs, "Set-up restored from "), run.describe().constData());
+        QVERIFY(QDir(logs).removeRecursively());
+        QVERIFY(far.send("after\r\n"));
+        QVERIFY2(waitForHistory(logs, "was removed or replaced while in use: written anew from here"),
+                 run.describe().constData());
+        QVERIFY2(run.terminate(), run.describe().constData());
     }
 
     // Paths under a regular file cannot be made, also for root.
