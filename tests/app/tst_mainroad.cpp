@@ -178,40 +178,21 @@ private Q_SLOTS:
         QCOMPARE(r.f.server.texts().first(), QByteArray("PLAY 1 dsr.mov"));
     }
 
-    // A right click on a slot's movie label, armed or not, or the context-menu key on the label
-    // or the slot's check box, offers "Play now", which fires the slot as a test, when the slot
-    // has a movie. The menu pops up without waiting; the test takes its action.
-    void playNowFromTheMovieLabel_data()
-    {
-        QTest::addColumn<QString>("widget");
-        QTest::addColumn<int>("key"); // 0: a right click
-        QTest::newRow("right click") << "lblTRIGERMOVIE(%1)" << 0;
-        QTest::newRow("menu key on the label") << "lblTRIGERMOVIE(%1)" << int(Qt::Key_Menu);
-        QTest::newRow("shift F10 on the check box") << "chkTRIGGER(%1)" << int(Qt::Key_F10);
-    }
-
+    // A right click on a slot's movie label offers "Play now", which fires the slot as a test,
+    // when the slot has a movie. The menu pops up without waiting; the test takes its action.
     void playNowFromTheMovieLabel()
     {
-        QFETCH(QString, widget);
-        QFETCH(int, key);
         Road r;
         r.arm(0, "on.mov");
-        r.arm(4, "off.mov");
-        r.f.w().findChild<QCheckBox *>("chkTRIGGER(4)")->click(); // unarmed, its movie kept
         r.f.w().findChild<QCheckBox *>("chkTRIGGER(3)")->click(); // armed, no movie
         const auto playNow = [&](int slot) {
-            auto *w = r.f.w().findChild<QWidget *>(widget.arg(slot));
-            if (key == 0) {
-                QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5), w->mapToGlobal(QPoint(5, 5)));
-                QCoreApplication::sendEvent(w, &click);
-            } else {
-                QTest::keyClick(w, Qt::Key(key), key == Qt::Key_F10 ? Qt::ShiftModifier : Qt::NoModifier);
-            }
-            auto *menu = w->findChild<QMenu *>("mnuSLOT");
+            auto *label = r.f.w().findChild<app::ClickableLabel *>(QStringLiteral("lblTRIGERMOVIE(%1)").arg(slot));
+            QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5), label->mapToGlobal(QPoint(5, 5)));
+            QCoreApplication::sendEvent(label, &click);
+            auto *menu = label->findChild<QMenu *>("mnuSLOT");
             QAction *action = menu ? menu->findChild<QAction *>("mnuPLAYNOW") : nullptr;
             return std::pair{menu, action};
         };
-        QVERIFY(r.f.w().findChild<QWidget *>("lblTRIGERMOVIE(0)")->focusPolicy() & Qt::TabFocus);
         const auto [emptyMenu, disabled] = playNow(3);
         QVERIFY(disabled);
         QCOMPARE(disabled->text(), QStringLiteral("Play now"));
@@ -225,12 +206,22 @@ private Q_SLOTS:
         QCOMPARE(r.f.server.received(), QByteArray("PLAY 1 on.mov\r\n"));
         QCOMPARE(r.history(), (QStringList{"Test fire of CTS ON", "Fire Trigger. Play movie on.mov"}));
         menu->close();
+    }
 
-        if (key == 0) { // an unarmed slot's label still has its menu
-            const auto [unarmedMenu, unarmed] = playNow(4);
-            QVERIFY(unarmed);
-            unarmedMenu->close();
-        }
+    // The same menu on an unarmed slot's label, and from the keyboard.
+    void slotMenuOnAnUnarmedSlotAndFromTheKeyboard()
+    {
+        Road r;
+        r.arm(4, "off.mov");
+        auto *box = r.f.w().findChild<QCheckBox *>("chkTRIGGER(4)");
+        box->click(); // unarmed: its label is disabled
+        auto *label = r.f.w().findChild<QWidget *>("lblTRIGERMOVIE(4)");
+        QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5), label->mapToGlobal(QPoint(5, 5)));
+        QCoreApplication::sendEvent(label, &click);
+        QVERIFY(label->findChild<QMenu *>("mnuSLOT"));
+        QTest::keyClick(box, Qt::Key_F10, Qt::ShiftModifier);
+        QVERIFY(box->findChild<QMenu *>("mnuSLOT"));
+        QVERIFY(r.f.w().findChild<QWidget *>("lblTRIGERMOVIE(0)")->focusPolicy() & Qt::TabFocus);
     }
 
     void notReadyServerIsLoggedBeforeTheEvent()
