@@ -277,13 +277,11 @@ SetupFile::Loaded SetupFile::parse(const QString &path)
         loaded.problems << QStringLiteral("larger than %1 bytes").arg(MaxSize);
         return loaded;
     }
-    // QSettings reads only files: it gets a private copy of what was read.
+    // QSettings reads only files: it gets a private copy of what was read, or, where no copy
+    // can be made, the path checked just now.
     QTemporaryFile copy;
-    if (!copy.open() || copy.write(*bytes) != bytes->size() || !copy.flush()) {
-        loaded.problems << QStringLiteral("cannot be read");
-        return loaded;
-    }
-    QSettings settings(copy.fileName(), QSettings::IniFormat);
+    const bool copied = copy.open() && copy.write(*bytes) == bytes->size() && copy.flush();
+    QSettings settings(copied ? copy.fileName() : path, QSettings::IniFormat);
     if (settings.status() == QSettings::AccessError) {
         loaded.problems << QStringLiteral("cannot be read");
         return loaded;
