@@ -82,7 +82,7 @@ struct Station
     }
     explicit Station(const QString &logDir = {})
     {
-        files = std::make_unique<LogFiles>(logDir.isEmpty() ? dir.path() : logDir, f.w(), f.port, *f.caspar, 300);
+        files = std::make_unique<LogFiles>(logDir.isEmpty() ? dir.path() : logDir, f.w(), f.port);
         f.w().Form_Load();
     }
     QString path(LogFiles::StreamIndex stream) const { return files->writer().fileName(stream, QDate::currentDate()); }

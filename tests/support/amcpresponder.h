@@ -15,7 +15,8 @@ class QTcpSocket;
 
 // A small playout-server peer for tests and benchmarks: listens on 127.0.0.1, records every
 // command line it receives with the time it was read, and answers each line as the server
-// would ("202 PLAY OK" by default).
+// would ("202 PLAY OK" by default). PING lines are answered but not recorded: the client sends
+// them on its own whenever idle.
 //
 // It may live in a thread of its own (moveToThread): the recorded lines, port() and
 // waitForLines() may then be used from any thread; listen(), stopListening(),
@@ -47,6 +48,10 @@ public:
     // Closes every client connection.
     Q_INVOKABLE void dropClients();
     Q_INVOKABLE void setReplier(AmcpResponder::Replier replier);
+    // Frozen, as a server whose process stopped: connections stay, the kernel takes bytes in,
+    // nothing is read or answered. Thawed, everything taken in meanwhile is read and answered,
+    // also what came on connections that ended meanwhile (the kernel held it).
+    Q_INVOKABLE void setFrozen(bool frozen);
 
     quint16 port() const { return m_port.load(); }
     bool isListening() const { return m_server.isListening(); }
@@ -80,6 +85,8 @@ private:
 
     QTcpServer m_server;
     QList<QTcpSocket *> m_clients;
+    QList<QTcpSocket *> m_endedWhileFrozen;
+    bool m_frozen = false;
     Replier m_replier = &AmcpResponder::standardReply;
     std::atomic<quint16> m_port{0};
 
