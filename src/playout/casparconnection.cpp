@@ -3,6 +3,7 @@
 #include "errortrap/runtimeerror.h"
 
 #include <QNetworkProxy>
+#include <QSignalBlocker>
 #include <QTcpSocket>
 
 #include <netinet/in.h>
@@ -54,7 +55,16 @@ CasparConnection::CasparConnection(quint16 port, Timing timing, QObject *parent)
     connect(&m_stable, &QTimer::timeout, this, &CasparConnection::onStable);
     connect(&m_ping, &QTimer::timeout, this, &CasparConnection::ping);
     connect(&m_deadline, &QTimer::timeout, this, [this] {
-        lose(QStringLiteral("no answer for %1 s").arg(m_timing.answerDeadlineMs / 1000.0));
+        const QString reason = QStringLiteral("no answer for %1 s").arg(m_timing.answerDeadlineMs / 1000.0);
+        if (m_answered) {
+            lose(reason);
+            return;
+        }
+        // Never answered (a frozen server's kernel still accepts): a failed attempt.
+        resetSocket();
+        enter(Phase::Connecting);
+        endWaiting(reason);
+        attemptFailed(reason);
     });
     connect(&m_attemptTimeout, &QTimer::timeout, this, [this] {
         m_socket->abort();
@@ -148,7 +158,11 @@ void CasparConnection::ping()
         write(PingLine, {}, true);
 }
 
-// The oldest waiting command's deadline runs; with nothing waiting, the next PING.
+// The oldest waiting command's deadline runs; with nothing waiting, the next PING. The server
+// is dead when a command waits and it has said nothing for answerDeadlineMs, each command given
+// minAnswerMs at least: so a server that freezes just after a PING's answer is found at the
+// next PING plus minAnswerMs (2 s with the defaults), and any command is answered or its
+// connection reset within answerDeadlineMs of its send.
 void CasparConnection::armTimers()
 {
     if (m_waiting.empty()) {
@@ -157,8 +171,9 @@ void CasparConnection::armTimers()
         return;
     }
     m_ping.stop();
-    const qint64 waitedMs = (m_clock.nsecsElapsed() - m_waiting.front().sentNs) / 1000000;
-    m_deadline.start(int(qMax<qint64>(0, m_timing.answerDeadlineMs - waitedMs)));
+    const qint64 deadlineNs = qMax(m_waiting.front().sentNs + qint64(m_timing.minAnswerMs) * 1000000,
+                                   m_heardNs + qint64(m_timing.answerDeadlineMs) * 1000000);
+    m_deadline.start(int(qMax<qint64>(0, (deadlineNs - m_clock.nsecsElapsed()) / 1000000)));
 }
 
 // Tells every waiting command that no reply will come. The handlers may send again, so the
@@ -184,6 +199,7 @@ void CasparConnection::resetSocket()
         const linger reset{1, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
     }
+    const QSignalBlocker quiet(m_socket); // the caller tells of the end, once
     m_socket->abort();
 }
 
@@ -209,7 +225,7 @@ void CasparConnection::lose(const QString &reason)
     }
     enter(Phase::WaitingToRetry);
     endWaiting(reason == QLatin1String("The remote host closed the connection") ? QStringLiteral("the connection ended")
-                                                                                 : reason);
+                                                                                : reason);
     scheduleRetry();
 }
 
@@ -252,6 +268,7 @@ void CasparConnection::onConnected()
 {
     tuneSocket();
     m_answered = false;
+    m_heardNs = m_clock.nsecsElapsed();
     m_stable.start(m_timing.stableMs);
     enter(m_shortLived >= QuietAfterShortLived ? Phase::Proving : Phase::Answering);
     write(PingLine, {}, true);
@@ -309,13 +326,17 @@ void CasparConnection::onReadyRead()
         if (!w.ping)
             Q_EMIT replied(reply.code, reply.line);
         if (w.onReply)
-            w.onReply(CommandReply{true, reply.code, reply.line.left(CommandReply::MaxLine),
-                                   (m_clock.nsecsElapsed() - w.sentNs) / 1e6, {}});
+            w.onReply(CommandReply{true,
+                                   reply.code,
+                                   reply.line.left(CommandReply::MaxLine),
+                                   (m_clock.nsecsElapsed() - w.sentNs) / 1e6,
+                                   {}});
         if (m_phase == Phase::Idle || m_phase == Phase::Connecting || m_phase == Phase::WaitingToRetry)
             return; // a handler ended the connection
     }
     if (replies.isEmpty())
         return;
+    m_heardNs = m_clock.nsecsElapsed();
     m_answered = true;
     if (m_phase == Phase::Proving && !m_stable.isActive())
         onStable();

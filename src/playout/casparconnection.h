@@ -17,14 +17,16 @@ namespace vantor::playout {
 // How the connection retries.
 struct ConnectionTiming
 {
-    int firstRetryMs = 1000;
-    int retryMs = 5000;
+    int firstRetryMs = 500;
+    int retryMs = 500;
     // An attempt that has neither succeeded nor failed by then is given up and retried.
-    int connectTimeoutMs = 5000;
+    int connectTimeoutMs = 1000;
     // A connection that ends sooner after it was made counts as a failed attempt.
     int stableMs = 5000;
-    // A command (PING included) unanswered for this long makes the connection dead.
+    // A command (PING included) waiting while the server has said nothing for this long, and
+    // for at least minAnswerMs since its send, makes the connection dead.
     int answerDeadlineMs = 1500;
+    int minAnswerMs = 1000;
     // With nothing waiting for a reply, a PING goes out after this long.
     int pingMs = 1000;
 };
@@ -63,9 +65,11 @@ using ReplyHandler = std::function<void(const CommandReply &reply)>;
 // Ready means answering. A new connection sends PING at once and becomes ready (state()
 // Connected, establishedChanged(true), ready()) with the first answer. While connected, a PING
 // goes out after Timing::pingMs without anything waiting for a reply; servers before 2.2 answer
-// it with "400 ERROR" and an echo, which is an answer too. A command left unanswered for
-// Timing::answerDeadlineMs makes the connection dead ("***Caspar connection lost: no answer
-// for 1.5 s"). Every end of a connection resets it (SO_LINGER 0): the kernel drops whatever we
+// it with "400 ERROR" and an echo, which is an answer too. A command waiting while the server
+// has said nothing for Timing::answerDeadlineMs (and for at least Timing::minAnswerMs since the
+// command's send) makes the connection dead ("***Caspar connection lost: no answer for 1.5 s"):
+// every command is answered within 1.5 s or its connection is reset, and a server that stops
+// answering is found within 2 s. Every end of a connection resets it (SO_LINGER 0): the kernel drops whatever we
 // queued and the server never gets it later. Then the connection is retried as above.
 //
 // Replies: send() takes a handler per command, called exactly once: with that command's own
@@ -162,7 +166,7 @@ private:
     QTcpSocket *m_socket;
     QTimer m_retry;
     QTimer m_attemptTimeout;
-    QTimer m_stable; // runs from the moment a connection is made until it has lasted Timing::stableMs
+    QTimer m_stable;   // runs from the moment a connection is made until it has lasted Timing::stableMs
     QTimer m_ping;     // with nothing waiting: the next PING
     QTimer m_deadline; // the oldest waiting command's deadline
     AmcpReplies m_replies;
@@ -174,6 +178,7 @@ private:
     };
     std::deque<Waiting> m_waiting; // commands of this connection without a reply, in sending order
     QElapsedTimer m_clock;
+    qint64 m_heardNs = 0; // m_clock at the last reply (or the connect) of this connection
     QString m_host;
     const quint16 m_port;
     const Timing m_timing;

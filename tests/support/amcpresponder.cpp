@@ -21,9 +21,14 @@ AmcpResponder::~AmcpResponder()
 
 bool AmcpResponder::listen(quint16 port)
 {
+    return listenOn(QHostAddress::LocalHost, port);
+}
+
+bool AmcpResponder::listenOn(const QHostAddress &address, quint16 port)
+{
     if (m_server.isListening())
         return true;
-    if (!m_server.listen(QHostAddress::LocalHost, port ? port : m_port.load()))
+    if (!m_server.listen(address, port ? port : m_port.load()))
         return false;
     m_port = m_server.serverPort();
     return true;

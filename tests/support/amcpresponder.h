@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayList>
+#include <QHostAddress>
 #include <QList>
 #include <QMutex>
 #include <QObject>
@@ -41,8 +42,10 @@ public:
     explicit AmcpResponder(QObject *parent = nullptr);
     ~AmcpResponder() override;
 
-    // Listens on 127.0.0.1. Port 0: a free port the first time, the same port afterwards.
+    // Listens on 127.0.0.1 (or on address, one of a network namespace the test made). Port 0:
+    // a free port the first time, the same port afterwards.
     Q_INVOKABLE bool listen(quint16 port = 0);
+    bool listenOn(const QHostAddress &address, quint16 port = 0);
     // Stops accepting; connected clients stay. Connecting to the port is then refused.
     Q_INVOKABLE void stopListening();
     // Closes every client connection.
