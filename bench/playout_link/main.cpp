@@ -51,7 +51,8 @@ struct Server
     }
     void freeze(bool on)
     {
-        QMetaObject::invokeMethod(&responder, [this, on] { responder.setFrozen(on); }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            &responder, [this, on] { responder.setFrozen(on); }, Qt::BlockingQueuedConnection);
     }
 };
 
@@ -106,8 +107,7 @@ int main(int argc, char *argv[])
         Firing firing({&last, [](const QString &) {}, {}}, trap, triggers, servers);
         for (int s = 0; s < servers.count(); ++s)
             servers.at(s).connectTo(QStringLiteral("127.0.0.1"));
-        QTest::qWaitFor([&] { return mainLink.isEstablished() && (!backupLink || backupLink->isEstablished()); },
-                        5000);
+        QTest::qWaitFor([&] { return mainLink.isEstablished() && (!backupLink || backupLink->isEstablished()); }, 5000);
         if (QByteArray(mode) == "frozen")
             backup.freeze(true);
 
@@ -120,7 +120,8 @@ int main(int argc, char *argv[])
             const bool both = backupLink && backupLink->isEstablished();
             allArrived &= QTest::qWaitFor(
                 [&] {
-                    return main.responder.lineCount() > before && (!both || backup.responder.lineCount() > backupBefore);
+                    return main.responder.lineCount() > before
+                        && (!both || backup.responder.lineCount() > backupBefore);
                 },
                 2000);
             const auto lines = main.responder.lines();
