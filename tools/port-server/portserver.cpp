@@ -37,6 +37,26 @@ std::string peerName(const sockaddr_storage &address)
     return std::string(host) + " port " + port;
 }
 
+// No name lookup: the server binds only to an address it is given.
+bool numericAddress(const std::string &text, std::uint16_t port, sockaddr_storage &address, socklen_t &length)
+{
+    auto &v4 = reinterpret_cast<sockaddr_in &>(address);
+    auto &v6 = reinterpret_cast<sockaddr_in6 &>(address);
+    if (::inet_pton(AF_INET, text.c_str(), &v4.sin_addr) == 1) {
+        v4.sin_family = AF_INET;
+        v4.sin_port = htons(port);
+        length = sizeof v4;
+        return true;
+    }
+    if (::inet_pton(AF_INET6, text.c_str(), &v6.sin6_addr) == 1) {
+        v6.sin6_family = AF_INET6;
+        v6.sin6_port = htons(port);
+        length = sizeof v6;
+        return true;
+    }
+    return false;
+}
+
 void keepAlive(int fd)
 {
     const int on = 1, idle = 4, interval = 2, probes = 3;
@@ -123,19 +143,16 @@ PortServer::Status PortServer::open()
     }
     m_tty.setGuard([this](const std::function<void()> &f) { m_watcher->whilePaused(f); });
 
-    addrinfo hints{};
-    hints.ai_flags = AI_NUMERICHOST | AI_PASSIVE;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo *found = nullptr;
-    if (::getaddrinfo(m_options.listen.c_str(), std::to_string(m_options.port).c_str(), &hints, &found) != 0) {
-        m_log("cannot listen on " + m_options.listen + ": not a numeric address");
+    sockaddr_storage address{};
+    socklen_t addressLength = 0;
+    if (!numericAddress(m_options.listen, m_options.port, address, addressLength)) {
+        m_log("cannot listen on " + m_options.listen + ": not a numeric IPv4 or IPv6 address");
         return Failed;
     }
-    const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> address(found, ::freeaddrinfo);
-    m_listenFd = ::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    m_listenFd = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     const int on = 1;
     ::setsockopt(m_listenFd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (m_listenFd < 0 || ::bind(m_listenFd, found->ai_addr, found->ai_addrlen) != 0 || ::listen(m_listenFd, 4) != 0) {
+    if (m_listenFd < 0 || ::bind(m_listenFd, reinterpret_cast<sockaddr *>(&address), addressLength) != 0 || ::listen(m_listenFd, 4) != 0) {
         m_log(errorText("cannot listen on " + m_options.listen + " port " + std::to_string(m_options.port)));
         return Failed;
     }
