@@ -24,7 +24,7 @@ reporting every change of CTS, DSR, CD and RI as the driver raises it.
       --rts on|off       RTS at open (default on: contacts are fed from RTS)
       --dtr on|off       DTR at open (default on)
   -h, --help             show this help and exit
-  -V, --version          show the version and exit
+  -v, --version          show the version and exit
 
 Exit status: 0 stopped by a signal, 1 other failure, 2 the device cannot be opened.
 )";
@@ -60,11 +60,11 @@ int main(int argc, char **argv)
                                      {"rts", required_argument, nullptr, RtsOption},
                                      {"dtr", required_argument, nullptr, DtrOption},
                                      {"help", no_argument, nullptr, 'h'},
-                                     {"version", no_argument, nullptr, 'V'},
+                                     {"version", no_argument, nullptr, 'v'},
                                      {nullptr, 0, nullptr, 0}};
     PortServer::Options options;
     opterr = 0;
-    for (int c; (c = ::getopt_long(argc, argv, "l:p:hV", Options, nullptr)) != -1;) {
+    for (int c; (c = ::getopt_long(argc, argv, "l:p:hv", Options, nullptr)) != -1;) {
         switch (c) {
         case 'l': options.listen = optarg; break;
         case 'p': {
@@ -84,7 +84,7 @@ int main(int argc, char **argv)
                 return usageError("--dtr takes on or off");
             break;
         case 'h': std::fputs(Usage, stdout); return 0;
-        case 'V': std::printf("vantor-port-server %s\n", VANTOR_VERSION); return 0;
+        case 'v': std::printf("vantor-port-server %s\n", VANTOR_VERSION); return 0;
         default: return usageError(std::string("unknown option or missing value: ") + argv[optind - 1]);
         }
     }
