@@ -17,7 +17,7 @@ class LineQueue
 public:
     struct Entry
     {
-        bool modem = true;  // a modem-state change (modem:: bits), else line errors (line:: bits)
+        bool modem = true; // a modem-state change (modem:: bits), else line errors (line:: bits)
         std::uint8_t state = 0;
         std::chrono::steady_clock::time_point when;
     };

@@ -118,9 +118,9 @@ PortServer::Status PortServer::open()
     }
     int bits = 0;
     if (::ioctl(m_tty.fd(), TIOCMGET, &bits) == 0) {
-        m_levels = static_cast<std::uint8_t>(((bits & TIOCM_CTS) ? modem::Cts : 0) | ((bits & TIOCM_DSR) ? modem::Dsr : 0)
-                                             | ((bits & TIOCM_CD) ? modem::Cd : 0)
-                                             | ((bits & TIOCM_RNG) ? modem::Ring : 0));
+        m_levels =
+            static_cast<std::uint8_t>(((bits & TIOCM_CTS) ? modem::Cts : 0) | ((bits & TIOCM_DSR) ? modem::Dsr : 0)
+                                      | ((bits & TIOCM_CD) ? modem::Cd : 0) | ((bits & TIOCM_RNG) ? modem::Ring : 0));
     }
     m_tty.setModemLevels(m_levels);
     m_watcher = std::make_unique<LineWatcher>(m_tty.fd(), [this](const LineWatcher::Change &c) { lineChanged(c); });
@@ -152,7 +152,8 @@ PortServer::Status PortServer::open()
     m_listenFd = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     const int on = 1;
     ::setsockopt(m_listenFd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (m_listenFd < 0 || ::bind(m_listenFd, reinterpret_cast<sockaddr *>(&address), addressLength) != 0 || ::listen(m_listenFd, 4) != 0) {
+    if (m_listenFd < 0 || ::bind(m_listenFd, reinterpret_cast<sockaddr *>(&address), addressLength) != 0
+        || ::listen(m_listenFd, 4) != 0) {
         m_log(errorText("cannot listen on " + m_options.listen + " port " + std::to_string(m_options.port)));
         return Failed;
     }
@@ -327,7 +328,8 @@ void PortServer::deliverLines()
             send(e.modem ? m_client->session.modemState(e.state) : m_client->session.lineState(e.state));
     }
     if (m_merged != mergedBefore)
-        m_log(std::to_string(m_merged - mergedBefore) + " line changes merged: they came faster than they could be sent");
+        m_log(std::to_string(m_merged - mergedBefore)
+              + " line changes merged: they came faster than they could be sent");
     if (m_watchEnded.exchange(false)) {
         m_log(m_options.device + ": its lines cannot be read any more");
         m_lost = true;

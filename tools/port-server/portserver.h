@@ -27,9 +27,9 @@ public:
 
     struct Options
     {
-        std::string device;                // a path
+        std::string device;               // a path
         std::string listen = "127.0.0.1"; // a numeric IPv4 or IPv6 address
-        std::uint16_t port = 2217;         // 0: any free one
+        std::uint16_t port = 2217;        // 0: any free one
         bool rts = true;
         bool dtr = true;
     };
@@ -71,15 +71,15 @@ private:
 
     const Options m_options;
     const Log m_log;
-    TtyPort m_tty;        // server thread only, but for the watcher's pauses
-    LineQueue m_queue;    // watcher thread to server thread
+    TtyPort m_tty;     // server thread only, but for the watcher's pauses
+    LineQueue m_queue; // watcher thread to server thread
     std::unique_ptr<vantor::serial::LineWatcher> m_watcher;
     std::uint8_t m_levels = 0; // watcher thread: the modem levels as of the last change
     int m_listenFd = -1;
     std::uint16_t m_port = 0;
-    std::unique_ptr<Client> m_client; // server thread
-    std::string m_toDevice;           // server thread: bytes from the client not yet written
-    std::size_t m_merged = 0;         // server thread: line changes merged in the full queue
-    bool m_lost = false;              // server thread: the tty is gone
+    std::unique_ptr<Client> m_client;      // server thread
+    std::string m_toDevice;                // server thread: bytes from the client not yet written
+    std::size_t m_merged = 0;              // server thread: line changes merged in the full queue
+    bool m_lost = false;                   // server thread: the tty is gone
     std::atomic<bool> m_watchEnded{false}; // set by the watcher thread when the lines cannot be read
 };

@@ -122,10 +122,11 @@ private Q_SLOTS:
         FakePort port;
         Rfc2217ServerSession session(port, "test");
         Rfc2217ServerSession::Output out;
-        session.receive(negotiation(telnet::WILL, option::ComPort) + comPort(cpc::SetModemStateMask, std::uint8_t(mask)),
-                        out);
+        session.receive(
+            negotiation(telnet::WILL, option::ComPort) + comPort(cpc::SetModemStateMask, std::uint8_t(mask)), out);
         QVERIFY(session.comPortActive());
-        const Bytes expected = sent < 0 ? Bytes() : comPort(cpc::NotifyModemState + cpc::ServerOffset, std::uint8_t(sent));
+        const Bytes expected =
+            sent < 0 ? Bytes() : comPort(cpc::NotifyModemState + cpc::ServerOffset, std::uint8_t(sent));
         QCOMPARE(session.modemState(std::uint8_t(state)), expected);
     }
 

@@ -20,15 +20,13 @@ struct Speed
     speed_t code;
 };
 
-constexpr std::array<Speed, 27> Speeds{{{50, B50},           {75, B75},           {110, B110},
-                                        {134, B134},         {150, B150},         {200, B200},
-                                        {300, B300},         {600, B600},         {1200, B1200},
-                                        {1800, B1800},       {2400, B2400},       {4800, B4800},
-                                        {9600, B9600},       {19200, B19200},     {38400, B38400},
-                                        {57600, B57600},     {115200, B115200},   {230400, B230400},
-                                        {460800, B460800},   {500000, B500000},   {576000, B576000},
-                                        {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
-                                        {1500000, B1500000}, {2000000, B2000000}, {4000000, B4000000}}};
+constexpr std::array<Speed, 27> Speeds{
+    {{50, B50},           {75, B75},          {110, B110},         {134, B134},         {150, B150},
+     {200, B200},         {300, B300},        {600, B600},         {1200, B1200},       {1800, B1800},
+     {2400, B2400},       {4800, B4800},      {9600, B9600},       {19200, B19200},     {38400, B38400},
+     {57600, B57600},     {115200, B115200},  {230400, B230400},   {460800, B460800},   {500000, B500000},
+     {576000, B576000},   {921600, B921600},  {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+     {2000000, B2000000}, {4000000, B4000000}}};
 
 } // namespace
 
@@ -53,7 +51,8 @@ bool TtyPort::open(bool rts, bool dtr, std::string &error)
         error = std::strerror(errno);
         return false;
     }
-    struct stat st{};
+    struct stat st
+    {};
     termios t{};
     if (::fstat(m_fd, &st) != 0 || !S_ISCHR(st.st_mode) || ::tcgetattr(m_fd, &t) != 0) {
         error = "not a terminal device";
@@ -145,9 +144,11 @@ std::uint8_t TtyPort::setParity(std::uint8_t parity)
 {
     namespace p = cpc::parity;
     static constexpr tcflag_t Bits = PARENB | PARODD | CMSPAR;
-    static constexpr std::array<std::pair<std::uint8_t, tcflag_t>, 5> Flags{
-        {{p::None, 0}, {p::Odd, PARENB | PARODD}, {p::Even, PARENB}, {p::Mark, PARENB | PARODD | CMSPAR},
-         {p::Space, PARENB | CMSPAR}}};
+    static constexpr std::array<std::pair<std::uint8_t, tcflag_t>, 5> Flags{{{p::None, 0},
+                                                                             {p::Odd, PARENB | PARODD},
+                                                                             {p::Even, PARENB},
+                                                                             {p::Mark, PARENB | PARODD | CMSPAR},
+                                                                             {p::Space, PARENB | CMSPAR}}};
     termios t{};
     if (!settings(t))
         return 0;

@@ -50,7 +50,7 @@ void Rfc2217ServerSession::negotiate(const TelnetItem &item, Output &out)
     const bool asked = item.verb == WILL || item.verb == DO;
     const bool theirSide = item.verb == WILL || item.verb == WONT;
     Q &state = theirSide ? m_theirs[o] : m_ours[o];
-        const std::uint8_t accept = theirSide ? DO : WILL;
+    const std::uint8_t accept = theirSide ? DO : WILL;
     const std::uint8_t refuse = theirSide ? DONT : WONT;
 
     if (asked && supported(o)) {
@@ -115,7 +115,8 @@ void Rfc2217ServerSession::command(std::string_view payload, Output &out)
 void Rfc2217ServerSession::presentState(Output &out)
 {
     m_lastLevels = m_port.modemLevels() & LevelBits;
-    out.reply += comPort(cpc::NotifyModemState + cpc::ServerOffset, static_cast<std::uint8_t>(m_lastLevels & m_modemMask));
+    out.reply +=
+        comPort(cpc::NotifyModemState + cpc::ServerOffset, static_cast<std::uint8_t>(m_lastLevels & m_modemMask));
 }
 
 Bytes Rfc2217ServerSession::encodeData(std::string_view data) const

@@ -43,8 +43,8 @@ class Rfc2217ServerSession
 public:
     struct Output
     {
-        Bytes reply;  // to send to the client, in this order
-        Bytes data;   // for the device
+        Bytes reply;           // to send to the client, in this order
+        Bytes data;            // for the device
         Bytes clientSignature; // what the client calls itself, when it says
     };
 
@@ -63,10 +63,7 @@ public:
     // A NOTIFY-LINESTATE for line errors (line:: bits), within the client's mask.
     Bytes lineState(std::uint8_t state) const;
 
-    bool comPortActive() const
-    {
-        return m_theirs[option::ComPort] == Q::Yes || m_ours[option::ComPort] == Q::Yes;
-    }
+    bool comPortActive() const { return m_theirs[option::ComPort] == Q::Yes || m_ours[option::ComPort] == Q::Yes; }
     std::uint8_t modemMask() const { return m_modemMask; }
 
 private:

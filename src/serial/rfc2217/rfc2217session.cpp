@@ -328,20 +328,20 @@ void Rfc2217Session::comPortMessage(std::string_view payload, Output &out)
     case ServerOffset + NotifyModemState:
         if (value.empty())
             break;
-    {
-        const std::vector<LineEdge> edges = m_modem.update(byte);
-        for (const LineEdge &edge : edges) {
-            if (m_watching)
-                out.events.push_back({SessionEvent::Kind::Line, edge, {}, {}});
+        {
+            const std::vector<LineEdge> edges = m_modem.update(byte);
+            for (const LineEdge &edge : edges) {
+                if (m_watching)
+                    out.events.push_back({SessionEvent::Kind::Line, edge, {}, {}});
+            }
+            if (m_watching && !edges.empty() && m_now != PollingDetector::Clock::time_point{}) {
+                if (const auto beat = m_polling.notice(m_now))
+                    say("The network serial server reports line changes only every " + std::to_string(beat->count())
+                            + " ms or so: it polls its lines, and contact pulses shorter than that may be lost",
+                        out);
+            }
+            break;
         }
-        if (m_watching && !edges.empty() && m_now != PollingDetector::Clock::time_point{}) {
-            if (const auto beat = m_polling.notice(m_now))
-                say("The network serial server reports line changes only every " + std::to_string(beat->count())
-                        + " ms or so: it polls its lines, and contact pulses shorter than that may be lost",
-                    out);
-        }
-        break;
-    }
     case ServerOffset + NotifyLineState:
         if (value.empty())
             break;

@@ -96,8 +96,8 @@ public:
 private:
     void send(const rfc2217::Bytes &bytes) const
     {
-        if (!bytes.empty())
-            [[maybe_unused]] const auto n = ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (!bytes.empty()) [[maybe_unused]]
+            const auto n = ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     }
     void run()
     {
@@ -258,13 +258,15 @@ int main(int argc, char **argv)
                 const Pulse &p = pulses[i / 2];
                 const bool on = i % 2 == 0;
                 inOrder = arrivals[i].edge == rfc2217::LineEdge{rfc2217::Signal::Cts, on};
-                latency.push_back(std::chrono::duration<double, std::micro>(arrivals[i].when - (on ? p.on : p.off)).count());
+                latency.push_back(
+                    std::chrono::duration<double, std::micro>(arrivals[i].when - (on ? p.on : p.off)).count());
             }
             std::printf("| %.1f ms | %zu/%zu | %.0f | %.0f | %.0f | %zu/%zu |\n", width.count() / 1000.0,
                         arrivals.size(), 2 * count, percentile(latency, 0.5), percentile(latency, 0.99),
                         percentile(latency, 1.0), caughtByPoller(pulses, random), count);
             check(all && inOrder,
-                  std::to_string(count) + " CTS pulses of " + std::to_string(width.count()) + " us arrive as every edge, in order");
+                  std::to_string(count) + " CTS pulses of " + std::to_string(width.count())
+                      + " us arrive as every edge, in order");
         }
 
         const Line others[] = {{"DSR", TIOCM_DTR, rfc2217::Signal::Dsr, 2, false},
