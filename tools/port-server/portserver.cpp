@@ -310,12 +310,12 @@ void PortServer::writeDevice()
     if (m_toDevice.empty())
         return;
     const ssize_t n = ::write(m_tty.fd(), m_toDevice.data(), m_toDevice.size());
-    if (n > 0)
+    if (n >= 0) {
         m_toDevice.erase(0, static_cast<std::size_t>(n));
-    else if (n < 0 && errno != EAGAIN && errno != EINTR)
-        m_log(errorText(m_options.device + ": data for it dropped"));
-    if (n < 0 && errno != EAGAIN && errno != EINTR)
+    } else if (errno != EAGAIN && errno != EINTR) {
+        m_log(errorText(m_options.device + ": " + std::to_string(m_toDevice.size()) + " bytes for it dropped"));
         m_toDevice.clear();
+    }
 }
 
 void PortServer::deliverLines()

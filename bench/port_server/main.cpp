@@ -1,7 +1,7 @@
 // The network serial server against the real 8250 driver, inside uart-vm: the server serves
 // ttyS1 in loopback, a client of ours (the protocol library over a socket) connects over
 // 127.0.0.1, and pulses driven on the outputs must reach the client as all their edges.
-//   uart-vm run --timeout 120 portserver_vm [PULSES]
+//   uart-vm run --timeout 150 port_server [PULSES]
 // Prints edge-to-notice latency, what a one-second TIOCMGET poller would have caught of the
 // same pulses, and the server's wake-ups while idle. Exit 0 when every count is exact, 1
 // otherwise, 77 when not started inside the virtual machine.
