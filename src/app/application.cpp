@@ -4,6 +4,7 @@
 #include "app/realtime/realtimemode.h"
 #include "app/station/logfiles.h"
 #include "app/station/setupfile.h"
+#include "app/station/setuplock.h"
 #include "app/station/setuprestore.h"
 #include "app/station/storedmoviechooser.h"
 #include "app/terminationsignals.h"
@@ -20,6 +21,7 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <memory>
 
 namespace vantor::app {
 
@@ -69,6 +71,17 @@ int run(int argc, char *argv[])
         }
     }
 
+    // One program per set-up file: a second one would overwrite the first one's set-up.
+    std::unique_ptr<SetupLock> setupLock;
+    if (!command.restoreFile.isEmpty()) {
+        setupLock = std::make_unique<SetupLock>(command.restoreFile);
+        if (setupLock->outcome() == SetupLock::Outcome::InUse) {
+            std::fprintf(stderr, "--restore %s: the set-up file is in use by another running program (%s is locked)\n",
+                         qPrintable(command.restoreFile), qPrintable(setupLock->lockPath()));
+            return 2;
+        }
+    }
+
     QApplication app(argc, argv);
     describe();
     QApplication::setApplicationDisplayName(MainWindow::Title);
@@ -97,11 +110,16 @@ int run(int argc, char *argv[])
     MainWindow window(services, command.options);
     prompter.setParent(&window);
     chooser.setParent(&window);
-    closeOnTerminationSignals(&window);
-    std::unique_ptr<LogFiles> logFiles; // --log-dir: before Form_Load, whose lines it keeps
-    if (!command.logDir.isEmpty())
-        logFiles = std::make_unique<LogFiles>(command.logDir, window, port);
+    std::unique_ptr<LogFiles> logFiles;  // --log-dir
     std::unique_ptr<SetupRestore> setup; // --restore
+    // A signal at a box of the start-up ends the program there: the files' writers write what
+    // is queued first (their destructors, each waiting for its disk a bounded time).
+    closeOnTerminationSignals(&window, [&] {
+        setup.reset();
+        logFiles.reset();
+    });
+    if (!command.logDir.isEmpty()) // before Form_Load, whose lines it keeps
+        logFiles = std::make_unique<LogFiles>(command.logDir, window, port);
     if (!command.restoreFile.isEmpty())
         setup = std::make_unique<SetupRestore>(command.restoreFile, window, port, movies, command.options.mediaFolder);
     window.Form_Load();

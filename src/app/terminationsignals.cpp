@@ -53,19 +53,22 @@ bool installHandlers()
 
 } // namespace
 
-void closeOnTerminationSignals(QWidget *window)
+void closeOnTerminationSignals(QWidget *window, std::function<void()> beforeEarlyExit)
 {
     static const bool installed = installHandlers();
     if (!installed)
         return;
     auto *notifier = new QSocketNotifier(readEnd, QSocketNotifier::Read, window);
-    QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
+    QObject::connect(notifier, &QSocketNotifier::activated, window, [window, flush = std::move(beforeEarlyExit)] {
         char bytes[64];
         while (::read(readEnd, bytes, sizeof bytes) > 0) {
         }
         pending.store(false);
         window->close();
         if (!mainLoopRuns) {
+            // The box's caller never resumes: what it was doing is dropped, what is queued written.
+            if (flush)
+                flush();
             std::fflush(nullptr);
             std::_Exit(EXIT_SUCCESS);
         }

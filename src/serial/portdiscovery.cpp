@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QSerialPortInfo>
 #include <QSignalBlocker>
+#include <QTextDocument>
 
 #include <cstring>
 #include <limits>
@@ -110,7 +111,10 @@ void PortDiscovery::ListComPorts()
         if (p.test(68, [&] { return COMAvailable(n); })) {
             p.step(69, [&] {
                 m_c.cboComm->addItem(QString::number(n));
-                m_c.cboComm->setItemData(m_c.cboComm->count() - 1, m_map.target(n), Qt::ToolTipRole);
+                // Plain text, whatever the path holds: a tooltip would take markup as rich text.
+                m_c.cboComm->setItemData(m_c.cboComm->count() - 1,
+                                         Qt::convertFromPlainText(m_map.target(n), Qt::WhiteSpaceNormal),
+                                         Qt::ToolTipRole);
             });
             p.step(70, [&] { m_c.setStatus1(QStringLiteral("Com %1 found").arg(n)); });
         }

@@ -2,11 +2,17 @@
 // it starts with --restore and --log-dir on paths that are missing, damaged or unwritable.
 // No display: the answers need none, and the window runs on the offscreen platform.
 #include "errortrap/childprocess.h"
+#include "pseudoterminal.h"
 
 #include <QDate>
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 
@@ -139,6 +145,62 @@ private Q_SLOTS:
         QCOMPARE(readAll(file + ".bad").left(4),
                  QByteArray("\x7f"
                             "ELF"));
+        QVERIFY2(run.terminate(), run.describe().constData());
+    }
+
+    // Something else than a regular file at the --restore path is left as it is, and the
+    // program starts and ends as usual.
+    void oddRestorePathIsLeftAlone_data()
+    {
+        QTest::addColumn<bool>("device");
+        QTest::newRow("fifo") << false;
+        QTest::newRow("link to a device") << true;
+    }
+
+    void oddRestorePathIsLeftAlone()
+    {
+        QFETCH(bool, device);
+        QTemporaryDir dir;
+        const QByteArray file = dir.filePath("setup.ini").toUtf8();
+        const QByteArray node = device ? dir.filePath("nullnode").toUtf8() : file;
+        if (!device)
+            QCOMPARE(::mkfifo(node, 0600), 0);
+        else if (::mknod(node, S_IFCHR | 0600, makedev(1, 3)) != 0)
+            QSKIP("making a device node takes root");
+        if (device)
+            QCOMPARE(::symlink(node, file), 0);
+        Listener run({"--restore", file.toStdString()}, true);
+        QVERIFY2(run.waitForError("***Set-up file " + file + " is not a regular file"), run.describe().constData());
+        QVERIFY2(run.terminate(), run.describe().constData());
+        struct stat st = {};
+        QCOMPARE(::stat(node, &st), 0);
+        QVERIFY(device ? S_ISCHR(st.st_mode) : S_ISFIFO(st.st_mode));
+        QVERIFY(!QFileInfo::exists(dir.filePath("setup.ini.bad")));
+    }
+
+    // A second program on the same set-up file is refused; the log folder removed while the
+    // program runs is made again at the next line, and the History says so.
+    void aRunningStationKeepsItsFiles()
+    {
+        PseudoTerminal far;
+        QVERIFY(far.isValid());
+        QTemporaryDir dir;
+        const QString logs = dir.filePath("logs");
+        QFile setup(dir.filePath("setup.ini"));
+        QVERIFY(setup.open(QIODevice::WriteOnly) && setup.write("[port]\nnumber=1\nopen=true\n") > 0);
+        setup.close();
+        Listener run({"--port", "1=" + far.slavePath().toStdString(), "--restore", setup.fileName().toStdString(),
+                      "--log-dir", logs.toStdString()},
+                     true);
+        QVERIFY2(waitForHistory(logs, "Set-up restored from "), run.describe().constData());
+        Listener second({"--restore", setup.fileName().toStdString()}, true);
+        second.waitForEnd();
+        QVERIFY2(second.exitedWith(2) && second.err().contains("the set-up file is in use by another running program"),
+                 second.describe().constData());
+        QVERIFY(QDir(logs).removeRecursively());
+        QVERIFY(far.send("after\r\n"));
+        QVERIFY2(waitForHistory(logs, "was removed or replaced while in use: written anew from here"),
+                 run.describe().constData());
         QVERIFY2(run.terminate(), run.describe().constData());
     }
 

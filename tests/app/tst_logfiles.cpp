@@ -3,6 +3,7 @@
 #include "logmessages.h"
 #include "windowfixture.h"
 
+#include "app/station/csvwriter.h"
 #include "app/station/logfiles.h"
 #include "app/window/clickablelabel.h"
 #include "app/window/lamp.h"
@@ -11,6 +12,8 @@
 #include <QDir>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSemaphore>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -192,28 +195,53 @@ private Q_SLOTS:
             QCOMPARE(rows[i], expected[i]);
     }
 
-    void fullDiskIsToldOnceAndWritingResumes()
+    void refusedFileIsToldOnceAndWritingResumes()
     {
         QTemporaryDir dir;
         const QString history = dir.filePath("history-" + QDate::currentDate().toString(Qt::ISODate) + ".log");
         QVERIFY(QFile::link("/dev/full", history));
+        QVERIFY(QFile::link("/dev/full", dir.filePath("port-" + QDate::currentDate().toString(Qt::ISODate) + ".log")));
         Station s(dir.path());
         for (int i = 0; i < 3; ++i)
             s.f.w().SetStatus(QStringLiteral("line %1").arg(i));
-        QTRY_COMPARE(s.historyCount("***Log files not written: " + history + ": No space left on device"), 1);
+        QTRY_COMPARE(s.historyCount("***Log files not written: " + dir.path()), 1); // a device is no log file
 
-        QVERIFY(QFile::remove(history)); // space frees
+        QVERIFY(QFile::remove(history)); // space frees; the port log, failed too, has nothing new
         s.f.w().SetStatus(QStringLiteral("after"));
         QTRY_COMPARE(s.historyCount("Log files written again in " + dir.path()), 1);
         const auto lines = [&] { return readAll(history).split('\n', Qt::SkipEmptyParts); };
         QTRY_VERIFY(lines().value(lines().size() - 1).endsWith(" : Log files written again in " + dir.path()));
-        QVERIFY2(QRegularExpression(R"(^\S+ \S+ : \*\*\* [3-9] lines missing here: No space left on device$)")
+        QVERIFY2(QRegularExpression(R"(^\S+ \S+ : \*\*\* [3-9] lines missing here: not a regular file$)")
                      .match(lines().first())
                      .hasMatch(),
                  qPrintable(lines().first()));
         QVERIFY(lines().filter(QRegularExpression(" : line \\d$")).isEmpty());
         QCOMPARE(lines().filter(QRegularExpression(" : after$")).size(), 1);
         QCOMPARE(s.historyCount("***Log files"), 1);
+    }
+
+    // Text from peers and operators is inert: no formula in the CSV, no terminal command in a log.
+    void hostileTextIsInert_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("csv");
+        QTest::addColumn<QString>("log");
+        QTest::newRow("formula") << "=HYPERLINK(\"x\",\"y\")" << QByteArray("\"'=HYPERLINK(\"\"x\"\",\"\"y\"\")\"")
+                                 << "=HYPERLINK(\"x\",\"y\")";
+        QTest::newRow("minus") << "-2+3" << QByteArray("'-2+3") << "-2+3";
+        QTest::newRow("cr") << "\r=1" << QByteArray("\"'\r=1\"") << "\\r=1";
+        QTest::newRow("terminal title and clear")
+            << QStringLiteral("\x1b]0;t\x07\x1b[2J\u009b") << QByteArray("\x1b]0;t\x07\x1b[2J\xc2\x9b")
+            << "\\x1b]0;t\\x07\\x1b[2J\\x9b";
+    }
+
+    void hostileTextIsInert()
+    {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, csv);
+        QFETCH(QString, log);
+        QCOMPARE(app::csvRow({text, "a"}), csv + ",a\r\n");
+        QCOMPARE(LogFiles::escapeControls(text), log);
     }
 
     void unwritableDirectoryIsToldOnce()
@@ -235,40 +263,57 @@ private Q_SLOTS:
         QTRY_COMPARE(s.f.server.lineCount(), 3); // and the station carries on
     }
 
-    // A write that never returns (a FIFO nobody reads stands for a hung disk) holds up no
-    // trigger; the lines it cannot take are counted and noted.
-    void aStalledDiskDelaysNoTrigger()
+    // A FIFO in place of a log file is refused at once, read or not: the other files and the
+    // triggers go on, and nothing goes into it.
+    void aFifoInPlaceOfALogIsRefused()
     {
         QTemporaryDir dir;
         const QString history = dir.filePath("history-" + QDate::currentDate().toString(Qt::ISODate) + ".log");
         QCOMPARE(mkfifo(QFile::encodeName(history).constData(), 0600), 0);
+        const int reader = ::open(QFile::encodeName(history).constData(), O_RDONLY | O_NONBLOCK);
+        QVERIFY(reader >= 0);
         Station s(dir.path());
         s.goOnAir();
         s.arm(0, "/media/on.mov");
         s.f.port.changeCts(true);
         QTRY_COMPARE(s.f.server.lineCount(), 1);
-        // The writer may take one more batch before it stalls on its first History line.
-        for (int i = 0; i < 2 * app::LogFileWriter::DefaultCapacity + 100; ++i)
-            s.f.w().SetStatus(QStringLiteral("filler %1").arg(i));
-        QTRY_COMPARE(s.historyCount("***Log files: lines dropped, the disk is too slow"), 1);
-        s.f.port.changeCts(false);
-        s.f.port.changeCts(true);
-        QTRY_COMPARE(s.f.server.lineCount(), 2);
-
-        const int reader = ::open(QFile::encodeName(history).constData(), O_RDONLY | O_NONBLOCK);
-        QVERIFY(reader >= 0);
-        QByteArray seen;
-        const auto drain = [&] {
-            char buffer[65536];
-            for (ssize_t n; (n = ::read(reader, buffer, sizeof buffer)) > 0;)
-                seen.append(buffer, n);
-            return seen.contains("lines missing here: the disk was too slow");
-        };
-        QVERIFY(QTest::qWaitFor(drain, 10000));
-        s.f.w().SetStatus(QStringLiteral("unblocked"));
-        QVERIFY(QTest::qWaitFor([&] { return drain() && seen.contains(" : unblocked\n"); }, 10000));
-        s.files.reset(); // before the FIFO loses its reader
+        QTRY_COMPARE(s.historyCount("***Log files not written: " + history + ": not a regular file"), 1);
+        QTRY_VERIFY(readAll(s.path(LogFiles::AsRun)).contains(",on.mov,"));
+        QTRY_VERIFY(readAll(s.path(LogFiles::Port)).contains("Opening COM Port"));
+        char byte = 0;
+        QCOMPARE(::read(reader, &byte, 1), 0);
         ::close(reader);
+    }
+
+    // A file that hangs (a format that blocks stands for a hung mount) holds up only its own
+    // lines; the stall is told, and so is its end.
+    void aHungFileHoldsUpOnlyItself()
+    {
+        QTemporaryDir dir;
+        QSemaphore release;
+        const auto plain = [](const QDateTime &, const QStringList &fields, QDate &day) {
+            day = QDate::currentDate();
+            return fields.value(0).toUtf8() + '\n';
+        };
+        const auto note = [](const QDateTime &, const QString &text) { return text.toUtf8() + '\n'; };
+        const auto hung = [&](const QDateTime &at, const QStringList &fields, QDate &day) {
+            release.acquire();
+            return plain(at, fields, day);
+        };
+        app::LogFileWriter writer(dir.path(), {{"hung-", ".log", {}, hung, note}, {"fine-", ".log", {}, plain, note}},
+                                  16, std::chrono::milliseconds(100));
+        QSignalSpy failed(&writer, &app::LogFileWriter::failed);
+        QSignalSpy recovered(&writer, &app::LogFileWriter::recovered);
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        writer.post(0, now, {"stuck"});
+        writer.post(1, now, {"written"});
+        QTRY_COMPARE_WITH_TIMEOUT(readAll(writer.fileName(1, QDate::currentDate())), QString("written\n"), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!failed.isEmpty(), 60000);
+        QVERIFY2(failed[0][1].toString().startsWith("a write has been pending for "),
+                 qPrintable(failed[0][1].toString()));
+        release.release();
+        QVERIFY(recovered.wait(60000));
+        QCOMPARE(readAll(writer.fileName(0, QDate::currentDate())), QString("stuck\n"));
     }
 
     void linesStampedBeforeMidnightBelongToThatDay()

@@ -208,6 +208,22 @@ private Q_SLOTS:
         menu->close();
     }
 
+    // The same menu on an unarmed slot's label, and from the keyboard.
+    void slotMenuOnAnUnarmedSlotAndFromTheKeyboard()
+    {
+        Road r;
+        r.arm(4, "off.mov");
+        auto *box = r.f.w().findChild<QCheckBox *>("chkTRIGGER(4)");
+        box->click(); // unarmed: its label is disabled
+        auto *label = r.f.w().findChild<QWidget *>("lblTRIGERMOVIE(4)");
+        QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5), label->mapToGlobal(QPoint(5, 5)));
+        QCoreApplication::sendEvent(label, &click);
+        QVERIFY(label->findChild<QMenu *>("mnuSLOT"));
+        QTest::keyClick(box, Qt::Key_F10, Qt::ShiftModifier);
+        QVERIFY(box->findChild<QMenu *>("mnuSLOT"));
+        QVERIFY(r.f.w().findChild<QWidget *>("lblTRIGERMOVIE(0)")->focusPolicy() & Qt::TabFocus);
+    }
+
     void notReadyServerIsLoggedBeforeTheEvent()
     {
         Road r;

@@ -9,6 +9,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -65,10 +66,11 @@ struct Station
         combo->setCurrentIndex(combo->findText(text));
         Q_EMIT combo->activated(combo->currentIndex());
     }
-    // Waits until the file holds the set-up as the window last handed it over.
+    // Waits until the file holds the set-up as the window last handed it over; the writer
+    // runs niced, so a loaded machine may keep it waiting long.
     bool saved()
     {
-        return QTest::qWaitFor([&] { return SetupFile::parse(restore.file().path()).setup == restore.setup(); });
+        return QTest::qWaitFor([&] { return SetupFile::parse(restore.file().path()).setup == restore.setup(); }, 60000);
     }
     QStringList history() const { return logMessages(f.window->history()); }
     QStringList portLog() const { return logMessages(f.window->portLog()); }
@@ -197,6 +199,47 @@ private Q_SLOTS:
         QVERIFY(SetupFile::parse(file).setup.armed[2]);
         Station b(file);
         QCOMPARE(b.get<QPushButton>("cmdCOMStatus")->text(), "Close COM Port");
+    }
+
+    // Control characters, hex digits right after them, and the file stays small.
+    void controlCharactersComeBackAsSaved()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("setup.ini");
+        Setup setup;
+        for (QString &movie : setup.movies)
+            movie = QStringLiteral("\x01"
+                                   "fade\x1f"
+                                   "0A\x7f"
+                                   "b")
+                        .repeated(400);
+        const QByteArray bytes = SetupFile::format(setup);
+        QVERIFY(bytes.size() < 3 * Setup::Slots * setup.movies[0].size());
+        QFile out(file);
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size());
+        out.close();
+        const SetupFile::Loaded back = SetupFile::parse(file);
+        QVERIFY2(back.problems.isEmpty(), qPrintable(back.problems.join("; ")));
+        QCOMPARE(back.setup, setup);
+    }
+
+    // Through a link the target is replaced, in its own folder; the link stays.
+    void aLinkedFileIsSavedInItsOwnFolder()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("setup.ini");
+        const QString target = dir.filePath("real/setup.ini");
+        QVERIFY(QDir(dir.path()).mkdir("real"));
+        QFile out(target);
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(SetupFile::format({})) > 0);
+        out.close();
+        QVERIFY(QFile::link(target, file));
+        Station s(file);
+        s.box(0)->click();
+        QVERIFY(s.saved());
+        QVERIFY(SetupFile::parse(target).setup.armed[0]);
+        QVERIFY(QFileInfo(file).isSymLink());
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::System).size(), 1); // the link only
     }
 
     void unsavableFileIsToldOnce()

@@ -1,6 +1,7 @@
 // A child process for the termination-signal tests: a window that closes on SIGINT and SIGTERM.
 // "ready" once its event loop runs; "hang" then blocks the event loop for good; "start-up-box"
-// says "ready" from the error box of a start-up, before the main event loop runs;
+// says "ready" from the error box of a start-up, before the main event loop runs, and says
+// when a signal there has the queued lines written;
 // "start-up-order" runs the program's own start-up with --version.
 #include "app/application.h"
 #include "app/terminationsignals.h"
@@ -63,7 +64,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     Window window;
     window.show();
-    vantor::app::closeOnTerminationSignals(&window);
+    vantor::app::closeOnTerminationSignals(&window, [] { say("queued lines written"); });
     if (startUpBox) {
         vantor::app::MessageBoxPrompter prompter(&window);
         QTimer::singleShot(0, &window, [] { say("ready"); });

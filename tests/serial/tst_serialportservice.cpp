@@ -107,6 +107,47 @@ private Q_SLOTS:
         QCOMPARE(merged + qsizetype(EventInbox::MaxItems), qsizetype(2 * Storm));
     }
 
+    // A merged change must not overtake an earlier queued change of another line: DSR's bounce
+    // stays inside its hold-off although CTS's later change was merged ahead of it.
+    void theFilterSeesMergedChangesInTimeOrder()
+    {
+        FakeSerialPortService port;
+        port.setDebounce(std::chrono::milliseconds(10));
+        Seen seen(port);
+        port.setPortOpen(true);
+        const Clock::time_point t0 = Clock::now();
+        const auto at = [t0](int us) { return t0 + std::chrono::microseconds(us); };
+        port.post({comm::Dsr, true, {}, at(0)});
+        port.post({comm::Cts, true, {}, at(10)});
+        port.post({comm::Dsr, false, {}, at(1000)}); // the bounce
+        port.post({comm::Dsr, true, {}, at(1500)});
+        for (int i = 0; i < int(EventInbox::MaxItems); ++i) // fills the queue, then merges
+            port.post({comm::Cd, i % 2 == 0, {}, at(2000 + i)});
+        port.post({comm::Cts, false, {}, at(100000)}); // merged into CTS's queued change
+        QTRY_COMPARE(seen.levels(comm::Cts), QList<bool>({true, false}));
+        QCOMPARE(seen.levels(comm::Dsr), QList<bool>({true}));
+    }
+
+    // Bursts that each leave the queue empty still give one pressure line a second at most.
+    void pressureIsToldOnceASecond()
+    {
+        FakeSerialPortService port;
+        port.setDebounce(std::chrono::microseconds(0));
+        Seen seen(port);
+        port.setPortOpen(true);
+        QElapsedTimer clock;
+        clock.start();
+        for (int burst = 0; burst < 10; ++burst) {
+            for (int i = 0; i < 600; ++i)
+                port.post({comm::Cts, i % 2 == 0, {}, Clock::now()});
+            port.post({comm::Ring, true, {}, Clock::now()});         // gets in: RING has nothing queued
+            QTRY_COMPARE(seen.levels(comm::Ring).size(), burst + 1); // the burst has been taken
+        }
+        const qint64 seconds = clock.elapsed() / 1000;
+        QTRY_VERIFY(seen.notices.size() >= 2); // the rest, at the end of the second
+        QVERIFY2(seen.notices.size() <= seconds + 2, qPrintable(seen.notices.join('\n')));
+    }
+
     // A flood of received bytes: each event carries a bounded share, what is queued stays
     // bounded, and the port log says how many bytes were dropped.
     void receivedDataIsBoundedAndDropsAreReported()

@@ -17,6 +17,12 @@ bool needsQuotes(const QString &field)
     return false;
 }
 
+// A spreadsheet runs a field that starts with one of these as a formula.
+bool formulaStart(const QString &field)
+{
+    return !field.isEmpty() && QStringView(u"=+-@\t\r").contains(field.front());
+}
+
 } // namespace
 
 QByteArray csvRow(const QStringList &fields)
@@ -25,7 +31,7 @@ QByteArray csvRow(const QStringList &fields)
     for (qsizetype i = 0; i < fields.size(); ++i) {
         if (i > 0)
             row += ',';
-        const QString &field = fields[i];
+        const QString field = formulaStart(fields[i]) ? QLatin1Char('\'') + fields[i] : fields[i];
         if (needsQuotes(field)) {
             QString quoted = field;
             quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));

@@ -18,10 +18,9 @@ const QString TimeOfRow = QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz");
 // received data with line breaks.
 QByteArray logLine(const QDateTime &at, const QStringList &fields, QDate &day)
 {
-    QString line = fields.value(0);
+    const QString line = fields.value(0);
     day = LogFiles::dateOf(line, at);
-    line.replace(QLatin1Char('\r'), QLatin1String("\\r")).replace(QLatin1Char('\n'), QLatin1String("\\n"));
-    return (day.toString(Qt::ISODate) + QLatin1Char(' ') + line + QLatin1Char('\n')).toUtf8();
+    return (day.toString(Qt::ISODate) + QLatin1Char(' ') + LogFiles::escapeControls(line) + QLatin1Char('\n')).toUtf8();
 }
 
 QByteArray logNote(const QDateTime &at, const QString &text)
@@ -68,6 +67,9 @@ LogFiles::LogFiles(const QString &directory, MainWindow &window, serial::SerialP
     });
     connect(&m_writer, &LogFileWriter::recovered, this,
             [say, this] { say(QStringLiteral("Log files written again in ") + m_writer.directory()); });
+    connect(&m_writer, &LogFileWriter::reopened, this, [say](const QString &file) {
+        say(QStringLiteral("***Log file %1 was removed or replaced while in use: written anew from here").arg(file));
+    });
     connect(&m_writer, &LogFileWriter::dropped, this,
             [say] { say(QStringLiteral("***Log files: lines dropped, the disk is too slow")); });
 }
@@ -75,6 +77,24 @@ LogFiles::LogFiles(const QString &directory, MainWindow &window, serial::SerialP
 LogFiles::~LogFiles()
 {
     m_window.firing().setRecord({});
+}
+
+QString LogFiles::escapeControls(const QString &line)
+{
+    QString out;
+    out.reserve(line.size());
+    for (const QChar c : line) {
+        const char16_t u = c.unicode();
+        if (u == u'\r')
+            out += QLatin1String("\\r");
+        else if (u == u'\n')
+            out += QLatin1String("\\n");
+        else if (u < 0x20 || (u >= 0x7f && u < 0xa0))
+            out += QStringLiteral("\\x%1").arg(int(u), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
 }
 
 QDate LogFiles::dateOf(const QString &line, const QDateTime &now)

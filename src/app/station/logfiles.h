@@ -16,7 +16,7 @@ class MainWindow;
 
 // The window's records on disk, in one directory: the History and port logs as daily files
 // (history-YYYY-MM-DD.log, port-YYYY-MM-DD.log; each line as the window shows it, the date in
-// front), and the as-run record as-run-YYYY-MM-DD.csv. Nothing here writes a file on the
+// front, control characters escaped), and the as-run record as-run-YYYY-MM-DD.csv. Nothing here writes a file on the
 // window thread; trouble with the files is told in the History log.
 class LogFiles : public QObject
 {
@@ -32,6 +32,9 @@ public:
     // The date of a log line "hh:mm:ss : ..." written just now: yesterday's for a line stamped
     // before midnight and handed over after it.
     static QDate dateOf(const QString &line, const QDateTime &now);
+    // A line as it goes into a log file: line breaks as \r and \n, other control characters
+    // (C0, DEL, C1) as \xHH, so that a terminal showing the file takes none as a command.
+    static QString escapeControls(const QString &line);
 
 private:
     void follow(ActivityLog &log, StreamIndex stream);

@@ -1,220 +1,311 @@
 #include "app/station/logfilewriter.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 
+#include <atomic>
 #include <cerrno>
 #include <mutex>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace vantor::app {
 
 namespace {
 struct Entry
 {
-    int stream = 0;
     qint64 at = 0; // msecs since the epoch
     QStringList fields;
 };
+
+qint64 steadyMsecs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 } // namespace
 
-struct LogFileWriter::Shared
+// One stream's queue and the state of its thread.
+struct LogFileWriter::Channel
 {
     // Set once before the thread starts.
     QString directory;
-    std::vector<Stream> streams;
+    Stream stream;
     size_t capacity = 0;
 
     std::mutex mutex;
     std::vector<Entry> queue;          // guarded by mutex
-    std::vector<qint64> overflowLost;  // per stream: lines the full queue turned away; guarded by mutex
+    qint64 overflowLost = 0;           // guarded by mutex: lines the full queue turned away
     LogFileWriter *receiver = nullptr; // guarded by mutex; null once the writer object is gone
 
-    // The writer thread's own.
-    struct File
-    {
-        QFile file;
-        QDate date;         // the day the open file is for
-        qint64 lost = 0;    // lines missing in this stream since it last wrote
-        QString lostReason; // why the last of them went missing
-        bool failed = false;
-    };
-    std::vector<std::unique_ptr<File>> files;
-    int failedFiles = 0;
-    QString reason; // of the last failure to open or write
+    // Written by the thread, read by the window thread's stall watch.
+    std::atomic<qint64> busySince{0};      // steady msecs when the running batch began; 0 while idle
+    std::atomic<bool> owesRecovery{false}; // a failure or a stall was told for this stream
 
-    // Emits a signal of the writer object from the window thread, if it still exists.
+    // Window thread only.
+    bool overflowing = false; // dropped() said so and the queue has not drained since
+    qint64 stallTold = 0;     // the busySince of the stall last told
+
+    // The thread's own.
+    int fd = -1;
+    dev_t device = 0; // of the open file, to see it removed or replaced
+    ino_t inode = 0;
+    QDate date;         // the day the open file is for
+    qint64 lost = 0;    // lines missing in this stream since it last wrote
+    QString lostReason; // why the last of them went missing
+    QString reason;     // of the last failure to open or write
+
+    ~Channel() { closeFile(); }
+
+    // Calls `call` with the writer object from the window thread, if it still exists.
     template <class F>
-    void tell(F signal)
+    void tell(F call)
     {
         std::lock_guard lock(mutex);
         if (receiver)
             QMetaObject::invokeMethod(
-                receiver, [r = receiver, signal] { signal(r); }, Qt::QueuedConnection);
+                receiver, [r = receiver, call] { call(r); }, Qt::QueuedConnection);
     }
 
-    QString pathOf(int stream, QDate date) const
+    QString pathOf(QDate day) const
     {
-        return QDir(directory).filePath(streams[size_t(stream)].prefix + date.toString(Qt::ISODate)
-                                        + streams[size_t(stream)].suffix);
+        return QDir(directory).filePath(stream.prefix + day.toString(Qt::ISODate) + stream.suffix);
     }
 
-    bool writeAll(QFile &file, const QByteArray &bytes)
+    void closeFile()
     {
-        if (file.write(bytes) == bytes.size())
-            return true;
-        reason = file.errorString();
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+
+    bool fail(const QString &why)
+    {
+        reason = why;
         return false;
     }
 
-    // A file that ends in the middle of a line (a write cut short by a full disk) gets its line
-    // ended before anything is added.
-    static bool endsInsideLine(const QString &path, qint64 size)
+    bool writeAll(const QByteArray &bytes)
     {
-        QFile reader(path);
-        char last = '\n';
-        return size > 0 && reader.open(QIODevice::ReadOnly) && !reader.isSequential() && reader.seek(size - 1)
-            && reader.getChar(&last) && last != '\n';
+        for (qsizetype done = 0; done < bytes.size();) {
+            const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return fail(n < 0 ? qt_error_string(errno) : QStringLiteral("nothing written"));
+            done += n;
+        }
+        return true;
     }
 
-    bool open(int stream, QDate date)
+    // The open file is no longer the one at its path: removed (with its folder, perhaps) or
+    // replaced.
+    bool vanished() const
     {
-        File &f = *files[size_t(stream)];
-        if (f.file.isOpen() && f.date == date)
-            return true;
-        f.file.close();
-        if (!QDir().mkpath(directory)) {
-            reason = qt_error_string(errno);
-            return false;
+        struct stat open = {};
+        struct stat named = {};
+        return ::fstat(fd, &open) != 0 || open.st_nlink == 0
+            || ::stat(QFile::encodeName(pathOf(date)).constData(), &named) != 0 || named.st_dev != device
+            || named.st_ino != inode;
+    }
+
+    // Opens the day's file for appending: a regular file only, and without waiting.
+    bool open(QDate day, bool &reopened)
+    {
+        reopened = false;
+        if (fd >= 0 && date == day) {
+            reopened = vanished();
+            if (!reopened)
+                return true;
         }
-        f.file.setFileName(pathOf(stream, date));
-        if (!f.file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-            reason = f.file.errorString();
-            return false;
+        closeFile();
+        if (!QDir().mkpath(directory))
+            return fail(qt_error_string(errno));
+        const QByteArray path = QFile::encodeName(pathOf(day));
+        struct stat st = {};
+        if (::stat(path.constData(), &st) == 0 && !S_ISREG(st.st_mode))
+            return fail(QStringLiteral("not a regular file"));
+        fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
+        if (fd < 0)
+            return fail(qt_error_string(errno));
+        // Checked again on what was opened: something may have been put there meanwhile.
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            closeFile();
+            return fail(QStringLiteral("not a regular file"));
         }
-        f.date = date;
-        const qint64 size = f.file.size();
-        const QByteArray &header = streams[size_t(stream)].header;
+        device = st.st_dev;
+        inode = st.st_ino;
+        date = day;
+        // A file that ends in the middle of a line (a write cut short by a full disk) gets its
+        // line ended before anything is added.
+        char last = '\n';
         bool ok = true;
-        if (size == 0 && !header.isEmpty())
-            ok = writeAll(f.file, header);
-        else if (endsInsideLine(f.file.fileName(), size))
-            ok = writeAll(f.file, "\n");
+        if (st.st_size == 0 && !stream.header.isEmpty())
+            ok = writeAll(stream.header);
+        else if (st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n')
+            ok = writeAll("\n");
         if (!ok)
-            f.file.close();
+            closeFile();
         return ok;
     }
 
-    void write(int stream, QDate date, const QByteArray &lines, qint64 count)
+    void write(QDate day, const QByteArray &lines, qint64 count)
     {
-        File &f = *files[size_t(stream)];
+        bool reopened = false;
         QByteArray bytes;
-        if (f.lost > 0) {
-            bytes = streams[size_t(stream)].note(
-                QDateTime::currentDateTime(),
-                QStringLiteral("*** %1 lines missing here: %2").arg(f.lost).arg(f.lostReason));
+        const bool opened = open(day, reopened);
+        if (reopened) {
+            bytes += stream.note(QDateTime::currentDateTime(),
+                                 QStringLiteral("*** this file was removed or replaced while in use: the lines before "
+                                                "this one are not in it"));
+            tell([file = pathOf(day)](LogFileWriter *r) { Q_EMIT r->reopened(file); });
+        }
+        if (lost > 0) {
+            bytes += stream.note(QDateTime::currentDateTime(),
+                                 QStringLiteral("*** %1 lines missing here: %2").arg(lost).arg(lostReason));
         }
         bytes += lines;
-        if (open(stream, date) && writeAll(f.file, bytes)) {
-            f.lost = 0;
-            if (std::exchange(f.failed, false) && --failedFiles == 0)
-                tell([](LogFileWriter *r) { Q_EMIT r->recovered(); });
+        if (opened && writeAll(bytes)) {
+            lost = 0;
+            if (owesRecovery.exchange(false))
+                tell([](LogFileWriter *r) { r->channelRecovered(); });
             return;
         }
-        f.file.close(); // opened afresh next time
-        f.lost += count;
-        f.lostReason = reason;
-        if (!std::exchange(f.failed, true) && failedFiles++ == 0) {
-            tell([file = pathOf(stream, date), why = reason](LogFileWriter *r) { Q_EMIT r->failed(file, why); });
-        }
+        closeFile(); // opened afresh next time
+        lost += count;
+        lostReason = reason;
+        owesRecovery = true;
+        tell([file = pathOf(day), why = reason](LogFileWriter *r) { r->channelFailed(file, why); });
     }
 
-    // The writer thread's job: everything queued, each run of lines for the same file in one write.
+    // The thread's job: everything queued, each run of lines for the same day in one write.
     void drain()
     {
         std::vector<Entry> batch;
-        std::vector<qint64> overflow(streams.size(), 0);
+        qint64 overflow = 0;
         {
             std::lock_guard lock(mutex);
             batch.swap(queue);
-            overflow.swap(overflowLost);
-            overflowLost.assign(streams.size(), 0);
+            overflow = std::exchange(overflowLost, 0);
         }
-        for (size_t s = 0; s < streams.size(); ++s) {
-            if (overflow[s] > 0) {
-                files[s]->lost += overflow[s];
-                files[s]->lostReason = QStringLiteral("the disk was too slow");
-            }
+        if (overflow > 0) {
+            lost += overflow;
+            lostReason = QStringLiteral("the disk was too slow");
         }
-        int stream = -1;
+        if (batch.empty())
+            return;
+        busySince = steadyMsecs();
         QDate day;
         QByteArray lines;
         qint64 count = 0;
         for (const Entry &entry : batch) {
             QDate entryDay;
-            const QByteArray line =
-                streams[size_t(entry.stream)].format(QDateTime::fromMSecsSinceEpoch(entry.at), entry.fields, entryDay);
-            if ((entry.stream != stream || entryDay != day) && count > 0)
-                write(stream, day, std::exchange(lines, {}), std::exchange(count, 0));
-            stream = entry.stream;
+            const QByteArray line = stream.format(QDateTime::fromMSecsSinceEpoch(entry.at), entry.fields, entryDay);
+            if (entryDay != day && count > 0)
+                write(day, std::exchange(lines, {}), std::exchange(count, 0));
             day = entryDay;
             lines += line;
             ++count;
         }
-        if (count > 0)
-            write(stream, day, lines, count);
+        write(day, lines, count);
+        busySince = 0;
     }
 };
 
-LogFileWriter::LogFileWriter(const QString &directory, std::vector<Stream> streams, int capacity, QObject *parent)
+LogFileWriter::LogFileWriter(const QString &directory, std::vector<Stream> streams, int capacity,
+                             std::chrono::milliseconds stallLimit, QObject *parent)
     : QObject(parent)
     , m_directory(directory)
-    , m_shared(std::make_shared<Shared>())
-    , m_thread([shared = m_shared] { shared->drain(); })
+    , m_stallLimit(stallLimit)
 {
-    // The thread runs its job only when woken, so the shared part may be filled in here.
-    std::lock_guard lock(m_shared->mutex);
-    m_shared->directory = directory;
-    m_shared->capacity = size_t(qMax(1, capacity));
-    m_shared->overflowLost.assign(streams.size(), 0);
-    for (size_t i = 0; i < streams.size(); ++i)
-        m_shared->files.push_back(std::make_unique<Shared::File>());
-    m_shared->streams = std::move(streams);
-    m_shared->receiver = this;
+    for (Stream &stream : streams) {
+        auto channel = std::make_shared<Channel>();
+        channel->directory = directory;
+        channel->stream = std::move(stream);
+        channel->capacity = size_t(qMax(1, capacity));
+        channel->receiver = this;
+        m_channels.push_back(channel);
+        m_threads.push_back(std::make_unique<WriterThread>([channel] { channel->drain(); }));
+    }
+    m_stallWatch.setInterval(std::max<std::chrono::milliseconds>(stallLimit / 5, std::chrono::milliseconds(10)));
+    connect(&m_stallWatch, &QTimer::timeout, this, &LogFileWriter::watchStalls);
+    m_stallWatch.start();
 }
 
 LogFileWriter::~LogFileWriter()
 {
-    std::lock_guard lock(m_shared->mutex);
-    m_shared->receiver = nullptr;
+    for (const auto &channel : m_channels) {
+        std::lock_guard lock(channel->mutex);
+        channel->receiver = nullptr;
+    }
+    // All streams write their last lines at once, within one limit.
+    for (const auto &thread : m_threads)
+        thread->requestStop();
+    const auto until = std::chrono::steady_clock::now() + WriterThread::DefaultStopLimit;
+    for (const auto &thread : m_threads) {
+        thread->stop(
+            std::max(std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()),
+                     std::chrono::milliseconds(0)));
+    }
 }
 
 QString LogFileWriter::fileName(int stream, QDate date) const
 {
-    return m_shared->pathOf(stream, date);
+    return m_channels[size_t(stream)]->pathOf(date);
 }
 
 void LogFileWriter::post(int stream, qint64 atMsecs, QStringList fields)
 {
+    Channel &channel = *m_channels[size_t(stream)];
     bool wake = false;
     bool overflow = false;
     {
-        std::lock_guard lock(m_shared->mutex);
-        auto &queue = m_shared->queue;
-        if (queue.size() >= m_shared->capacity) {
-            ++m_shared->overflowLost[size_t(stream)];
-            overflow = !std::exchange(m_overflowing, true);
+        std::lock_guard lock(channel.mutex);
+        if (channel.queue.size() >= channel.capacity) {
+            ++channel.overflowLost;
+            overflow = !std::exchange(channel.overflowing, true);
         } else {
-            wake = queue.empty(); // the writer takes the whole queue each time it runs
-            queue.push_back({stream, atMsecs, std::move(fields)});
-            if (queue.size() < m_shared->capacity / 2)
-                m_overflowing = false;
+            wake = channel.queue.empty(); // the writer takes the whole queue each time it runs
+            channel.queue.push_back({atMsecs, std::move(fields)});
+            if (channel.queue.size() < channel.capacity / 2)
+                channel.overflowing = false;
         }
     }
     if (wake)
-        m_thread.wake();
+        m_threads[size_t(stream)]->wake();
     if (overflow)
         QMetaObject::invokeMethod(
             this, [this] { Q_EMIT dropped(); }, Qt::QueuedConnection);
+}
+
+void LogFileWriter::channelFailed(const QString &file, const QString &reason)
+{
+    if (!std::exchange(m_failing, true))
+        Q_EMIT failed(file, reason);
+}
+
+void LogFileWriter::channelRecovered()
+{
+    if (std::exchange(m_failing, false))
+        Q_EMIT recovered();
+}
+
+// A write (or an open) that has been pending for stallLimit is told once as a failure.
+void LogFileWriter::watchStalls()
+{
+    const qint64 now = steadyMsecs();
+    for (const auto &channel : m_channels) {
+        const qint64 since = channel->busySince;
+        if (since == 0 || since == channel->stallTold || now - since < m_stallLimit.count())
+            continue;
+        channel->stallTold = since;
+        channel->owesRecovery = true;
+        channelFailed(channel->pathOf(QDate::currentDate()),
+                      QStringLiteral("a write has been pending for %1 s").arg((now - since) / 1000.0));
+    }
 }
 
 } // namespace vantor::app

@@ -7,28 +7,37 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <vector>
 
 namespace vantor::app {
 
-// Writes lines to daily files in one directory, on a thread of its own: the window thread only
-// queues an entry (the time and the text of a line, shared, not copied) and never waits for
-// a disk, nor formats anything.
+// Writes lines to daily files in one directory: the window thread only queues an entry (the
+// time and the text of a line, shared, not copied) and never waits for a disk, nor formats
+// anything.
 //
 // Each stream is one kind of daily file, named prefix + "YYYY-MM-DD" + suffix; the stream's
-// format turns an entry into its line and the day it belongs to. Lines are written as soon
-// as the thread gets to them, those waiting together in one write call; nothing is kept in
-// a buffer.
+// format turns an entry into its line and the day it belongs to. Every stream has a queue and
+// a thread of its own, so that a file that hangs (a hung network mount) holds up only its own
+// lines. Lines are written as soon as the thread gets to them, those waiting together in one
+// write call; nothing is kept in a buffer.
 //
-// The queue is bounded: a line that finds it full is dropped. A line that cannot be written
-// (the directory cannot be made or written, the disk is full) is dropped as well, and the
-// writer tries again with the next lines, so it starts again by itself once space frees or
-// the date changes. The first line written to a file after a gap is a note of how many lines
-// are missing there and why. failed() and recovered() say when the files as a whole stop
-// and start being written; dropped() when the queue overflows.
+// Only a regular file (or a link to one) is opened, without waiting (a FIFO in its place is
+// refused at once), and nothing is ever truncated. Before each batch the writer checks that
+// the open file is still the one at its path: a file removed or replaced while in use (its
+// folder removed) is opened anew, and both the new file and reopened() say so.
+//
+// Each queue is bounded: a line that finds it full is dropped. A line that cannot be written
+// (the directory cannot be made or written, the disk is full, the path is no regular file) is
+// dropped as well, and the writer tries again with the next lines, so it starts again by
+// itself once space frees or the date changes. The first line written to a file after a gap
+// is a note of how many lines are missing there and why. failed() says when writing stops or
+// a write has been pending for stallLimit, recovered() when a file is written again after
+// that; dropped() when a queue overflows.
 class LogFileWriter : public QObject
 {
     Q_OBJECT
@@ -45,11 +54,13 @@ public:
         std::function<QByteArray(const QDateTime &at, const QString &text)> note;
     };
 
-    static constexpr int DefaultCapacity = 16384;
+    static constexpr int DefaultCapacity = 16384; // per stream
+    static constexpr std::chrono::milliseconds DefaultStallLimit{5000};
 
     LogFileWriter(const QString &directory, std::vector<Stream> streams, int capacity = DefaultCapacity,
-                  QObject *parent = nullptr);
-    // Writes what is queued, waiting for the disk at most WriterThread::DefaultStopLimit.
+                  std::chrono::milliseconds stallLimit = DefaultStallLimit, QObject *parent = nullptr);
+    // Writes what is queued, waiting for the disks at most WriterThread::DefaultStopLimit in
+    // all, the streams side by side.
     ~LogFileWriter() override;
 
     QString directory() const { return m_directory; }
@@ -59,19 +70,27 @@ public:
     void post(int stream, qint64 atMsecs, QStringList fields);
 
 Q_SIGNALS:
-    // The files cannot be written (once, until recovered()).
+    // A file cannot be written, or a write has been pending for long (once, until recovered()).
     void failed(const QString &file, const QString &reason);
-    // Every file that failed has been written again.
+    // A file that failed or stalled has been written again.
     void recovered();
-    // Lines were dropped because the queue was full (once, until the queue has room again).
+    // Lines were dropped because a queue was full (once, until that queue has room again).
     void dropped();
+    // The file had been removed or replaced while it was open, and was opened anew.
+    void reopened(const QString &file);
 
 private:
-    struct Shared;
+    struct Channel;
+    void channelFailed(const QString &file, const QString &reason);
+    void channelRecovered();
+    void watchStalls();
+
     QString m_directory;
-    std::shared_ptr<Shared> m_shared;
-    bool m_overflowing = false; // window thread: dropped() said so and the queue has not drained since
-    WriterThread m_thread;      // last member: stops first
+    const std::chrono::milliseconds m_stallLimit;
+    std::vector<std::shared_ptr<Channel>> m_channels;     // one per stream; each shared with its thread
+    bool m_failing = false;                               // window thread: failed() said so and no recovered() since
+    QTimer m_stallWatch;                                  // window thread: looks for writes pending too long
+    std::vector<std::unique_ptr<WriterThread>> m_threads; // last member: stop first
 };
 
 } // namespace vantor::app

@@ -7,10 +7,15 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QSettings>
+#include <QTemporaryFile>
 
+#include <cctype>
 #include <mutex>
 
+#include <cerrno>
+
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vantor::app {
@@ -24,7 +29,10 @@ QString slotKey(int slot)
 }
 
 // A value as QSettings reads it back: plain when it is a simple word, else in double quotes
-// with backslash escapes (a control character as \xHH, a hex digit after it escaped too).
+// with backslash escapes, a control character as \xHH. QSettings takes every hex digit after
+// \x as part of the escape, so a hex digit right after one is kept apart by closing the quotes
+// and opening them again ("\x01""ab"): the value reads back as it was, at most four times
+// its length.
 QByteArray iniValue(const QString &value)
 {
     static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9.]+$"));
@@ -33,16 +41,16 @@ QByteArray iniValue(const QString &value)
     QString out = QStringLiteral("\"");
     bool afterHex = false;
     for (const QChar c : value) {
-        const bool hexDigit = c.isDigit() || (c.toLower() >= QLatin1Char('a') && c.toLower() <= QLatin1Char('f'));
+        if (afterHex && c.unicode() < 0x80 && std::isxdigit(c.unicode()))
+            out += QStringLiteral("\"\"");
+        afterHex = false;
         if (c == QLatin1Char('"') || c == QLatin1Char('\\')) {
             out += QLatin1Char('\\') + c;
-            afterHex = false;
-        } else if (c.unicode() < 0x20 || c.unicode() == 0x7f || (afterHex && hexDigit && c.unicode() < 0x80)) {
+        } else if (c.unicode() < 0x20 || c.unicode() == 0x7f) {
             out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
             afterHex = true;
         } else {
             out += c;
-            afterHex = false;
         }
     }
     out += QLatin1Char('"');
@@ -113,7 +121,46 @@ bool nonEmpty(const QString &v)
     return !v.isEmpty();
 }
 
+// Opens a path for reading without waiting for a writer (a FIFO) or a device: the caller
+// checks with fstat what was opened before reading anything.
+int openWithoutWaiting(const QString &path)
+{
+    return ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+}
+
+// Reads at most `limit` + 1 bytes of a regular file; nothing of anything else.
+std::optional<QByteArray> readRegular(const QString &path, qint64 limit, bool &regular)
+{
+    regular = true;
+    const int fd = openWithoutWaiting(path);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat st = {};
+    std::optional<QByteArray> bytes;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        regular = false;
+    } else {
+        QFile file;
+        if (file.open(fd, QIODevice::ReadOnly))
+            bytes = file.read(limit + 1);
+    }
+    ::close(fd);
+    return bytes;
+}
+
 } // namespace
+
+QString SetupFile::regularTarget(const QString &path)
+{
+    const QFileInfo info(path);
+    QString target = info.absoluteFilePath();
+    if (info.isSymLink())
+        target = info.exists() ? info.canonicalFilePath() : info.symLinkTarget();
+    struct stat st = {};
+    if (::stat(QFile::encodeName(target).constData(), &st) == 0 && !S_ISREG(st.st_mode))
+        return {};
+    return target;
+}
 
 struct SetupFile::Shared
 {
@@ -145,9 +192,16 @@ struct SetupFile::Shared
             bytes = *std::exchange(pending, std::nullopt);
             generation = pendingGeneration;
         }
-        const QString directory = QFileInfo(path).absolutePath();
+        // Through a symbolic link the file saved is the link's target, renamed into place in
+        // the target's folder, and that folder is the one synced.
+        const QString target = regularTarget(path);
+        if (target.isEmpty()) {
+            tell([](SetupFile *r) { Q_EMIT r->failed(QStringLiteral("not a regular file")); });
+            return;
+        }
+        const QString directory = QFileInfo(target).absolutePath();
         QDir().mkpath(directory);
-        QSaveFile file(path);
+        QSaveFile file(target);
         if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
             tell([why = file.errorString()](SetupFile *r) { Q_EMIT r->failed(why); });
             return;
@@ -206,20 +260,31 @@ SetupFile::Loaded SetupFile::load() const
 SetupFile::Loaded SetupFile::parse(const QString &path)
 {
     Loaded loaded;
-    const QFileInfo info(path);
-    if (!info.exists())
+    struct stat st = {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR))
         return loaded;
     loaded.found = true;
-    if (!info.isFile()) {
-        loaded.problems << QStringLiteral("not a file");
+    // Read from one descriptor, checked to be a regular file, so that nothing swapped in
+    // between a check and the reading can make the start wait for it.
+    const std::optional<QByteArray> bytes = readRegular(path, MaxSize, loaded.regular);
+    if (!loaded.regular) {
+        loaded.problems << QStringLiteral("not a regular file");
         return loaded;
     }
-    if (info.size() > MaxSize) {
+    if (!bytes) {
+        loaded.problems << QStringLiteral("cannot be read");
+        return loaded;
+    }
+    if (bytes->size() > MaxSize) {
         loaded.problems << QStringLiteral("larger than %1 bytes").arg(MaxSize);
         return loaded;
     }
-    QSettings settings(path, QSettings::IniFormat);
-    if (settings.status() == QSettings::AccessError || !QFile(path).open(QIODevice::ReadOnly)) {
+    // QSettings reads only files: it gets a private copy of what was read, or, where no copy
+    // can be made, the path checked just now.
+    QTemporaryFile copy;
+    const bool copied = copy.open() && copy.write(*bytes) == bytes->size() && copy.flush();
+    QSettings settings(copied ? copy.fileName() : path, QSettings::IniFormat);
+    if (settings.status() == QSettings::AccessError) {
         loaded.problems << QStringLiteral("cannot be read");
         return loaded;
     }
@@ -245,7 +310,8 @@ SetupFile::Loaded SetupFile::parse(const QString &path)
     }
     read.text(QStringLiteral("caspar/address"), s.server);
     read.flag(QStringLiteral("caspar/connected"), s.connected);
-    read.text(QStringLiteral("caspar/backup_address"), s.backup);
+    if (settings.contains(QStringLiteral("caspar/backup_address"))) // written only with a backup server
+        read.text(QStringLiteral("caspar/backup_address"), s.backup);
     read.flag(QStringLiteral("window/collapsed"), s.collapsed);
     read.finish();
     return loaded;
@@ -264,10 +330,19 @@ void SetupFile::save(const Setup &setup)
 bool SetupFile::keepBadCopy() const
 {
     const QString bad = m_path + QStringLiteral(".bad");
-    QFile::remove(bad);
+    if (regularTarget(bad).isEmpty())
+        return false; // something else of that name is left alone
+    bool regular = true;
+    const std::optional<QByteArray> bytes = readRegular(m_path, MaxSize, regular);
+    if (!regular)
+        return false;
     // A file that is too large or cannot be read is moved aside instead of copied.
-    const bool copy = QFileInfo(m_path).size() <= MaxSize;
-    return (copy && QFile::copy(m_path, bad)) || QFile::rename(m_path, bad);
+    if (!bytes || bytes->size() > MaxSize) {
+        QFile::remove(bad);
+        return QFile::rename(m_path, bad);
+    }
+    QSaveFile copy(bad);
+    return copy.open(QIODevice::WriteOnly) && copy.write(*bytes) == bytes->size() && copy.commit();
 }
 
 } // namespace vantor::app

@@ -40,9 +40,10 @@ struct Setup
 //   [caspar]     address, connected, backup_address (only with a backup server)
 //   [window]     collapsed
 //
-// Saving replaces the file as a whole (a new file, synced, renamed over the old one) on a
-// thread of its own, so that a power cut leaves the old set-up or the new one and the window
-// never waits for the disk. A save that comes while another is written replaces the one
+// Saving replaces the file as a whole (a new file, synced, renamed over the old one in the
+// folder of the file itself, the target of a link) on a thread of its own, so that a power cut leaves the old set-up or the new one and the window
+// never waits for the disk. Anything but a regular file at the path (a link to one counts as
+// one) is neither read, nor copied, nor replaced. A save that comes while another is written replaces the one
 // still waiting: the newest set-up holds every change.
 class SetupFile : public QObject
 {
@@ -52,6 +53,7 @@ public:
     struct Loaded
     {
         bool found = false;    // something is at the path
+        bool regular = true;   // it is a regular file, or a link to one
         bool readable = false; // it is a file that could be read (in part, perhaps)
         Setup setup;           // what could be read; the defaults for the rest
         QStringList problems;  // what could not be read; empty for a sound file
@@ -73,8 +75,12 @@ public:
 
     // Queues the set-up to be written; saved() or failed() tells how it went.
     void save(const Setup &setup);
-    // Keeps the file as it is as path + ".bad", replacing an older one. False on failure.
+    // Keeps the file as it is as path + ".bad", replacing an older one. False on failure, and
+    // for anything but a regular file at either path: that is never copied nor replaced.
     bool keepBadCopy() const;
+    // The regular file that a save of `path` replaces: the path itself, or the target of the
+    // symbolic link it is. Empty when something else than a regular file is there.
+    static QString regularTarget(const QString &path);
 
 Q_SIGNALS:
     // The save numbered `generation` (counted from 1 for each save()) is on disk.

@@ -79,7 +79,10 @@ void SetupRestore::restore()
         // What the operator asked for, even where the world did not follow.
         m_setup.portOpen = loaded.setup.portOpen;
     }
-    if (!loaded.problems.isEmpty()) {
+    if (!loaded.regular) {
+        say(QStringLiteral("***Set-up file %1 is not a regular file: left as it is, the set-up is not kept")
+                .arg(m_file.path()));
+    } else if (!loaded.problems.isEmpty()) {
         const bool kept = m_file.keepBadCopy();
         say(QStringLiteral("***Set-up file %1 damaged (%2); %3")
                 .arg(m_file.path(), loaded.problems.join(QLatin1String("; ")),

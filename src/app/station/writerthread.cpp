@@ -63,13 +63,19 @@ void WriterThread::wake()
     m_shared->changed.notify_all();
 }
 
+void WriterThread::requestStop()
+{
+    std::lock_guard lock(m_shared->mutex);
+    m_shared->stopping = true;
+    m_shared->changed.notify_all();
+}
+
 bool WriterThread::stop(std::chrono::milliseconds limit)
 {
     if (!m_shared->thread.joinable())
         return true;
+    requestStop();
     std::unique_lock lock(m_shared->mutex);
-    m_shared->stopping = true;
-    m_shared->changed.notify_all();
     const bool ended = m_shared->changed.wait_for(lock, limit, [this] { return m_shared->ended; });
     lock.unlock();
     if (ended)

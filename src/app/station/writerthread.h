@@ -28,6 +28,9 @@ public:
     void wake();
     // Runs the job a last time and ends the thread. True when it ended within `limit`.
     bool stop(std::chrono::milliseconds limit = DefaultStopLimit);
+    // Any thread: asks for the last run and the end without waiting, so that several writers
+    // end side by side; stop() then waits.
+    void requestStop();
 
 private:
     struct Shared;

@@ -268,7 +268,7 @@ void MainWindow::connectEventTable()
         connect(lblTRIGERMOVIE[i], &ClickableLabel::doubleClicked, this,
                 [this, i] { m_slots->lblTRIGERMOVIE_DblClick(qint16(i)); });
         addSlotMenu(
-            lblTRIGERMOVIE[i], [this, i] { return !m_slots->movie(i).isEmpty(); },
+            {lblTRIGERMOVIE[i], chkTRIGGER[i]}, [this, i] { return !m_slots->movie(i).isEmpty(); },
             [this, i] { m_firing->testFire(qint16(i)); });
     }
 }

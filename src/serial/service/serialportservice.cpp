@@ -26,6 +26,9 @@ SerialPortService::SerialPortService(QObject *parent)
     m_holdOffTimer.setSingleShot(true);
     m_holdOffTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_holdOffTimer, &QTimer::timeout, this, &SerialPortService::expireHoldOffs);
+    m_pressureTimer.setSingleShot(true);
+    connect(&m_pressureTimer, &QTimer::timeout, this, [this] { reportPressure(true); });
+    m_deferred.reserve(MaxDeferred);
 }
 
 void SerialPortService::setDebounce(std::chrono::microseconds holdOff)
@@ -66,6 +69,7 @@ void SerialPortService::setPortOpen(bool open)
     }
     m_pending.clear();
     m_debouncer.reset();
+    m_deferred.clear();
     m_holdOffTimer.stop();
     if (open) {
         m_session = m_inbox.open();
@@ -167,6 +171,12 @@ void SerialPortService::drain()
         }
     }
     m_draining = false;
+    if (idle && m_open) {
+        // Nothing older is queued: the merged changes held back go to the filter now.
+        releaseDeferred(Clock::time_point::max());
+        armHoldOffTimer();
+        deliverPending();
+    }
     reportPressure(idle);
 }
 
@@ -185,13 +195,18 @@ void SerialPortService::handle(EventInbox::Item item)
     }
 }
 
-// One line for the port log about what came faster than it could be handled: at once when the
-// queue has run empty, else once a second while the pressure lasts.
+// One line for the port log about what came faster than it could be handled, at most once a
+// second: at once when the queue has run empty and the last line is a second old, else when
+// that second is over.
 void SerialPortService::reportPressure(bool idle)
 {
     const Clock::time_point now = Clock::now();
-    if (!idle && now - m_pressureReported < std::chrono::seconds(1))
+    const auto due = m_pressureReported + std::chrono::seconds(1);
+    if (now < due) {
+        if (idle && !m_pressureTimer.isActive())
+            m_pressureTimer.start(std::chrono::ceil<std::chrono::milliseconds>(due - now));
         return;
+    }
     const EventInbox::Counts counts = m_inbox.takeCounts();
     if (!counts.any())
         return;
@@ -219,30 +234,54 @@ int debouncedLine(qint16 code)
 
 // A merged line change is handed on as the shortest run of changes with the same first and
 // last level: first, last; or first, the other level, last when both are the same level (a
-// pulse). Line changes pass the bounce filter; everything else keeps its place in time behind
+// pulse). Its first change goes to the filter at its place; the later ones are held back until
+// every event queued before them in time has been through the filter, so that the filter sees
+// all lines in time order (a hold-off of one line must not be ended early by a merged change of
+// another). Line changes pass the bounce filter; everything else keeps its place in time behind
 // the hold-offs that ended before it.
 void SerialPortService::deliver(const EventInbox::Item &item)
 {
     const CommEvent &last = item.event;
-    std::array<CommEvent, 3> run; // on the trigger path: no allocation
-    std::size_t length = 0;
+    const Clock::time_point first = item.changes > 1 ? item.firstWhen : last.when;
+    releaseDeferred(first);
     if (item.changes > 1) {
-        run[length++] = CommEvent{last.code, item.firstLevel, {}, item.firstWhen};
+        feed(CommEvent{last.code, item.firstLevel, {}, item.firstWhen});
         if (item.firstLevel == last.level)
-            run[length++] = CommEvent{last.code, !last.level, {}, last.when};
-    }
-    run[length++] = last;
-    for (CommEvent &event : std::span(run.data(), length)) {
-        const int line = debouncedLine(event.code);
-        if (line >= 0) {
-            queueReports(m_debouncer.edge(line, event.level, event.when));
-        } else {
-            queueReports(m_debouncer.expire(event.when));
-            m_pending.push_back(std::move(event));
-        }
+            defer(CommEvent{last.code, !last.level, {}, last.when});
+        defer(last);
+    } else {
+        feed(last);
     }
     armHoldOffTimer();
     deliverPending();
+}
+
+void SerialPortService::feed(const CommEvent &event)
+{
+    const int line = debouncedLine(event.code);
+    if (line >= 0) {
+        queueReports(m_debouncer.edge(line, event.level, event.when));
+    } else {
+        queueReports(m_debouncer.expire(event.when));
+        m_pending.push_back(event);
+    }
+}
+
+// Kept in time order. Each line has at most one merged item in the queue's tail, so at most
+// two held-back changes per line: the room reserved is never outgrown.
+void SerialPortService::defer(const CommEvent &event)
+{
+    const auto at = std::upper_bound(m_deferred.begin(), m_deferred.end(), event.when,
+                                     [](Clock::time_point t, const CommEvent &e) { return t < e.when; });
+    m_deferred.insert(at, event);
+}
+
+void SerialPortService::releaseDeferred(Clock::time_point until)
+{
+    std::size_t n = 0;
+    while (n < m_deferred.size() && m_deferred[n].when <= until)
+        feed(m_deferred[n++]);
+    m_deferred.erase(m_deferred.begin(), m_deferred.begin() + std::ptrdiff_t(n));
 }
 
 void SerialPortService::queueReports(const std::vector<Debouncer::Report> &reports)
@@ -253,8 +292,11 @@ void SerialPortService::queueReports(const std::vector<Debouncer::Report> &repor
 
 void SerialPortService::expireHoldOffs()
 {
-    if (!m_open)
+    // Events still queued are older than now: the drain due for them goes first, and arms the
+    // timer again once the queue is empty.
+    if (!m_open || !m_inbox.empty())
         return;
+    releaseDeferred(Clock::time_point::max());
     queueReports(m_debouncer.expire(Clock::now()));
     armHoldOffTimer();
     deliverPending();
@@ -298,6 +340,7 @@ void SerialPortService::lose(qint32 number, const QString &description)
     m_session = 0;
     m_pending.clear();
     m_debouncer.reset();
+    m_deferred.clear();
     m_holdOffTimer.stop();
     closeDevice();
     Q_EMIT portLost(number, description);

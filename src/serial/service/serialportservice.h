@@ -10,6 +10,7 @@
 
 #include <deque>
 #include <optional>
+#include <vector>
 
 namespace vantor::serial {
 
@@ -90,6 +91,9 @@ private:
     void handle(EventInbox::Item item);
     void deliver(const EventInbox::Item &item);
     void reportPressure(bool idle);
+    void feed(const CommEvent &event);
+    void defer(const CommEvent &event);
+    void releaseDeferred(Clock::time_point until);
     void queueReports(const std::vector<Debouncer::Report> &reports);
     void expireHoldOffs();
     void armHoldOffTimer();
@@ -100,13 +104,16 @@ private:
     qint16 m_commPort = 1;
     QString m_settings = QStringLiteral("9600,n,8,1");
     bool m_open = false;
-    Session m_session = 0;           // the session being opened or open; 0 while closed
-    EventInbox m_inbox;              // from the backends' threads to this one
-    std::deque<CommEvent> m_pending; // passed the bounce filter, to be handed out
+    Session m_session = 0;                        // the session being opened or open; 0 while closed
+    EventInbox m_inbox;                           // from the backends' threads to this one
+    std::deque<CommEvent> m_pending;              // passed the bounce filter, to be handed out
+    static constexpr std::size_t MaxDeferred = 8; // two changes for each of the four lines
+    std::vector<CommEvent> m_deferred;            // later changes of merged items, in time order, not yet filtered
     std::optional<CommEvent> m_current;
     bool m_delivering = false;
     bool m_draining = false;
     Clock::time_point m_pressureReported; // when the last merged/dropped line went out
+    QTimer m_pressureTimer;               // the end of that second, when more is to be said
     Debouncer m_debouncer{std::chrono::milliseconds(10)};
     QTimer m_holdOffTimer;
 };
