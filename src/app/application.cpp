@@ -12,6 +12,7 @@
 #include "errortrap/protector.h"
 
 #include "playout/casparconnection.h"
+#include "playout/qtaddresschooser.h"
 #include "playout/qtfilechooser.h"
 #include "serial/system/portprobe.h"
 #include "serial/system/systemserialportservice.h"
@@ -81,15 +82,17 @@ int run(int argc, char *argv[])
     serial::SystemPortProbe probe;
     MessageBoxPrompter prompter;
     playout::QtFileChooser chooser;
+    playout::QtAddressChooser addresses;
     StoredMovieChooser movies(chooser); // --restore picks its movies through it
     playout::CasparConnection caspar;
     serial::PortMap &numbers = port.portMap();
-    Services services{port,     numbers, probe, [&numbers] { return serial::systemPortEntries(numbers); },
-                      prompter, movies,  caspar};
+    Services services{port,     numbers, probe,  [&numbers] { return serial::systemPortEntries(numbers); },
+                      prompter, movies,  caspar, &addresses};
 
     MainWindow window(services, command.options);
     prompter.setParent(&window);
     chooser.setParent(&window);
+    addresses.setParent(&window);
     closeOnTerminationSignals(&window);
     std::unique_ptr<LogFiles> logFiles; // --log-dir: before Form_Load, whose lines it keeps
     if (!command.logDir.isEmpty())

@@ -48,8 +48,10 @@ void Firing::fire(qint16 triggerid, bool test)
         run(p, triggerid, status, sent);
     }
     if (m_controls.record && !outcome.isNull()) {
+        const bool withMovie = m_triggers.command(triggerid).needsMovie();
         m_controls.record(FiringRecord{QDateTime::fromMSecsSinceEpoch(began), triggerid, test,
-                                       m_triggers.movie(triggerid), sent, outcome});
+                                       withMovie ? m_triggers.movie(triggerid) : QString(), sent, outcome,
+                                       sent ? m_command.text() : QString()});
     }
 }
 
@@ -62,18 +64,18 @@ void Firing::run(Procedure &p, qint16 triggerid, const std::function<void(const 
             return m_connection.state() == CasparConnection::Connected
                 || m_connection.state() == CasparConnection::Open;
         })) {
-        if (p.test(258, [&] { return !m_triggers.movie(triggerid).isEmpty(); })) {
+        if (p.test(258, [&] { return m_triggers.canFire(triggerid); })) {
             // A movie that would break the command line is never sent.
             bool valid = true;
             p.step(259, [&] {
-                valid = m_command.build(m_triggers.movie(triggerid));
+                valid = build(triggerid);
                 if (valid) {
                     m_connection.send(m_command.bytes());
                     sent = true;
                 }
             });
             if (valid) {
-                p.step(260, [&] { status(QStringLiteral("Fire Trigger. Play movie ") + m_triggers.movie(triggerid)); });
+                p.step(260, [&] { status(firedLine(triggerid)); });
                 p.mark(261);
                 if (triggerid >= 0 && triggerid < TriggerSlots::Count) {
                     const int caseLine = 262 + 2 * triggerid;
@@ -98,6 +100,40 @@ void Firing::run(Procedure &p, qint16 triggerid, const std::function<void(const 
     }
     p.mark(282);
     p.exit(283);
+}
+
+bool Firing::build(qint16 triggerid)
+{
+    const SlotCommand &command = m_triggers.command(triggerid);
+    const SlotAddress at = command.address;
+    switch (command.action) {
+    case SlotAction::Stop: return m_command.build(PlayCommand::Verb::Stop, at);
+    case SlotAction::Clear: return m_command.build(PlayCommand::Verb::Clear, at);
+    case SlotAction::Play:
+    case SlotAction::PlayPreloaded: break;
+    }
+    if (command.isDefault())
+        return m_command.build(m_triggers.movie(triggerid)); // the classic line, byte for byte
+    return m_command.build(PlayCommand::Verb::Play, at, m_triggers.movie(triggerid));
+}
+
+QString Firing::firedLine(qint16 triggerid) const
+{
+    const SlotCommand &command = m_triggers.command(triggerid);
+    const QString at = command.address.text();
+    switch (command.action) {
+    case SlotAction::Stop: return QStringLiteral("Fire Trigger. Stop ") + at;
+    case SlotAction::Clear: return QStringLiteral("Fire Trigger. Clear ") + at;
+    case SlotAction::Play:
+    case SlotAction::PlayPreloaded: break;
+    }
+    QString line = QStringLiteral("Fire Trigger. Play movie ") + m_triggers.movie(triggerid);
+    if (command.isDefault())
+        return line;
+    line += QStringLiteral(" on ") + at;
+    if (command.action == SlotAction::PlayPreloaded)
+        line += QStringLiteral(", not pre-loaded: sent in full");
+    return line;
 }
 
 } // namespace vantor::playout

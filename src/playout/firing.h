@@ -27,13 +27,15 @@ struct FiringRecord
     QDateTime when;    // local time the firing began
     qint16 slot = 0;   // 0 to 5
     bool test = false; // fired by the operator to check the slot, not by a line change
-    QString movie;     // the slot's movie as it was sent (or would have been)
+    QString movie;     // the slot's movie as it was sent (or would have been); empty for Stop, Clear
     bool sent = false;
-    QString outcome; // the History line of the outcome
+    QString outcome;   // the History line of the outcome
+    QString command{}; // the command line as sent, without its CR LF; empty when nothing was sent
 };
 
-// Fires trigger slots: sends the slot's movie to the server as a play command and records
-// the outcome in the History log and in the top strip's last-trigger label.
+// Fires trigger slots: sends the slot's command to the server (by default PLAY 1 and the
+// slot's movie) and records the outcome in the History log and in the top strip's
+// last-trigger label.
 class Firing
 {
 public:
@@ -60,6 +62,10 @@ public:
 private:
     void fire(qint16 triggerid, bool test);
     void run(Procedure &p, qint16 triggerid, const std::function<void(const QString &)> &status, bool &sent);
+    // Builds the slot's line into m_command; false when it cannot be sent.
+    bool build(qint16 triggerid);
+    // The History line of a sent command.
+    QString firedLine(qint16 triggerid) const;
 
     Controls m_controls;
     ErrorTrap &m_trap;

@@ -132,12 +132,12 @@ private Q_SLOTS:
         QVERIFY(text.contains(QStringLiteral(",\"a,\"\"b\"\".mov\",")));
         QList<QStringList> rows;
         QTRY_COMPARE((rows = parseCsv(readAll(s.path(LogFiles::AsRun)))).size(), 5);
-        QCOMPARE(rows[0], (QStringList{"time", "line", "slot", "movie", "outcome", "reply code", "reply"}));
+        QCOMPARE(rows[0], (QStringList{"time", "line", "slot", "movie", "outcome", "reply code", "reply", "command"}));
         const QStringList expected[] = {
-            {"CTS ON", "CTS ON", "a,\"b\".mov", "sent", "202", "202 PLAY OK"},
-            {"DSR ON", "DSR ON", "missing.mov", "sent", "404", "404 PLAY FAILED"},
-            {"CTS OFF", "CTS OFF", "", "Empty movie", "", ""},
-            {"CTS ON", "CTS ON", "a,\"b\".mov", "Caspar not ready", "", ""},
+            {"CTS ON", "CTS ON", "a,\"b\".mov", "sent", "202", "202 PLAY OK", "PLAY 1 a,\"b\".mov"},
+            {"DSR ON", "DSR ON", "missing.mov", "sent", "404", "404 PLAY FAILED", "PLAY 1 missing.mov"},
+            {"CTS OFF", "CTS OFF", "", "Empty movie", "", "", ""},
+            {"CTS ON", "CTS ON", "a,\"b\".mov", "Caspar not ready", "", "", ""},
         };
         for (int i = 0; i < 4; ++i) {
             QCOMPARE(rows[i + 1].mid(1), expected[i]);
@@ -189,7 +189,7 @@ private Q_SLOTS:
             {"CTS ON", "CTS CHANGE", "last.mov", "sent", "", "no reply: the program ended"},
         };
         for (int i = 0; i < 5; ++i)
-            QCOMPARE(rows[i], expected[i]);
+            QCOMPARE(rows[i].first(6), expected[i]);
     }
 
     void fullDiskIsToldOnceAndWritingResumes()

@@ -3,6 +3,7 @@
 #include "amcpresponder.h"
 #include "fakeportprobe.h"
 #include "fakeserialportservice.h"
+#include "scriptedaddresschooser.h"
 #include "scriptedfilechooser.h"
 #include "scriptedprompter.h"
 
@@ -24,6 +25,7 @@ struct WindowFixture
     ScriptedPrompter prompter;
     ScriptedFileChooser chooser;
     vantor::app::StoredMovieChooser movies{chooser}; // the window's chooser, as in the program
+    ScriptedAddressChooser addresses;
     AmcpResponder server;
     std::unique_ptr<vantor::playout::CasparConnection> caspar;
     std::unique_ptr<vantor::app::MainWindow> window;
@@ -38,7 +40,8 @@ struct WindowFixture
         caspar = std::make_unique<vantor::playout::CasparConnection>(serverPort ? serverPort : server.port(),
                                                                      vantor::playout::ConnectionTiming{50, 100, 2000});
         vantor::app::Services services{
-            port, portMap, probe, [] { return std::vector<vantor::serial::PortEntry>{}; }, prompter, movies, *caspar};
+            port,     portMap, probe,   [] { return std::vector<vantor::serial::PortEntry>{}; },
+            prompter, movies,  *caspar, &addresses};
         port.setDebounce(options.debounce);
         window = std::make_unique<vantor::app::MainWindow>(services, options);
         if (load)

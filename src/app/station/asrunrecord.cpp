@@ -43,8 +43,9 @@ AsRunRecord::~AsRunRecord()
 
 QStringList AsRunRecord::header()
 {
-    return {QStringLiteral("time"),    QStringLiteral("line"),       QStringLiteral("slot"), QStringLiteral("movie"),
-            QStringLiteral("outcome"), QStringLiteral("reply code"), QStringLiteral("reply")};
+    return {QStringLiteral("time"),  QStringLiteral("line"),    QStringLiteral("slot"),
+            QStringLiteral("movie"), QStringLiteral("outcome"), QStringLiteral("reply code"),
+            QStringLiteral("reply"), QStringLiteral("command")};
 }
 
 void AsRunRecord::fired(const playout::FiringRecord &record, const QString &lineAndEdge)
@@ -126,7 +127,7 @@ void AsRunRecord::writeComplete()
         const playout::FiringRecord &f = row.firing;
         m_write(f.when.toMSecsSinceEpoch(),
                 {row.lineAndEdge, playout::TriggerSlots::conditionName(f.slot), f.movie, outcomeOf(f), row.code,
-                 row.reply});
+                 row.reply, f.command});
         m_rows.pop_front();
     }
 }

@@ -12,7 +12,9 @@
 
 namespace vantor::app {
 
-// The as-run record: one CSV row per firing, with the server's reply to its command.
+// The as-run record: one CSV row per firing, with the server's reply to its command and, last,
+// the command line as it was sent (new columns go at the end, so readers of the older ones
+// keep working).
 //
 // The server answers commands in the order they were sent, so replies are matched first in,
 // first out to the firings that sent a command. A row is complete when its reply arrives, when

@@ -38,7 +38,7 @@ QByteArray asRunRow(const QDateTime &at, const QStringList &fields, QDate &day)
 
 QByteArray asRunNote(const QDateTime &at, const QString &text)
 {
-    return csvRow({at.toString(TimeOfRow), {}, {}, {}, text, {}, {}});
+    return csvRow({at.toString(TimeOfRow), {}, {}, {}, text, {}, {}, {}});
 }
 
 std::vector<LogFileWriter::Stream> streams()

@@ -67,6 +67,7 @@ MainWindow::MainWindow(Services &services, const Options &options, QWidget *pare
     , m_twips(logicalDpi())
     , m_trap(services.prompter)
     , m_port(services.port)
+    , m_addressChooser(services.addressChooser)
 {
     Fonts::load();
     setObjectName(QStringLiteral("frmMAIN"));
@@ -167,7 +168,6 @@ void MainWindow::buildTriggerPage(QWidget *page)
         lblTRIGERMOVIE[i]->setForegroundRole(QPalette::Text);
         lblTRIGERMOVIE[i]->setEnabled(false);
         lblTRIGERMOVIE[i]->setTextFormat(Qt::PlainText); // a file name, shown as it is sent
-        lblTRIGERMOVIE[i]->setAccessibleDescription(QLatin1String(SlotCaptions[i]) + QStringLiteral(" movie"));
     }
 }
 
@@ -226,6 +226,7 @@ void MainWindow::createProcedures(Services &services, const Options &options)
         slotControls.lblTRIGERMOVIE[i] = lblTRIGERMOVIE[i];
     }
     m_slots = std::make_unique<playout::TriggerSlots>(slotControls, m_trap, services.fileChooser, options.mediaFolder);
+    m_slots->setStatus([this](const QString &m) { SetStatus(m); });
     const auto status = [this](const QString &m) { SetStatus(m); };
     m_caspar = std::make_unique<playout::CasparLink>(
         playout::CasparLink::Controls{txtCASPARIP, cmdCASPAR, lblCASPAR,
@@ -257,9 +258,7 @@ void MainWindow::connectEventTable()
         connect(chkTRIGGER[i], &QCheckBox::clicked, this, [this, i] { m_slots->chkTRIGGER_Click(qint16(i)); });
         connect(lblTRIGERMOVIE[i], &ClickableLabel::doubleClicked, this,
                 [this, i] { m_slots->lblTRIGERMOVIE_DblClick(qint16(i)); });
-        addSlotMenu(
-            lblTRIGERMOVIE[i], [this, i] { return !m_slots->movie(i).isEmpty(); },
-            [this, i] { m_firing->testFire(qint16(i)); });
+        addSlotMenu(lblTRIGERMOVIE[i], *m_slots, i, m_addressChooser, [this, i] { m_firing->testFire(qint16(i)); });
     }
 }
 

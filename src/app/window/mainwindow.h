@@ -25,6 +25,7 @@ class EventDecoder;
 class PortDiscovery;
 } // namespace vantor::serial
 namespace vantor::playout {
+class AddressChooser;
 class FileChooser;
 class TriggerSlots;
 class CasparLink;
@@ -96,6 +97,7 @@ private:
     Twips m_twips;
     ErrorTrap m_trap;
     serial::SerialPortService &m_port;
+    playout::AddressChooser *m_addressChooser; // null: slots keep their channel and layer
     ActivityLog m_history;
     ActivityLog m_portLog;
 

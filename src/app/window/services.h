@@ -15,6 +15,7 @@ class PortMap;
 class PortProbe;
 } // namespace vantor::serial
 namespace vantor::playout {
+class AddressChooser;
 class FileChooser;
 class CasparConnection;
 } // namespace vantor::playout
@@ -32,6 +33,8 @@ struct Services
     Prompter &prompter;
     playout::FileChooser &fileChooser;
     playout::CasparConnection &caspar;
+    // Asks for a slot's channel and layer; without one the slot menu does not offer it.
+    playout::AddressChooser *addressChooser = nullptr;
 };
 
 // What the command line can change.
