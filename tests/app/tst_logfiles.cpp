@@ -134,7 +134,7 @@ private Q_SLOTS:
         QTRY_COMPARE((rows = parseCsv(readAll(s.path(LogFiles::AsRun)))).size(), 5);
         QCOMPARE(rows[0], (QStringList{"time", "line", "slot", "movie", "outcome", "reply code", "reply", "command"}));
         const QStringList expected[] = {
-            {"CTS ON", "CTS ON", "a,\"b\".mov", "sent", "202", "202 PLAY OK", "PLAY 1 a,\"b\".mov"},
+            {"CTS ON", "CTS ON", "a,\"b\".mov", "sent", "202", "202 PLAY OK", "PLAY 1 \"a,\\\"b\\\".mov\""},
             {"DSR ON", "DSR ON", "missing.mov", "sent", "404", "404 PLAY FAILED", "PLAY 1 missing.mov"},
             {"CTS OFF", "CTS OFF", "", "Empty movie", "", "", ""},
             {"CTS ON", "CTS ON", "a,\"b\".mov", "Caspar not ready", "", "", ""},

@@ -208,6 +208,46 @@ private Q_SLOTS:
         menu->close();
     }
 
+    // The slot menu sets each slot's channel, layer and action; the label tells what the slot
+    // sends, a second pre-load of the same layer is refused, and the firings send those lines.
+    void slotCommandsFromTheMenu()
+    {
+        Road r;
+        const auto label = [&](int slot) {
+            return r.f.w().findChild<app::ClickableLabel *>(QStringLiteral("lblTRIGERMOVIE(%1)").arg(slot));
+        };
+        const auto pickFromMenu = [&](int slot, const char *item) {
+            QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5), label(slot)->mapToGlobal(QPoint(5, 5)));
+            QCoreApplication::sendEvent(label(slot), &click);
+            auto *menu = label(slot)->findChild<QMenu *>("mnuSLOT");
+            QVERIFY(menu);
+            menu->findChild<QAction *>(item)->trigger();
+            menu->close();
+        };
+        r.arm(0, "a.mov");
+        r.arm(1, "b.mov");
+        for (int slot : {0, 1}) {
+            r.f.addresses.answers.push_back({1, 10});
+            pickFromMenu(slot, "mnuADDRESS");
+            pickFromMenu(slot, "mnuACTIONPRELOADED");
+        }
+        QCOMPARE(label(0)->toolTip(), QStringLiteral("PLAY 1-10, pre-loaded a.mov"));
+        QCOMPARE(label(0)->accessibleDescription(), QStringLiteral("CTS ON sends PLAY 1-10, pre-loaded a.mov"));
+        QCOMPARE(label(1)->toolTip(), QStringLiteral("PLAY 1-10 b.mov"));
+        pickFromMenu(1, "mnuACTIONSTOP");
+        QCOMPARE(label(1)->text(), QStringLiteral("Stop"));
+
+        r.f.port.changeCts(true);
+        r.f.port.changeCts(false);
+        QVERIFY(r.f.server.waitForLines(2, 5000));
+        QCOMPARE(r.f.server.received(), QByteArray("PLAY 1-10 a.mov\r\nSTOP 1-10\r\n"));
+        QTRY_COMPARE(r.history().size(), 5);
+        QCOMPARE(r.history(),
+                 (QStringList{"***CTS OFF not set to pre-load b.mov on 1-10: CTS ON pre-loads a.mov there",
+                              "Fire Trigger. Play movie a.mov on 1-10, not pre-loaded: sent in full",
+                              "CTS change to : ON", "Fire Trigger. Stop 1-10", "CTS change to : OFF"}));
+    }
+
     void notReadyServerIsLoggedBeforeTheEvent()
     {
         Road r;
