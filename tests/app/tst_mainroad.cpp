@@ -239,9 +239,9 @@ private Q_SLOTS:
 
         r.f.port.changeCts(true);
         r.f.port.changeCts(false);
+        QTRY_COMPARE(r.history().size(), 5);
         QVERIFY(r.f.server.waitForLines(2, 5000));
         QCOMPARE(r.f.server.received(), QByteArray("PLAY 1-10 a.mov\r\nSTOP 1-10\r\n"));
-        QTRY_COMPARE(r.history().size(), 5);
         QCOMPARE(r.history(),
                  (QStringList{"***CTS OFF not set to pre-load b.mov on 1-10: CTS ON pre-loads a.mov there",
                               "Fire Trigger. Play movie a.mov on 1-10, not pre-loaded: sent in full",
