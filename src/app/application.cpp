@@ -86,8 +86,9 @@ int run(int argc, char *argv[])
     StoredMovieChooser movies(chooser); // --restore picks its movies through it
     playout::CasparConnection caspar;
     serial::PortMap &numbers = port.portMap();
-    Services services{port,     numbers, probe,  [&numbers] { return serial::systemPortEntries(numbers); },
-                      prompter, movies,  caspar, &addresses};
+    Services services{port,     numbers, probe, [&numbers] { return serial::systemPortEntries(numbers); },
+                      prompter, movies,  caspar};
+    services.addressChooser = &addresses;
 
     MainWindow window(services, command.options);
     prompter.setParent(&window);

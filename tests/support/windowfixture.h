@@ -40,8 +40,8 @@ struct WindowFixture
         caspar = std::make_unique<vantor::playout::CasparConnection>(serverPort ? serverPort : server.port(),
                                                                      vantor::playout::ConnectionTiming{50, 100, 2000});
         vantor::app::Services services{
-            port,     portMap, probe,   [] { return std::vector<vantor::serial::PortEntry>{}; },
-            prompter, movies,  *caspar, &addresses};
+            port, portMap, probe, [] { return std::vector<vantor::serial::PortEntry>{}; }, prompter, movies, *caspar};
+        services.addressChooser = &addresses;
         port.setDebounce(options.debounce);
         window = std::make_unique<vantor::app::MainWindow>(services, options);
         if (load)
