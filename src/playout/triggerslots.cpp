@@ -186,6 +186,8 @@ void TriggerSlots::chkTRIGGER_Click(qint16 index)
     }
     p.mark(43);
     p.exit(44);
+    if (index >= 0 && index < Count)
+        changed(index); // armed or not: what the slot will do has changed
 }
 
 void TriggerSlots::lblTRIGERMOVIE_DblClick(qint16 index)

@@ -56,7 +56,7 @@ public:
     // Gives slot `index` a command. A pre-loading slot whose layer holds the pre-load of
     // another movie already is refused with a "***" History line; so is an invalid address.
     bool setCommand(int index, const SlotCommand &command);
-    // `changed` is told the slot after each change of a slot's movie or command.
+    // `changed` is told the slot after each change of a slot's arming, movie or command.
     void watch(std::function<void(int index)> changed) { m_watchers.push_back(std::move(changed)); }
     // Where refusals are written (the History log); none by default.
     void setStatus(std::function<void(const QString &message)> setStatus) { m_setStatus = std::move(setStatus); }
