@@ -3,6 +3,7 @@
 #include "app/commandline.h"
 #include "app/realtime/realtimemode.h"
 #include "app/station/logfiles.h"
+#include "app/station/setupfile.h"
 #include "app/station/setuprestore.h"
 #include "app/station/storedmoviechooser.h"
 #include "app/terminationsignals.h"
@@ -85,9 +86,15 @@ int run(int argc, char *argv[])
     playout::QtAddressChooser addresses;
     StoredMovieChooser movies(chooser); // --restore picks its movies through it
     playout::CasparConnection caspar;
+    // The backup server: from the command line, else from the set-up file.
+    if (command.options.backupServer.isEmpty() && !command.restoreFile.isEmpty())
+        command.options.backupServer = SetupFile::parse(command.restoreFile).setup.backup;
+    std::unique_ptr<playout::CasparConnection> backup;
+    if (!command.options.backupServer.isEmpty())
+        backup = std::make_unique<playout::CasparConnection>();
     serial::PortMap &numbers = port.portMap();
-    Services services{port,     numbers, probe, [&numbers] { return serial::systemPortEntries(numbers); },
-                      prompter, movies,  caspar};
+    Services services{port,     numbers, probe,  [&numbers] { return serial::systemPortEntries(numbers); },
+                      prompter, movies,  caspar, backup.get()};
     services.addressChooser = &addresses;
 
     MainWindow window(services, command.options);
@@ -97,7 +104,7 @@ int run(int argc, char *argv[])
     closeOnTerminationSignals(&window);
     std::unique_ptr<LogFiles> logFiles; // --log-dir: before Form_Load, whose lines it keeps
     if (!command.logDir.isEmpty())
-        logFiles = std::make_unique<LogFiles>(command.logDir, window, port, caspar);
+        logFiles = std::make_unique<LogFiles>(command.logDir, window, port);
     std::unique_ptr<SetupRestore> setup; // --restore
     if (!command.restoreFile.isEmpty())
         setup = std::make_unique<SetupRestore>(command.restoreFile, window, port, movies, command.options.mediaFolder);

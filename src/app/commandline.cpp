@@ -42,7 +42,12 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         {QStringLiteral("realtime")},
         QStringLiteral("Runs the line watcher and the window thread under SCHED_FIFO and locks memory, where the "
                        "system allows it; the port log says what was granted."));
-    parser.addOptions({port, listPorts, mediaFolder, debounce, restore, logDir, realtime});
+    const QCommandLineOption backupServer(
+        {QStringLiteral("backup-server")},
+        QStringLiteral("Sends every firing to the playout server at HOST as well, after the main one; it gets a lamp "
+                       "of its own. Overrides the set-up file's [caspar] backup_address."),
+        QStringLiteral("HOST"));
+    parser.addOptions({port, listPorts, mediaFolder, debounce, restore, logDir, realtime, backupServer});
 
     const auto fail = [&](const QString &message) {
         result.exit = true;
@@ -76,6 +81,9 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         return fail(QStringLiteral("--debounce-ms %1: takes 0 to 1000").arg(parser.value(debounce)));
     result.options.debounce = std::chrono::milliseconds(ms);
     result.options.mediaFolder = parser.value(mediaFolder);
+    result.options.backupServer = parser.value(backupServer).trimmed();
+    if (parser.isSet(backupServer) && result.options.backupServer.isEmpty())
+        return fail(QStringLiteral("--backup-server takes a host"));
     result.restoreFile = parser.value(restore);
     result.logDir = parser.value(logDir);
     if ((parser.isSet(restore) && result.restoreFile.isEmpty()) || (parser.isSet(logDir) && result.logDir.isEmpty()))

@@ -229,6 +229,8 @@ QByteArray SetupFile::format(const Setup &s)
             + "_action=" + playout::SlotCommand::actionKey(c.action).toLatin1() + "\n";
     }
     out += "\n[caspar]\naddress=" + iniValue(s.server) + "\nconnected=" + iniBool(s.connected) + "\n";
+    if (!s.backup.isEmpty())
+        out += "backup_address=" + iniValue(s.backup) + "\n";
     out += "\n[window]\ncollapsed=" + iniBool(s.collapsed) + "\n";
     return out;
 }
@@ -281,6 +283,7 @@ SetupFile::Loaded SetupFile::parse(const QString &path)
     }
     read.text(QStringLiteral("caspar/address"), s.server);
     read.flag(QStringLiteral("caspar/connected"), s.connected);
+    read.optional(QStringLiteral("caspar/backup_address"), s.backup, {});
     read.flag(QStringLiteral("window/collapsed"), s.collapsed);
     read.finish();
     return loaded;

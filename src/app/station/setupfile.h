@@ -30,6 +30,7 @@ struct Setup
     std::array<playout::SlotCommand, Slots> commands{};
     QString server = QStringLiteral("127.0.0.1");
     bool connected = false;
+    QString backup; // the backup server's address; empty without one
     bool collapsed = false;
 
     bool operator==(const Setup &) const = default;
@@ -41,7 +42,7 @@ struct Setup
 //   [triggers]   cts_on, cts_on_movie, cts_on_channel, cts_on_layer, cts_on_action, cts_off, ...
 //                (channel 1 to 99; layer empty for none or 0 to 9999; action play, preloaded,
 //                stop or clear; files without the last three keys play on channel 1)
-//   [caspar]     address, connected
+//   [caspar]     address, connected, backup_address (only with a backup server)
 //   [window]     collapsed
 //
 // Saving replaces the file as a whole (a new file, synced, renamed over the old one) on a

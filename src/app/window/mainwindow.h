@@ -29,7 +29,9 @@ class AddressChooser;
 class FileChooser;
 class TriggerSlots;
 class CasparLink;
+class CasparServers;
 class Firing;
+class Preloader;
 } // namespace vantor::playout
 
 namespace vantor::app {
@@ -75,7 +77,10 @@ public:
     serial::PortDiscovery &discovery() { return *m_discovery; }
     playout::TriggerSlots &triggerSlots() { return *m_slots; }
     playout::Firing &firing() { return *m_firing; }
+    const playout::Preloader &preloader() const { return *m_preloader; }
     playout::CasparLink &casparLink() { return *m_caspar; }
+    // The main playout server and the backup, if any: for sending to every server.
+    playout::CasparServers &casparServers() { return *m_servers; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -83,7 +88,7 @@ protected:
 
 private:
     void Form_Initialize();
-    void buildTopStrip();
+    void buildTopStrip(bool backup);
     void buildPortPage(QWidget *page);
     void buildTriggerPage(QWidget *page);
     void buildCasparPage(QWidget *page);
@@ -106,6 +111,7 @@ private:
     Lamp *shpCOMSTATUS = nullptr;
     QLabel *lblCOM = nullptr;
     Lamp *shpCASPAR = nullptr;
+    Lamp *shpCASPARBACKUP = nullptr; // only with a backup server
     QLabel *lblCASPAR = nullptr;
     QLabel *lblLASTTRINGER = nullptr;
     TriangleToggle *lblPROP = nullptr;
@@ -138,8 +144,10 @@ private:
     std::unique_ptr<serial::EventDecoder> m_decoder;
     std::unique_ptr<serial::PortDiscovery> m_discovery;
     std::unique_ptr<playout::TriggerSlots> m_slots;
+    std::unique_ptr<playout::CasparServers> m_servers;
     std::unique_ptr<playout::CasparLink> m_caspar;
     std::unique_ptr<playout::Firing> m_firing;
+    std::unique_ptr<playout::Preloader> m_preloader;
 };
 
 } // namespace vantor::app

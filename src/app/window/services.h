@@ -33,6 +33,7 @@ struct Services
     Prompter &prompter;
     playout::FileChooser &fileChooser;
     playout::CasparConnection &caspar;
+    playout::CasparConnection *casparBackup = nullptr; // --backup-server: the backup playout server
     // Asks for a slot's channel and layer; without one the slot menu does not offer it.
     playout::AddressChooser *addressChooser = nullptr;
 };
@@ -42,6 +43,7 @@ struct Options
 {
     QString mediaFolder;                    // --media-folder DIR
     std::chrono::milliseconds debounce{10}; // --debounce-ms N
+    QString backupServer;                   // --backup-server HOST (or the set-up file's)
 };
 
 } // namespace vantor::app
