@@ -14,6 +14,7 @@
 #include "errortrap/protector.h"
 
 #include "playout/casparconnection.h"
+#include "playout/qtaddresschooser.h"
 #include "playout/qtfilechooser.h"
 #include "serial/system/portprobe.h"
 #include "serial/system/systemserialportservice.h"
@@ -95,6 +96,7 @@ int run(int argc, char *argv[])
     serial::SystemPortProbe probe;
     MessageBoxPrompter prompter;
     playout::QtFileChooser chooser;
+    playout::QtAddressChooser addresses;
     StoredMovieChooser movies(chooser); // --restore picks its movies through it
     playout::CasparConnection caspar;
     // The backup server: from the command line, else from the set-up file.
@@ -106,10 +108,12 @@ int run(int argc, char *argv[])
     serial::PortMap &numbers = port.portMap();
     Services services{port,     numbers, probe,  [&numbers] { return serial::systemPortEntries(numbers); },
                       prompter, movies,  caspar, backup.get()};
+    services.addressChooser = &addresses;
 
     MainWindow window(services, command.options);
     prompter.setParent(&window);
     chooser.setParent(&window);
+    addresses.setParent(&window);
     std::unique_ptr<LogFiles> logFiles;  // --log-dir
     std::unique_ptr<SetupRestore> setup; // --restore
     // A signal at a box of the start-up ends the program there: the files' writers write what

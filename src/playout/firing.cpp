@@ -1,5 +1,6 @@
 #include "firing.h"
 
+#include "preloader.h"
 #include "triggerslots.h"
 
 #include "errortrap/procedure.h"
@@ -41,13 +42,20 @@ void Firing::fire(qint16 triggerid, bool test)
         Procedure p(m_trap, FireLocation, 256);
         run(p, triggerid, outcome);
     }
+    // The background went on air (or was passed over): load the clip again, after the cue.
+    for (int server = 0; server < m_servers.count() && m_preloader; ++server) {
+        if (outcome.sent[server])
+            m_preloader->fired(triggerid, server);
+    }
     if (!m_controls.record)
         return;
     for (int server = 0; server < m_servers.count(); ++server) {
-        if (!outcome.line[server].isNull())
-            m_controls.record(FiringRecord{QDateTime::fromMSecsSinceEpoch(began), triggerid, test,
-                                           m_triggers.movie(triggerid), outcome.sent[server], outcome.line[server],
-                                           server, outcome.reply[server]});
+        if (outcome.line[server].isNull())
+            continue;
+        const bool withMovie = m_triggers.command(triggerid).needsMovie();
+        m_controls.record(FiringRecord{QDateTime::fromMSecsSinceEpoch(began), triggerid, test,
+                                       withMovie ? m_triggers.movie(triggerid) : QString(), outcome.sent[server],
+                                       outcome.line[server], server, outcome.reply[server], outcome.command[server]});
     }
 }
 
@@ -64,11 +72,18 @@ void Firing::run(Procedure &p, qint16 triggerid, Outcome &outcome)
         for (int server = 0; server < servers; ++server)
             status(server, line);
     };
+    // Builds the line for the server (a pre-loaded clip makes it a bare PLAY) and sends it.
     const auto send = [&](int server) {
+        const bool preloaded = m_preloader && m_preloader->confirmed(triggerid, server);
+        if (!build(triggerid, preloaded))
+            return false;
         auto reply = std::make_shared<PendingReply>();
         m_servers.at(server).send(m_command.bytes(), [reply](const CommandReply &r) { reply->deliver(r); });
         outcome.reply[server] = reply;
         outcome.sent[server] = true;
+        outcome.preloaded[server] = preloaded;
+        outcome.command[server] = m_command.text();
+        return true;
     };
 
     // Ready while answering (the classic state 1, open, would count the same); the state is read
@@ -80,22 +95,22 @@ void Firing::run(Procedure &p, qint16 triggerid, Outcome &outcome)
     });
     ready[1] = servers > 1 && m_servers.isReady(CasparServers::Backup);
     if (ready[0] || ready[1]) {
-        if (p.test(258, [&] { return !m_triggers.movie(triggerid).isEmpty(); })) {
+        if (p.test(258, [&] { return m_triggers.canFire(triggerid); })) {
             // A movie that would break the command line is never sent.
             bool valid = true;
             p.step(259, [&] {
-                valid = m_command.build(m_triggers.movie(triggerid));
+                valid = build(triggerid, false);
                 if (valid && ready[0])
-                    send(CasparServers::Main);
+                    valid = send(CasparServers::Main);
             });
             if (valid && ready[1])
                 p.step(259, [&] { send(CasparServers::Backup); });
             if (valid) {
                 for (int server = 0; server < servers; ++server) {
                     p.step(260, [&] {
-                        status(server, ready[server]
-                                           ? QStringLiteral("Fire Trigger. Play movie ") + m_triggers.movie(triggerid)
-                                           : QStringLiteral("***Fire Trigger. Caspar not ready"));
+                        status(server,
+                               ready[server] ? firedLine(triggerid, outcome.preloaded[server])
+                                             : QStringLiteral("***Fire Trigger. Caspar not ready"));
                     });
                 }
                 p.mark(261);
@@ -124,6 +139,44 @@ void Firing::run(Procedure &p, qint16 triggerid, Outcome &outcome)
     }
     p.mark(282);
     p.exit(283);
+}
+
+bool Firing::build(qint16 triggerid, bool preloaded)
+{
+    const SlotCommand &command = m_triggers.command(triggerid);
+    const SlotAddress at = command.address;
+    switch (command.action) {
+    case SlotAction::Stop: return m_command.build(PlayCommand::Verb::Stop, at);
+    case SlotAction::Clear: return m_command.build(PlayCommand::Verb::Clear, at);
+    case SlotAction::Play:
+    case SlotAction::PlayPreloaded: break;
+    }
+    if (command.isDefault())
+        return m_command.build(m_triggers.movie(triggerid)); // the classic line, byte for byte
+    if (preloaded)
+        return m_command.build(PlayCommand::Verb::Play, at); // bare: what is loaded goes on air
+    return m_command.build(PlayCommand::Verb::Play, at, m_triggers.movie(triggerid));
+}
+
+QString Firing::firedLine(qint16 triggerid, bool preloaded) const
+{
+    const SlotCommand &command = m_triggers.command(triggerid);
+    const QString at = command.address.text();
+    switch (command.action) {
+    case SlotAction::Stop: return QStringLiteral("Fire Trigger. Stop ") + at;
+    case SlotAction::Clear: return QStringLiteral("Fire Trigger. Clear ") + at;
+    case SlotAction::Play:
+    case SlotAction::PlayPreloaded: break;
+    }
+    const QString movie = m_triggers.movie(triggerid);
+    if (command.isDefault())
+        return QStringLiteral("Fire Trigger. Play movie ") + movie;
+    if (preloaded)
+        return QStringLiteral("Fire Trigger. Play pre-loaded movie %1 on %2").arg(movie, at);
+    QString line = QStringLiteral("Fire Trigger. Play movie %1 on %2").arg(movie, at);
+    if (command.action == SlotAction::PlayPreloaded)
+        line += QStringLiteral(", not pre-loaded: sent in full");
+    return line;
 }
 
 } // namespace vantor::playout

@@ -20,6 +20,7 @@ class Procedure;
 
 namespace vantor::playout {
 
+class Preloader;
 class TriggerSlots;
 
 // The reply to one sent command, whether it comes before or after someone asks for it.
@@ -55,15 +56,19 @@ struct FiringRecord
     QDateTime when;    // local time the firing began
     qint16 slot = 0;   // 0 to 5
     bool test = false; // fired by the operator to check the slot, not by a line change
-    QString movie;     // the slot's movie as it was sent (or would have been)
+    QString movie;     // the slot's movie as it was sent (or would have been); empty for Stop, Clear
     bool sent = false;
     QString outcome;                     // the History line of the outcome
     int server = CasparServers::Main;    // which server this record is about
     std::shared_ptr<PendingReply> reply; // while sent: the server's reply to it
+    QString command{};                   // the command line as sent, without its CR LF; empty when nothing was sent
 };
 
-// Fires trigger slots: sends the slot's movie to the server as a play command and records
-// the outcome in the History log and in the top strip's last-trigger label.
+// Fires trigger slots: sends the slot's command to the server (by default PLAY 1 and the
+// slot's movie) and records the outcome in the History log and in the top strip's
+// last-trigger label. A "Play pre-loaded" slot whose clip the Preloader has confirmed loaded
+// on a server sends that server a bare PLAY c-l; else the full PLAY c-l movie, and its History
+// line says so. Either way the Preloader then loads the clip again.
 //
 // With a backup server, the command goes to every ready server, the main one first and the
 // backup right after it (before any line is written), each with its own History line (the
@@ -91,6 +96,8 @@ public:
 
     // Who is told of every firing (Controls::record); empty for no one.
     void setRecord(std::function<void(const FiringRecord &record)> record) { m_controls.record = std::move(record); }
+    // Who keeps the pre-loading slots' clips loaded; none: they play in full.
+    void setPreloader(Preloader *preloader) { m_preloader = preloader; }
 
 private:
     void fire(qint16 triggerid, bool test);
@@ -100,14 +107,21 @@ private:
         std::array<QString, 2> line;
         std::array<bool, 2> sent{};
         std::array<std::shared_ptr<PendingReply>, 2> reply;
+        std::array<QString, 2> command;
+        std::array<bool, 2> preloaded{}; // a bare PLAY went out: the clip was loaded
     };
     void run(Procedure &p, qint16 triggerid, Outcome &outcome);
+    // Builds the slot's line for `server` into m_command; false when it cannot be sent.
+    bool build(qint16 triggerid, bool preloaded);
+    // The History line of a sent command.
+    QString firedLine(qint16 triggerid, bool preloaded) const;
 
     Controls m_controls;
     ErrorTrap &m_trap;
     const TriggerSlots &m_triggers;
     CasparServers m_servers;
     PlayCommand m_command;
+    Preloader *m_preloader = nullptr;
 };
 
 } // namespace vantor::playout

@@ -21,6 +21,8 @@ TriggerSlots::TriggerSlots(const Controls &controls, ErrorTrap &trap, FileChoose
     , m_chooser(chooser)
     , m_mediaFolder(std::move(mediaFolder))
 {
+    for (int i = 0; i < Count; ++i)
+        describe(i);
 }
 
 const QString &TriggerSlots::conditionName(int index)
@@ -44,7 +46,89 @@ bool TriggerSlots::armed(int index) const
 
 QString TriggerSlots::movie(int index) const
 {
+    if (!command(index).needsMovie())
+        return m_setAside.at(size_t(index));
     return m_controls.lblTRIGERMOVIE.at(index)->text();
+}
+
+bool TriggerSlots::canFire(int index) const
+{
+    return !command(index).needsMovie() || !movie(index).isEmpty();
+}
+
+int TriggerSlots::preloadClash(int index, const SlotCommand &command, const QString &movie) const
+{
+    if (command.action != SlotAction::PlayPreloaded || movie.isEmpty())
+        return -1;
+    for (int other = 0; other < Count; ++other) {
+        const SlotCommand &theirs = m_commands.at(size_t(other));
+        if (other != index && theirs.action == SlotAction::PlayPreloaded
+            && theirs.address.channel == command.address.channel
+            && theirs.address.effectiveLayer() == command.address.effectiveLayer() && !this->movie(other).isEmpty()
+            && this->movie(other) != movie)
+            return other;
+    }
+    return -1;
+}
+
+void TriggerSlots::refuse(int index, int clash, const SlotCommand &command, const QString &movie)
+{
+    if (!m_setStatus)
+        return;
+    m_setStatus(
+        QStringLiteral("***%1 not set to pre-load %2 on %3: %4 pre-loads %5 there")
+            .arg(conditionName(index), movie, command.address.text(), conditionName(clash), this->movie(clash)));
+}
+
+bool TriggerSlots::setCommand(int index, const SlotCommand &command)
+{
+    if (!command.address.isValid())
+        return false;
+    const QString movie = this->movie(index);
+    if (const int clash = preloadClash(index, command, movie); clash >= 0) {
+        refuse(index, clash, command, movie);
+        return false;
+    }
+    QLabel *label = m_controls.lblTRIGERMOVIE.at(index);
+    const bool wasShowingMovie = this->command(index).needsMovie();
+    m_commands.at(size_t(index)) = command;
+    if (wasShowingMovie && !command.needsMovie())
+        m_setAside.at(size_t(index)) = label->text();
+    if (!command.needsMovie())
+        label->setText(SlotCommand::actionName(command.action));
+    else if (!wasShowingMovie)
+        label->setText(std::exchange(m_setAside.at(size_t(index)), QString()));
+    changed(index);
+    return true;
+}
+
+bool TriggerSlots::assignMovie(int index, const QString &movie)
+{
+    if (const int clash = preloadClash(index, command(index), movie); clash >= 0) {
+        refuse(index, clash, command(index), movie);
+        return false;
+    }
+    if (command(index).needsMovie())
+        m_controls.lblTRIGERMOVIE.at(index)->setText(movie);
+    else
+        m_setAside.at(size_t(index)) = movie;
+    changed(index);
+    return true;
+}
+
+void TriggerSlots::describe(int index)
+{
+    QLabel *label = m_controls.lblTRIGERMOVIE.at(index);
+    const QString sends = command(index).describe(movie(index));
+    label->setToolTip(sends);
+    label->setAccessibleDescription(conditionName(index) + QStringLiteral(" sends ") + sends);
+}
+
+void TriggerSlots::changed(int index)
+{
+    describe(index);
+    for (const auto &watcher : m_watchers)
+        watcher(index);
 }
 
 void TriggerSlots::enableBox(int index, bool enabled)
@@ -102,6 +186,8 @@ void TriggerSlots::chkTRIGGER_Click(qint16 index)
     }
     p.mark(43);
     p.exit(44);
+    if (index >= 0 && index < Count)
+        changed(index); // armed or not: what the slot will do has changed
 }
 
 void TriggerSlots::lblTRIGERMOVIE_DblClick(qint16 index)
@@ -125,7 +211,7 @@ void TriggerSlots::lblTRIGERMOVIE_DblClick(qint16 index)
 
     // A cancelled dialog leaves the slot's movie as it was.
     if (p.test(163, [&] { return chosen.has_value(); })) {
-        p.step(164, [&] { m_controls.lblTRIGERMOVIE.at(index)->setText(movieName(chosen.value(), m_mediaFolder)); });
+        p.step(164, [&] { assignMovie(index, movieName(chosen.value(), m_mediaFolder)); });
     }
     p.mark(165);
     p.exit(166);

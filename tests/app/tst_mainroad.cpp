@@ -5,6 +5,7 @@
 
 #include "app/window/clickablelabel.h"
 #include "app/window/lamp.h"
+#include "playout/preloader.h"
 #include "serial/service/commevent.h"
 
 #include <QCheckBox>
@@ -222,6 +223,69 @@ private Q_SLOTS:
         QTest::keyClick(box, Qt::Key_F10, Qt::ShiftModifier);
         QVERIFY(box->findChild<QMenu *>("mnuSLOT"));
         QVERIFY(r.f.w().findChild<QWidget *>("lblTRIGERMOVIE(0)")->focusPolicy() & Qt::TabFocus);
+    }
+
+    // The slot menu sets each slot's channel, layer and action; the label tells what the slot
+    // sends, a second pre-load of the same layer is refused, and the firings send those lines.
+    void slotCommandsFromTheMenu()
+    {
+        Road r;
+        const auto label = [&](int slot) {
+            return r.f.w().findChild<app::ClickableLabel *>(QStringLiteral("lblTRIGERMOVIE(%1)").arg(slot));
+        };
+        const auto pickFromMenu = [&](int slot, const char *item) {
+            QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5), label(slot)->mapToGlobal(QPoint(5, 5)));
+            QCoreApplication::sendEvent(label(slot), &click);
+            auto *menu = label(slot)->findChild<QMenu *>("mnuSLOT");
+            QVERIFY(menu);
+            menu->findChild<QAction *>(item)->trigger();
+            menu->close();
+        };
+        r.arm(0, "a.mov");
+        r.arm(1, "b.mov");
+        for (int slot : {0, 1}) {
+            r.f.addresses.answers.push_back({1, 10});
+            pickFromMenu(slot, "mnuADDRESS");
+            pickFromMenu(slot, "mnuACTIONPRELOADED");
+        }
+        QCOMPARE(label(0)->toolTip(), QStringLiteral("PLAY 1-10, pre-loaded a.mov"));
+        QCOMPARE(label(0)->accessibleDescription(), QStringLiteral("CTS ON sends PLAY 1-10, pre-loaded a.mov"));
+        QCOMPARE(label(1)->toolTip(), QStringLiteral("PLAY 1-10 b.mov"));
+        pickFromMenu(1, "mnuACTIONSTOP");
+        QCOMPARE(label(1)->text(), QStringLiteral("Stop"));
+
+        QTRY_VERIFY(r.f.w().preloader().confirmed(0, 0));
+        r.f.port.changeCts(true);
+        r.f.port.changeCts(false);
+        QTRY_COMPARE(r.history().size(), 5);
+        QVERIFY(r.f.server.waitForLines(4, 5000));
+        QCOMPARE(r.f.server.received(), "LOADBG 1-10 a.mov\r\nPLAY 1-10\r\nLOADBG 1-10 a.mov\r\nSTOP 1-10\r\n");
+        QCOMPARE(r.history(),
+                 (QStringList{"***CTS OFF not set to pre-load b.mov on 1-10: CTS ON pre-loads a.mov there",
+                              "Fire Trigger. Play pre-loaded movie a.mov on 1-10", "CTS change to : ON",
+                              "Fire Trigger. Stop 1-10", "CTS change to : OFF"}));
+    }
+
+    // A clip the server cannot load shows in History when the slot is set, not on cue; its
+    // firing then plays in full and says so; a new connection loads the clip again.
+    void preloadFailureFallbackAndReconnect()
+    {
+        Road r;
+        r.f.server.setReplier([](const QByteArray &line) {
+            return line.startsWith("LOADBG") ? QByteArrayList{"404 LOADBG FAILED"} : AmcpResponder::standardReply(line);
+        });
+        r.arm(3, "missing.mov");
+        QVERIFY(r.f.w().triggerSlots().setCommand(3, {{1, 10}, playout::SlotAction::PlayPreloaded}));
+        const QString failed = "***DSR ON pre-load of missing.mov on 1-10 failed: 404 LOADBG FAILED";
+        QTRY_VERIFY(r.history().contains(failed));
+        r.f.port.changeDsr(true);
+        QTRY_VERIFY(r.history().contains("DSR change to : ON"));
+        QVERIFY(r.history().contains("Fire Trigger. Play movie missing.mov on 1-10, not pre-loaded: sent in full"));
+        QCOMPARE(r.f.server.texts().mid(0, 3),
+                 (QByteArrayList{"LOADBG 1-10 missing.mov", "PLAY 1-10 missing.mov", "LOADBG 1-10 missing.mov"}));
+        QMetaObject::invokeMethod(&r.f.server, &AmcpResponder::dropClients, Qt::QueuedConnection);
+        QTRY_VERIFY(r.f.server.texts().count("LOADBG 1-10 missing.mov") >= 3);
+        QTRY_COMPARE(r.history().count(failed), 3);
     }
 
     void notReadyServerIsLoggedBeforeTheEvent()

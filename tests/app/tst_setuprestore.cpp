@@ -6,6 +6,7 @@
 #include "app/station/setuprestore.h"
 #include "app/window/clickablelabel.h"
 #include "app/window/lamp.h"
+#include "playout/triggerslots.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -103,6 +104,11 @@ private Q_SLOTS:
             a.box(1)->click(); // unarmed, its movie kept
             a.box(4)->click();
             a.pick(4, QStringLiteral("/elsewhere/ \u00e9\t1f.mov "));
+            using playout::SlotAction;
+            for (auto [slot, command] : {std::pair{0, playout::SlotCommand{{2, 10}, SlotAction::PlayPreloaded}},
+                                         {1, {{99, 0}, SlotAction::Stop}},
+                                         {4, {{1, playout::SlotAddress::NoLayer}, SlotAction::Clear}}})
+                QVERIFY(a.f.w().triggerSlots().setCommand(slot, command));
             a.get<QPushButton>("cmdCASPAR")->click();
             QTest::mouseClick(a.get("lblPROP"), Qt::LeftButton);
             before = a.restore.setup();
@@ -123,9 +129,19 @@ private Q_SLOTS:
         QCOMPARE(b.f.port.settings().toUpper(), "19200,E,8,1");
         for (int i = 0; i < Setup::Slots; ++i) {
             QCOMPARE(b.box(i)->isChecked(), before.armed[i]);
-            QCOMPARE(b.label(i)->text(), before.movies[i]);
+            QCOMPARE(b.f.w().triggerSlots().movie(i), before.movies[i]);
             QCOMPARE(b.label(i)->isEnabled(), before.armed[i]);
         }
+        QCOMPARE(b.label(1)->text(), "Stop");
+        // A file from before slots had commands plays every slot on channel 1.
+        const QString old =
+            QString::fromUtf8(written).remove(QRegularExpression("\\n\\w+_(channel|layer|action)=[^\\n]*"));
+        QFile older(dir.filePath("older.ini"));
+        QVERIFY(older.open(QIODevice::WriteOnly) && older.write(old.toUtf8()) > 0);
+        older.close();
+        const SetupFile::Loaded loaded = SetupFile::parse(older.fileName());
+        QCOMPARE(loaded.problems, QStringList());
+        QVERIFY(loaded.setup.commands == decltype(before.commands){});
         QCOMPARE(b.get<QLabel>("lblPROP")->text(), "6");
         QTRY_COMPARE(b.get<app::Lamp>("shpCASPAR")->fillColor(), app::Lamp::Green);
         // Logged as the operator's own steps are, then where the set-up came from.

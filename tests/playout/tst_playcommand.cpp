@@ -5,6 +5,7 @@
 
 using vantor::playout::AmcpReplies;
 using vantor::playout::PlayCommand;
+using vantor::playout::SlotAddress;
 
 class TestPlayCommand : public QObject
 {
@@ -59,6 +60,43 @@ private Q_SLOTS:
         QVERIFY(command.build(u"first"));
         QVERIFY(!command.build(movie));
         QVERIFY(command.bytes().isEmpty());
+    }
+
+    // Every verb, on a channel with or without a layer; a blank line means refused.
+    void commands_data()
+    {
+        QTest::addColumn<int>("verb");
+        QTest::addColumn<int>("channel");
+        QTest::addColumn<int>("layer");
+        QTest::addColumn<QString>("movie");
+        QTest::addColumn<QByteArray>("bytes");
+        using V = PlayCommand::Verb;
+        constexpr int none = SlotAddress::NoLayer;
+        QTest::newRow("play, channel only") << int(V::Play) << 1 << none << "a.mov" << QByteArray("PLAY 1 a.mov\r\n");
+        QTest::newRow("play on a layer") << int(V::Play) << 2 << 10 << "my clip"
+                                         << QByteArray("PLAY 2-10 \"my clip\"\r\n");
+        QTest::newRow("bare play") << int(V::Play) << 1 << 10 << "" << QByteArray("PLAY 1-10\r\n");
+        QTest::newRow("load") << int(V::LoadBackground) << 99 << 9999 << "a b"
+                              << QByteArray("LOADBG 99-9999 \"a b\"\r\n");
+        QTest::newRow("stop") << int(V::Stop) << 1 << 0 << "ignored" << QByteArray("STOP 1-0\r\n");
+        QTest::newRow("clear channel") << int(V::Clear) << 3 << none << "" << QByteArray("CLEAR 3\r\n");
+        QTest::newRow("load without movie") << int(V::LoadBackground) << 1 << 10 << "" << QByteArray();
+        QTest::newRow("channel 0") << int(V::Stop) << 0 << 1 << "" << QByteArray();
+        QTest::newRow("channel 100") << int(V::Play) << 100 << none << "a" << QByteArray();
+        QTest::newRow("layer 10000") << int(V::Clear) << 1 << 10000 << "" << QByteArray();
+        QTest::newRow("movie with CR LF") << int(V::LoadBackground) << 1 << 10 << "a\r\nCLEAR 1" << QByteArray();
+    }
+
+    void commands()
+    {
+        QFETCH(int, verb);
+        QFETCH(int, channel);
+        QFETCH(int, layer);
+        QFETCH(QString, movie);
+        QFETCH(QByteArray, bytes);
+        PlayCommand command;
+        QCOMPARE(command.build(PlayCommand::Verb(verb), SlotAddress{channel, layer}, movie), !bytes.isEmpty());
+        QCOMPARE(command.bytes(), bytes);
     }
 
     void bufferReusedWithoutLeftovers()

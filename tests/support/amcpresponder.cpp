@@ -70,8 +70,8 @@ void AmcpResponder::setFrozen(bool frozen)
 QByteArrayList AmcpResponder::standardReply(const QByteArray &line)
 {
     const QByteArray verb = line.left(line.indexOf(' ')).toUpper();
-    if (verb == "PLAY")
-        return {"202 PLAY OK"};
+    if (verb == "PLAY" || verb == "LOADBG" || verb == "STOP" || verb == "CLEAR")
+        return {"202 " + verb + " OK"};
     if (verb == "PING")
         return {"PONG"};
     return {"400 ERROR", line};

@@ -60,7 +60,8 @@ public:
     bool isListening() const { return m_server.isListening(); }
     int clientCount() const { return int(m_clients.size()); }
 
-    // "PLAY ..." -> "202 PLAY OK", "PING" -> "PONG", anything else "400 ERROR" and the echo.
+    // "PLAY ..." -> "202 PLAY OK" (so LOADBG, STOP, CLEAR), "PING" -> "PONG", anything else
+    // "400 ERROR" and the echo.
     static QByteArrayList standardReply(const QByteArray &line);
     // The standard replies, except "404 PLAY FAILED" for a PLAY whose line contains `clip`.
     static Replier failingClip(const QByteArray &clip);

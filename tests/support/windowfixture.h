@@ -3,6 +3,7 @@
 #include "amcpresponder.h"
 #include "fakeportprobe.h"
 #include "fakeserialportservice.h"
+#include "scriptedaddresschooser.h"
 #include "scriptedfilechooser.h"
 #include "scriptedprompter.h"
 
@@ -24,6 +25,7 @@ struct WindowFixture
     ScriptedPrompter prompter;
     ScriptedFileChooser chooser;
     vantor::app::StoredMovieChooser movies{chooser}; // the window's chooser, as in the program
+    ScriptedAddressChooser addresses;
     AmcpResponder server;
     std::unique_ptr<vantor::playout::CasparConnection> caspar;
     std::unique_ptr<vantor::app::MainWindow> window;
@@ -39,6 +41,7 @@ struct WindowFixture
                                                                      vantor::playout::ConnectionTiming{50, 100, 2000});
         vantor::app::Services services{
             port, portMap, probe, [] { return std::vector<vantor::serial::PortEntry>{}; }, prompter, movies, *caspar};
+        services.addressChooser = &addresses;
         port.setDebounce(options.debounce);
         window = std::make_unique<vantor::app::MainWindow>(services, options);
         if (load)

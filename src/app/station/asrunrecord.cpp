@@ -42,9 +42,9 @@ AsRunRecord::~AsRunRecord()
 
 QStringList AsRunRecord::header()
 {
-    return {QStringLiteral("time"),       QStringLiteral("line"),  QStringLiteral("slot"),
-            QStringLiteral("movie"),      QStringLiteral("outcome"), QStringLiteral("reply code"),
-            QStringLiteral("reply"),      QStringLiteral("reply ms")};
+    return {QStringLiteral("time"),  QStringLiteral("line"),     QStringLiteral("slot"),
+            QStringLiteral("movie"), QStringLiteral("outcome"),  QStringLiteral("reply code"),
+            QStringLiteral("reply"), QStringLiteral("reply ms"), QStringLiteral("command")};
 }
 
 void AsRunRecord::fired(const playout::FiringRecord &record, const QString &lineAndEdge)
@@ -95,7 +95,7 @@ void AsRunRecord::writeComplete()
         const playout::FiringRecord &f = row.firing;
         m_write(f.when.toMSecsSinceEpoch(),
                 {row.lineAndEdge, playout::TriggerSlots::conditionName(f.slot), f.movie, outcomeOf(f), row.code,
-                 row.reply, row.ms});
+                 row.reply, row.ms, f.command});
         m_rows.pop_front();
     }
 }

@@ -9,7 +9,9 @@
 
 namespace vantor::app {
 
-// The as-run record: one CSV row per firing and server, with that server's reply to its command.
+// The as-run record: one CSV row per firing and server, with that server's reply to its command and,
+// last, the command line as it was sent (new columns go at the end, so readers of the older
+// ones keep working).
 //
 // Each sent command carries its own reply (FiringRecord::reply), which its connection hands
 // over exactly once: the reply itself, or why none came (no answer within the connection's

@@ -92,6 +92,13 @@ public:
         out = value;
     }
 
+    // A key that older files lack: missing, it keeps its default.
+    void optional(const QString &key, QString &out, const std::function<bool(const QString &)> &valid)
+    {
+        if (m_s.contains(key))
+            text(key, out, valid);
+    }
+
     void flag(const QString &key, bool &out)
     {
         QString value;
@@ -146,6 +153,32 @@ std::optional<QByteArray> readRegular(const QString &path, qint64 limit, bool &r
     }
     ::close(fd);
     return bytes;
+}
+
+std::function<bool(const QString &)> numberIn(int low, int high, bool emptyToo = false)
+{
+    return [=](const QString &v) {
+        bool ok = false;
+        const int n = v.toInt(&ok);
+        return (emptyToo && v.isEmpty()) || (ok && n >= low && n <= high);
+    };
+}
+
+// A slot's channel, layer and action; each key that is missing keeps its default.
+void readCommand(Reader &read, const QString &key, playout::SlotCommand &command)
+{
+    using playout::SlotAddress;
+    QString channel, layer, action;
+    read.optional(key + QStringLiteral("_channel"), channel, numberIn(1, SlotAddress::MaxChannel));
+    read.optional(key + QStringLiteral("_layer"), layer, numberIn(0, SlotAddress::MaxLayer, true));
+    read.optional(key + QStringLiteral("_action"), action,
+                  [](const QString &v) { return playout::SlotCommand::actionFromKey(v).has_value(); });
+    if (!channel.isEmpty())
+        command.address.channel = channel.toInt();
+    if (!layer.isEmpty())
+        command.address.layer = layer.toInt();
+    if (!action.isEmpty())
+        command.action = *playout::SlotCommand::actionFromKey(action);
 }
 
 } // namespace
@@ -244,6 +277,10 @@ QByteArray SetupFile::format(const Setup &s)
     for (int i = 0; i < Setup::Slots; ++i) {
         const QByteArray key = slotKey(i).toLatin1();
         out += key + "=" + iniBool(s.armed[size_t(i)]) + "\n" + key + "_movie=" + iniValue(s.movies[size_t(i)]) + "\n";
+        const playout::SlotCommand &c = s.commands[size_t(i)];
+        out += key + "_channel=" + QByteArray::number(c.address.channel) + "\n" + key
+            + "_layer=" + (c.address.hasLayer() ? QByteArray::number(c.address.layer) : QByteArray("\"\"")) + "\n" + key
+            + "_action=" + playout::SlotCommand::actionKey(c.action).toLatin1() + "\n";
     }
     out += "\n[caspar]\naddress=" + iniValue(s.server) + "\nconnected=" + iniBool(s.connected) + "\n";
     if (!s.backup.isEmpty())
@@ -307,11 +344,11 @@ SetupFile::Loaded SetupFile::parse(const QString &path)
     for (int i = 0; i < Setup::Slots; ++i) {
         read.flag(QStringLiteral("triggers/") + slotKey(i), s.armed[size_t(i)]);
         read.text(QStringLiteral("triggers/") + slotKey(i) + QStringLiteral("_movie"), s.movies[size_t(i)]);
+        readCommand(read, QStringLiteral("triggers/") + slotKey(i), s.commands[size_t(i)]);
     }
     read.text(QStringLiteral("caspar/address"), s.server);
     read.flag(QStringLiteral("caspar/connected"), s.connected);
-    if (settings.contains(QStringLiteral("caspar/backup_address"))) // written only with a backup server
-        read.text(QStringLiteral("caspar/backup_address"), s.backup);
+    read.optional(QStringLiteral("caspar/backup_address"), s.backup, {});
     read.flag(QStringLiteral("window/collapsed"), s.collapsed);
     read.finish();
     return loaded;

@@ -2,6 +2,8 @@
 
 #include "app/station/writerthread.h"
 
+#include "playout/slotcommand.h"
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -25,6 +27,7 @@ struct Setup
     bool portOpen = false;
     std::array<bool, Slots> armed{};
     std::array<QString, Slots> movies; // kept for unarmed slots as well, as the window keeps them
+    std::array<playout::SlotCommand, Slots> commands{};
     QString server = QStringLiteral("127.0.0.1");
     bool connected = false;
     QString backup; // the backup server's address; empty without one
@@ -36,7 +39,9 @@ struct Setup
 // The restore file: an INI file that people can read and edit.
 //
 //   [port]       number, speed, parity, data_bits, stop_bits, open
-//   [triggers]   cts_on, cts_on_movie, cts_off, ... dsr_change_movie
+//   [triggers]   cts_on, cts_on_movie, cts_on_channel, cts_on_layer, cts_on_action, cts_off, ...
+//                (channel 1 to 99; layer empty for none or 0 to 9999; action play, preloaded,
+//                stop or clear; files without the last three keys play on channel 1)
 //   [caspar]     address, connected, backup_address (only with a backup server)
 //   [window]     collapsed
 //

@@ -14,6 +14,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 
 namespace vantor::app {
@@ -52,7 +53,6 @@ SetupRestore::SetupRestore(const QString &path, MainWindow &window, serial::Seri
 {
     for (int i = 0; i < Setup::Slots; ++i) {
         m_boxes[size_t(i)] = control<QCheckBox>(window, QStringLiteral("chkTRIGGER(%1)").arg(i));
-        m_movies[size_t(i)] = control<ClickableLabel>(window, QStringLiteral("lblTRIGERMOVIE(%1)").arg(i));
     }
     connect(&m_file, &SetupFile::failed, this, [this](const QString &reason) {
         if (!std::exchange(m_saveFailing, true))
@@ -139,6 +139,15 @@ void SetupRestore::replay(const Setup &s, QStringList &problems)
         }
     }
 
+    // Commands after the movies: a pre-load is checked against the movies of the other slots.
+    for (int i = 0; i < Setup::Slots; ++i) {
+        const playout::SlotCommand &command = s.commands[size_t(i)];
+        if (command != m_window.triggerSlots().command(i) && !m_window.triggerSlots().setCommand(i, command)) {
+            problems << QStringLiteral("%1 command %2 refused")
+                            .arg(playout::TriggerSlots::conditionName(i), command.describe(s.movies[size_t(i)]));
+        }
+    }
+
     m_server->setText(s.server);
     if (s.connected && m_serverButton->text() != Connected)
         m_window.casparLink().cmdCASPAR_Click();
@@ -148,13 +157,14 @@ void SetupRestore::replay(const Setup &s, QStringList &problems)
 
 void SetupRestore::pickMovie(int slot, const QString &movie, QStringList &problems)
 {
-    if (movie.isEmpty() || m_movies[size_t(slot)]->text() == movie)
+    playout::TriggerSlots &triggers = m_window.triggerSlots();
+    if (movie.isEmpty() || triggers.movie(slot) == movie)
         return;
     m_chooser.answerNext(m_mediaFolder.isEmpty() ? QDir::rootPath() + movie : QDir(m_mediaFolder).filePath(movie));
-    m_window.triggerSlots().lblTRIGERMOVIE_DblClick(qint16(slot));
-    if (m_movies[size_t(slot)]->text() != movie) {
+    triggers.lblTRIGERMOVIE_DblClick(qint16(slot));
+    if (triggers.movie(slot) != movie) {
         problems << QStringLiteral("%1 movie %2 read as %3")
-                        .arg(playout::TriggerSlots::conditionName(slot), movie, m_movies[size_t(slot)]->text());
+                        .arg(playout::TriggerSlots::conditionName(slot), movie, triggers.movie(slot));
     }
 }
 
@@ -169,7 +179,8 @@ Setup SetupRestore::snapshot() const
     s.portOpen = m_window.session().isOpen();
     for (int i = 0; i < Setup::Slots; ++i) {
         s.armed[size_t(i)] = m_boxes[size_t(i)]->isChecked();
-        s.movies[size_t(i)] = m_movies[size_t(i)]->text();
+        s.movies[size_t(i)] = m_window.triggerSlots().movie(i);
+        s.commands[size_t(i)] = m_window.triggerSlots().command(i);
     }
     s.server = m_server->text();
     s.connected = m_serverButton->text() == Connected;
@@ -207,9 +218,18 @@ void SetupRestore::follow()
     for (size_t i = 0; i < size_t(Setup::Slots); ++i) {
         connect(m_boxes[i], &QCheckBox::clicked, this,
                 [this, i] { change([&](Setup &s) { s.armed[i] = m_boxes[i]->isChecked(); }); });
-        connect(m_movies[i], &ClickableLabel::doubleClicked, this,
-                [this, i] { change([&](Setup &s) { s.movies[i] = m_movies[i]->text(); }); });
     }
+    // A movie picked or a command set, through the slot itself (the label's double-click or
+    // its menu).
+    m_window.triggerSlots().watch([self = QPointer(this)](int i) {
+        if (!self)
+            return;
+        const playout::TriggerSlots &triggers = self->m_window.triggerSlots();
+        self->change([&](Setup &s) {
+            s.movies[size_t(i)] = triggers.movie(i);
+            s.commands[size_t(i)] = triggers.command(i);
+        });
+    });
     connect(m_server, &QLineEdit::textEdited, this,
             [this] { change([this](Setup &s) { s.server = m_server->text(); }); });
     connect(m_serverButton, &QPushButton::clicked, this, [this] {

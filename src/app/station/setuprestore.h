@@ -71,7 +71,6 @@ private:
     QPushButton *m_portButton;
     QPushButton *m_listPorts;
     std::array<QCheckBox *, Setup::Slots> m_boxes{};
-    std::array<ClickableLabel *, Setup::Slots> m_movies{};
     QLineEdit *m_server;
     QPushButton *m_serverButton;
     ClickableLabel *m_collapse;

@@ -13,6 +13,7 @@
 #include "playout/casparlink.h"
 #include "playout/casparservers.h"
 #include "playout/firing.h"
+#include "playout/preloader.h"
 #include "playout/triggerslots.h"
 #include "serial/commandconsole.h"
 #include "serial/eventdecoder.h"
@@ -68,6 +69,7 @@ MainWindow::MainWindow(Services &services, const Options &options, QWidget *pare
     , m_twips(logicalDpi())
     , m_trap(services.prompter)
     , m_port(services.port)
+    , m_addressChooser(services.addressChooser)
 {
     Fonts::load();
     setObjectName(QStringLiteral("frmMAIN"));
@@ -173,7 +175,6 @@ void MainWindow::buildTriggerPage(QWidget *page)
         lblTRIGERMOVIE[i]->setForegroundRole(QPalette::Text);
         lblTRIGERMOVIE[i]->setEnabled(false);
         lblTRIGERMOVIE[i]->setTextFormat(Qt::PlainText); // a file name, shown as it is sent
-        lblTRIGERMOVIE[i]->setAccessibleDescription(QLatin1String(SlotCaptions[i]) + QStringLiteral(" movie"));
     }
 }
 
@@ -232,10 +233,11 @@ void MainWindow::createProcedures(Services &services, const Options &options)
         slotControls.lblTRIGERMOVIE[i] = lblTRIGERMOVIE[i];
     }
     m_slots = std::make_unique<playout::TriggerSlots>(slotControls, m_trap, services.fileChooser, options.mediaFolder);
+    m_slots->setStatus([this](const QString &m) { SetStatus(m); });
     const auto status = [this](const QString &m) { SetStatus(m); };
     m_servers = std::make_unique<playout::CasparServers>(services.caspar, services.casparBackup);
-    playout::CasparLink::Controls casparControls{
-        txtCASPARIP, cmdCASPAR, lblCASPAR, [this](quint32 c) { shpCASPAR->setFillColor(c); }, status};
+    playout::CasparLink::Controls casparControls{txtCASPARIP, cmdCASPAR, lblCASPAR,
+                                                 [this](quint32 c) { shpCASPAR->setFillColor(c); }, status};
     if (shpCASPARBACKUP) {
         casparControls.setBackupLamp = [this](quint32 c) { shpCASPARBACKUP->setFillColor(c); };
         casparControls.backupHost = options.backupServer;
@@ -243,6 +245,8 @@ void MainWindow::createProcedures(Services &services, const Options &options)
     m_caspar = std::make_unique<playout::CasparLink>(std::move(casparControls), m_trap, *m_servers);
     m_firing = std::make_unique<playout::Firing>(playout::Firing::Controls{lblLASTTRINGER, status, {}}, m_trap,
                                                  *m_slots, *m_servers);
+    m_preloader = std::make_unique<playout::Preloader>(*m_slots, *m_servers, status);
+    m_firing->setPreloader(m_preloader.get());
     m_decoder = std::make_unique<serial::EventDecoder>(
         m_trap, m_port,
         serial::EventDecoder::Controls{[this](int slot) { return m_slots->armed(slot); },
@@ -267,9 +271,14 @@ void MainWindow::connectEventTable()
         connect(chkTRIGGER[i], &QCheckBox::clicked, this, [this, i] { m_slots->chkTRIGGER_Click(qint16(i)); });
         connect(lblTRIGERMOVIE[i], &ClickableLabel::doubleClicked, this,
                 [this, i] { m_slots->lblTRIGERMOVIE_DblClick(qint16(i)); });
-        addSlotMenu(
-            {lblTRIGERMOVIE[i], chkTRIGGER[i]}, [this, i] { return !m_slots->movie(i).isEmpty(); },
-            [this, i] { m_firing->testFire(qint16(i)); });
+        addSlotMenu({lblTRIGERMOVIE[i], chkTRIGGER[i]}, *m_slots, i, m_addressChooser,
+                    [this, i] { m_firing->testFire(qint16(i)); });
+    }
+    // Pre-loads: whenever a slot changes, and whenever a server becomes ready again.
+    m_slots->watch([this](int slot) { m_preloader->slotChanged(slot); });
+    for (int server = 0; server < m_servers->count(); ++server) {
+        connect(&m_servers->at(server), &playout::CasparConnection::ready, this,
+                [this, server] { m_preloader->serverReady(server); });
     }
 }
 

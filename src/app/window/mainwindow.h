@@ -25,11 +25,13 @@ class EventDecoder;
 class PortDiscovery;
 } // namespace vantor::serial
 namespace vantor::playout {
+class AddressChooser;
 class FileChooser;
 class TriggerSlots;
 class CasparLink;
 class CasparServers;
 class Firing;
+class Preloader;
 } // namespace vantor::playout
 
 namespace vantor::app {
@@ -75,6 +77,7 @@ public:
     serial::PortDiscovery &discovery() { return *m_discovery; }
     playout::TriggerSlots &triggerSlots() { return *m_slots; }
     playout::Firing &firing() { return *m_firing; }
+    const playout::Preloader &preloader() const { return *m_preloader; }
     playout::CasparLink &casparLink() { return *m_caspar; }
     // The main playout server and the backup, if any: for sending to every server.
     playout::CasparServers &casparServers() { return *m_servers; }
@@ -99,6 +102,7 @@ private:
     Twips m_twips;
     ErrorTrap m_trap;
     serial::SerialPortService &m_port;
+    playout::AddressChooser *m_addressChooser; // null: slots keep their channel and layer
     ActivityLog m_history;
     ActivityLog m_portLog;
 
@@ -143,6 +147,7 @@ private:
     std::unique_ptr<playout::CasparServers> m_servers;
     std::unique_ptr<playout::CasparLink> m_caspar;
     std::unique_ptr<playout::Firing> m_firing;
+    std::unique_ptr<playout::Preloader> m_preloader;
 };
 
 } // namespace vantor::app

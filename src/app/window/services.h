@@ -15,6 +15,7 @@ class PortMap;
 class PortProbe;
 } // namespace vantor::serial
 namespace vantor::playout {
+class AddressChooser;
 class FileChooser;
 class CasparConnection;
 } // namespace vantor::playout
@@ -33,6 +34,8 @@ struct Services
     playout::FileChooser &fileChooser;
     playout::CasparConnection &caspar;
     playout::CasparConnection *casparBackup = nullptr; // --backup-server: the backup playout server
+    // Asks for a slot's channel and layer; without one the slot menu does not offer it.
+    playout::AddressChooser *addressChooser = nullptr;
 };
 
 // What the command line can change.
