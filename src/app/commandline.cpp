@@ -19,7 +19,7 @@ CommandLine CommandLine::parse(const QStringList &arguments)
             "Pins port number N to DEVICE, a device path (/dev/serial/by-id/...) or rfc2217://HOST:PORT. Repeatable."),
         QStringLiteral("N=DEVICE"));
     const QCommandLineOption listPorts({QStringLiteral("list-ports")},
-                                       QStringLiteral("Prints the port numbering and exits."));
+                                       QStringLiteral("Prints the port numbering, and whether this user can open each port, and exits."));
     const QCommandLineOption mediaFolder(
         {QStringLiteral("media-folder")},
         QStringLiteral(
@@ -42,7 +42,12 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         {QStringLiteral("realtime")},
         QStringLiteral("Runs the line watcher and the window thread under SCHED_FIFO and locks memory, where the "
                        "system allows it; the port log says what was granted."));
-    parser.addOptions({port, listPorts, mediaFolder, debounce, restore, logDir, realtime});
+    const QCommandLineOption unattended(
+        {QStringLiteral("unattended")},
+        QStringLiteral("Starts without waiting for a person: errors of the start go to the port log instead of a "
+                       "box, and the restored port is opened as soon as it can be. Implied under a service manager "
+                       "(NOTIFY_SOCKET)."));
+    parser.addOptions({port, listPorts, mediaFolder, debounce, restore, logDir, realtime, unattended});
 
     const auto fail = [&](const QString &message) {
         result.exit = true;
@@ -82,6 +87,7 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         return fail(QStringLiteral("--restore and --log-dir take a path"));
     result.listPorts = parser.isSet(listPorts);
     result.realtime = parser.isSet(realtime);
+    result.unattended = parser.isSet(unattended);
     result.exit = result.listPorts;
     return result;
 }

@@ -56,6 +56,7 @@ public:
 
     // Who is told of every firing (Controls::record); empty for no one.
     void setRecord(std::function<void(const FiringRecord &record)> record) { m_controls.record = std::move(record); }
+    const std::function<void(const FiringRecord &record)> &record() const { return m_controls.record; }
 
 private:
     void fire(qint16 triggerid, bool test);

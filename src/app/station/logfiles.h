@@ -37,10 +37,14 @@ public:
     // The date of a log line "hh:mm:ss : ..." written just now: yesterday's for a line stamped
     // before midnight and handed over after it.
     static QDate dateOf(const QString &line, const QDateTime &now);
+    // The line and the level a firing's event carried ("CTS ON"); empty for a test fire. Asked
+    // while the firing runs, when the port service answers with that event's level.
+    static QString lineAndEdge(const playout::FiringRecord &record, const serial::SerialPortService &port);
+    // An as-run row saying that the program started again after an unclean end.
+    void restarted(const QString &how);
 
 private:
     void follow(ActivityLog &log, StreamIndex stream);
-    QString lineAndEdge(const playout::FiringRecord &record) const;
 
     MainWindow &m_window;
     serial::SerialPortService &m_port;
