@@ -6,11 +6,13 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$ROOT/build}
 
 # Debian 12 packages the program and its tests need.
-PACKAGES=(g++ cmake ninja-build qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libgl-dev
-          fonts-wine fonts-liberation)
+PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libgl-dev
+          libsystemd-dev fonts-wine fonts-liberation)
 # For the tests as well: clang and its fuzzing runtime for the parser's fuzz run,
 # clang-format for the style check, and what builds and checks the Debian package.
 TEST_PACKAGES=(clang libclang-rt-14-dev clang-format dpkg-dev file lintian desktop-file-utils man-db)
+# systemd-analyze checks the service unit.
+TEST_PACKAGES+=(systemd)
 # And an X server, a D-Bus session and the desktop's accessibility bus with its Python bindings,
 # for reading the window from outside the process (tests/app/atspi).
 TEST_PACKAGES+=(xvfb dbus-daemon at-spi2-core python3-gi gir1.2-atspi-2.0)
@@ -28,8 +30,11 @@ install_packages() {
   fi
   echo "Installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # On a fresh machine's first boot the automatic updates hold the package locks for a while:
+  # wait for them, up to 15 minutes, rather than fail at once.
+  local wait=(-o DPkg::Lock::Timeout=900)
+  apt-get "${wait[@]}" update -qq
+  apt-get "${wait[@]}" install -y -qq --no-install-recommends "${missing[@]}"
 }
 
 # build [TARGET...]: configures, then builds the targets given, or everything.
