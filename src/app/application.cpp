@@ -56,9 +56,10 @@ void noDisplay(QtMsgType type, const QMessageLogContext &, const QString &messag
         std::fprintf(stderr, "%s\n", qPrintable(message));
         return;
     }
-    std::fprintf(stderr, "vantor-listener: no display to show the window on: DISPLAY or WAYLAND_DISPLAY is not set, "
-                         "or that display does not let this user in. Start it from the desktop session, or as its "
-                         "systemd user service (man vantor-listener).\n");
+    std::fprintf(stderr,
+                 "vantor-listener: no display to show the window on: DISPLAY or WAYLAND_DISPLAY is not set, "
+                 "or that display does not let this user in. Start it from the desktop session, or as its "
+                 "systemd user service (man vantor-listener).\n");
     std::fflush(stderr);
     std::_Exit(2);
 }
@@ -71,8 +72,8 @@ QString portListing(const serial::PortMap &map)
     const QStringList lines = map.listing();
     qsizetype i = 0;
     for (const auto &[number, target] : map.entries()) {
-        text += lines.value(i++) + QStringLiteral("  ")
-            + serial::SystemPortProbe::describe(probe.check(target), target) + QLatin1Char('\n');
+        text += lines.value(i++) + QStringLiteral("  ") + serial::SystemPortProbe::describe(probe.check(target), target)
+            + QLatin1Char('\n');
     }
     return text;
 }

@@ -18,8 +18,9 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         QStringLiteral(
             "Pins port number N to DEVICE, a device path (/dev/serial/by-id/...) or rfc2217://HOST:PORT. Repeatable."),
         QStringLiteral("N=DEVICE"));
-    const QCommandLineOption listPorts({QStringLiteral("list-ports")},
-                                       QStringLiteral("Prints the port numbering, and whether this user can open each port, and exits."));
+    const QCommandLineOption listPorts(
+        {QStringLiteral("list-ports")},
+        QStringLiteral("Prints the port numbering, and whether this user can open each port, and exits."));
     const QCommandLineOption mediaFolder(
         {QStringLiteral("media-folder")},
         QStringLiteral(

@@ -36,7 +36,7 @@ public:
     using Say = std::function<void(const QString &line)>;
 
     static constexpr std::chrono::milliseconds Tick{1000};
-    static constexpr int NetworkEvery = 5;               // ticks between probes of a network port
+    static constexpr int NetworkEvery = 5;                  // ticks between probes of a network port
     static constexpr std::chrono::seconds AfterFailure{30}; // before an open that failed is tried again
 
     PortReopener(serial::PortSession &session, serial::SerialPortService &port, serial::PortMap &map,
@@ -52,9 +52,9 @@ private:
     Wanted m_wanted; // whether the operator's set-up has the port open
     Say m_say;       // a History line
     QTimer m_timer;
-    bool m_waiting = false;                            // told that the port waits to be opened
-    int m_ticks = 0;                                   // ticks since the wait began
-    std::chrono::steady_clock::time_point m_nextOpen;  // no open before this, after a failed one
+    bool m_waiting = false;                           // told that the port waits to be opened
+    int m_ticks = 0;                                  // ticks since the wait began
+    std::chrono::steady_clock::time_point m_nextOpen; // no open before this, after a failed one
 };
 
 } // namespace vantor::app

@@ -44,13 +44,13 @@ private:
     void touchLoop();
 
     const QString m_path;
-    int m_fd = -1;                           // the marker, locked; -1 when none is kept
-    std::optional<QDateTime> m_previousEnd;  // set when a dead run's marker was found
-    QString m_problem;                       // why none is kept
-    std::mutex m_mutex;                      // guards m_stop for the touch thread
-    std::condition_variable m_wake;          // ends the touch thread's wait early
-    bool m_stop = false;                     // the touch thread is to end; under m_mutex
-    std::thread m_toucher;                   // touches m_fd every second
+    int m_fd = -1;                          // the marker, locked; -1 when none is kept
+    std::optional<QDateTime> m_previousEnd; // set when a dead run's marker was found
+    QString m_problem;                      // why none is kept
+    std::mutex m_mutex;                     // guards m_stop for the touch thread
+    std::condition_variable m_wake;         // ends the touch thread's wait early
+    bool m_stop = false;                    // the touch thread is to end; under m_mutex
+    std::thread m_toucher;                  // touches m_fd every second
 };
 
 } // namespace vantor::app

@@ -114,8 +114,7 @@ QString LogFiles::lineAndEdge(const playout::FiringRecord &record, const serial:
 
 void LogFiles::restarted(const QString &how)
 {
-    m_writer.post(AsRun, QDateTime::currentMSecsSinceEpoch(),
-                  {QStringLiteral("restart"), {}, {}, how, {}, {}});
+    m_writer.post(AsRun, QDateTime::currentMSecsSinceEpoch(), {QStringLiteral("restart"), {}, {}, how, {}, {}});
 }
 
 } // namespace vantor::app

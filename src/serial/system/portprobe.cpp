@@ -90,24 +90,19 @@ SystemPortProbe::Verdict SystemPortProbe::check(const QString &target) const
 QString SystemPortProbe::describe(Verdict verdict, const QString &path)
 {
     switch (verdict) {
-    case Verdict::Available:
-        return QStringLiteral("can be opened");
-    case Verdict::Missing:
-        return QStringLiteral("missing");
-    case Verdict::NotADevice:
-        return QStringLiteral("not a device");
+    case Verdict::Available: return QStringLiteral("can be opened");
+    case Verdict::Missing: return QStringLiteral("missing");
+    case Verdict::NotADevice: return QStringLiteral("not a device");
     case Verdict::NoPermission: {
         struct stat st = {};
-        const struct group *owner = ::stat(QFile::encodeName(path).constData(), &st) == 0 ? ::getgrgid(st.st_gid) : nullptr;
+        const struct group *owner =
+            ::stat(QFile::encodeName(path).constData(), &st) == 0 ? ::getgrgid(st.st_gid) : nullptr;
         return owner ? QStringLiteral("no permission (group %1)").arg(QString::fromLocal8Bit(owner->gr_name))
                      : QStringLiteral("no permission");
     }
-    case Verdict::NoChip:
-        return QStringLiteral("no UART fitted");
-    case Verdict::InUse:
-        return QStringLiteral("in use");
-    case Verdict::Unreachable:
-        return QStringLiteral("unreachable");
+    case Verdict::NoChip: return QStringLiteral("no UART fitted");
+    case Verdict::InUse: return QStringLiteral("in use");
+    case Verdict::Unreachable: return QStringLiteral("unreachable");
     }
     return {};
 }
