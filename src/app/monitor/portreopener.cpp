@@ -21,45 +21,57 @@ PortReopener::PortReopener(serial::PortSession &session, serial::SerialPortServi
 {
     connect(&m_timer, &QTimer::timeout, this, &PortReopener::tick);
     m_timer.start(Tick);
-    tick();
+    // The first look soon after the start, whose own open may have just failed.
+    QTimer::singleShot(Tick / 4, this, &PortReopener::tick);
 }
 
 void PortReopener::tick()
 {
+    const Clock::time_point now = Clock::now();
     if (!m_wanted() || m_session.isOpen()) {
         m_waiting = false;
+        if (m_session.isOpen() && now - m_openedAt >= Quiet)
+            m_backOff = FirstBackOff;
         return;
     }
     const qint16 number = m_port.commPort();
     if (!std::exchange(m_waiting, true)) {
         m_ticks = 0;
-        m_nextOpen = {};
-        m_say(QStringLiteral("***COM port %1 is not open: it is opened as soon as it can be").arg(number));
-    }
-    QString target = m_map.target(number);
-    const bool network = serial::PortMap::isNetworkTarget(target);
-    if (network && m_ticks++ % NetworkEvery != 0)
-        return;
-    if (std::chrono::steady_clock::now() < m_nextOpen)
-        return;
-    bool usable = false;
-    try {
-        if (target.isEmpty() || !(usable = m_probe.available(target))) {
-            m_map.refresh(); // an adapter plugged in since gets its number
-            target = m_map.target(number);
-            usable = !target.isEmpty() && !network && m_probe.available(target);
+        if (now >= m_nextNotice) {
+            m_nextNotice = now + Quiet;
+            m_say(QStringLiteral("***COM port %1 is not open: it is opened as soon as it can be").arg(number));
         }
-    } catch (const RuntimeError &) {
-        usable = false;
     }
-    if (!usable)
+    if (now < m_nextOpen)
         return;
+    if (serial::PortMap::isNetworkTarget(m_map.target(number))) {
+        if (m_ticks++ % NetworkEvery != 0)
+            return;
+    } else if (!usable(number)) {
+        return;
+    }
     m_session.cmdCOMStatus_Click();
     if (m_session.isOpen()) {
         m_waiting = false;
+        m_openedAt = now;
         m_say(QStringLiteral("COM port %1 opened again").arg(number));
     } else {
-        m_nextOpen = std::chrono::steady_clock::now() + AfterFailure;
+        m_nextOpen = now + m_backOff;
+        m_backOff = std::min(m_backOff * 2, LongestBackOff);
+    }
+}
+
+// The probe of a local device; an adapter plugged in since the last look gets its number first.
+bool PortReopener::usable(qint16 number)
+{
+    try {
+        if (m_probe.available(m_map.target(number)))
+            return true;
+        m_map.refresh();
+        const QString target = m_map.target(number);
+        return !target.isEmpty() && m_probe.available(target);
+    } catch (const RuntimeError &) {
+        return false;
     }
 }
 
