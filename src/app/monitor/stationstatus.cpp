@@ -19,13 +19,18 @@ StationStatus::StationStatus(MainWindow &window, serial::SerialPortService &port
     Q_ASSERT(m_portLamp && m_serverLamp);
     connect(m_portLamp, &Lamp::fillColorChanged, this, &StationStatus::update);
     connect(m_serverLamp, &Lamp::fillColorChanged, this, &StationStatus::update);
-    auto before = window.firing().record();
-    window.firing().setRecord([this, before = std::move(before)](const playout::FiringRecord &record) {
-        if (before)
-            before(record);
+    m_before = window.firing().record();
+    window.firing().setRecord([this](const playout::FiringRecord &record) {
+        if (m_before)
+            m_before(record);
         fired(record);
     });
     m_text = text();
+}
+
+StationStatus::~StationStatus()
+{
+    m_window.firing().setRecord(m_before);
 }
 
 QString StationStatus::text() const

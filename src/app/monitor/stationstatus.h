@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 namespace vantor::playout {
 struct FiringRecord;
 }
@@ -27,6 +29,8 @@ class StationStatus : public QObject
 
 public:
     StationStatus(MainWindow &window, serial::SerialPortService &port, QObject *parent = nullptr);
+    // Hands the firings back to whoever had them before.
+    ~StationStatus() override;
 
     QString text() const;
 
@@ -41,6 +45,7 @@ private:
     serial::SerialPortService &m_port;
     Lamp *m_portLamp;
     Lamp *m_serverLamp;
+    std::function<void(const playout::FiringRecord &)> m_before; // who was told of firings before us
     QString m_lastFire; // "14:02:11 CTS ON intro.mov", empty before the first firing
     QString m_text;     // the line last told
 };
