@@ -40,9 +40,8 @@ private Q_SLOTS:
         const int first = m_socket.waitFor("WATCHDOG=1", start + 1);
         const int fourth = m_socket.waitFor("WATCHDOG=1", size_t(first) + 3);
         QVERIFY(fourth > first);
-        const auto &pings = m_socket.take();
-        for (int i = first + 1; i <= fourth; ++i) // a late ping, not a lost one: half the watchdog's margin
-            QVERIFY2(pings[size_t(i)].atMs - pings[size_t(i - 1)].atMs < 1000, "a ping came after the watchdog time");
+        for (int i = first + 1; i <= fourth; ++i) // each within the watchdog time of the one before
+            QVERIFY(m_socket.take()[size_t(i)].atMs - m_socket.take()[size_t(i - 1)].atMs < 1000);
 
         // A window thread stuck for three ping intervals sends nothing.
         const size_t before = m_socket.take().size();

@@ -1,9 +1,7 @@
-// The listener started as its service unit starts it, seen from outside: under a service
-// manager's notification socket, with no usable port, it reports ready without waiting for
-// anyone, connects to the playout server and opens the port once its device appears; after a
-// SIGKILL the next start says that the previous run ended without closing, after a clean
-// close it does not. The playout server's fixed port is taken in a network namespace of the
-// test's own.
+// The listener started as its service unit starts it, seen from outside: with no usable port
+// it reports ready without waiting for anyone, connects to the playout server and opens the
+// port once its device appears; after a SIGKILL the next start tells of it, after a clean close
+// it does not. The server's fixed port is taken in a network namespace of the test's own.
 #include "amcpresponder.h"
 #include "notifysocket.h"
 #include "privatenetwork.h"
@@ -12,10 +10,7 @@
 #include "errortrap/childprocess.h"
 
 #include <QDate>
-#include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
-#include <QTest>
 #include <QTime>
 
 namespace {
@@ -26,46 +21,46 @@ QByteArray readAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// One station: its set-up file, log directory and notification socket, and its listener runs.
 struct Station
 {
     QTemporaryDir dir;
     NotifySocket notify;
 
-    QString setupFile() const { return dir.filePath("setup.ini"); }
     QString device() const { return dir.filePath("tty4"); }
-    QString dated(const char *prefix, const char *suffix) const
+    QByteArray log(const char *prefix, const char *suffix) const
     {
-        return dir.filePath(
-            QStringLiteral("logs/%1%2%3").arg(prefix, QDate::currentDate().toString(Qt::ISODate), suffix));
+        return readAll(dir.filePath(
+            QStringLiteral("logs/%1%2%3").arg(prefix, QDate::currentDate().toString(Qt::ISODate), suffix)));
     }
-    QByteArray history() const { return readAll(dated("history-", ".log")); }
-
-    void writeSetup(bool portOpen, bool connected)
+    bool waitForHistory(const QByteArray &text, int count = 1) const
     {
-        QFile file(setupFile());
+        return QTest::qWaitFor([&] { return log("history-", ".log").count(text) >= count; }, 20000);
+    }
+    void writeSetup(const char *open)
+    {
+        QFile file(dir.filePath("setup.ini"));
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QStringLiteral("[port]\nnumber=4\nspeed=9600\nparity=N\ndata_bits=8\nstop_bits=1\nopen=%1\n"
-                                  "[caspar]\naddress=127.0.0.1\nconnected=%2\n")
-                       .arg(portOpen ? "true" : "false", connected ? "true" : "false")
-                       .toUtf8());
+        file.write(QByteArray("[port]\nnumber=4\nspeed=9600\nparity=N\ndata_bits=8\nstop_bits=1\nopen=") + open
+                   + "\n[caspar]\naddress=127.0.0.1\nconnected=" + open + "\n");
     }
-
-    // Started the way the unit starts it; nothing tells it that it is unattended but the socket.
+    // As the unit starts it: nothing says that nobody watches but the notification socket.
     std::unique_ptr<ChildProcess> start()
     {
         qputenv("NOTIFY_SOCKET", notify.path());
         qputenv("QT_QPA_PLATFORM", "offscreen");
-        const std::vector<std::string> arguments{"--port",    "4=" + device().toStdString(),
-                                                 "--restore", setupFile().toStdString(),
-                                                 "--log-dir", dir.filePath("logs").toStdString()};
-        auto child = std::make_unique<ChildProcess>(LISTENER, arguments);
+        auto child = std::make_unique<ChildProcess>(
+            LISTENER,
+            std::vector<std::string>{"--port", "4=" + device().toStdString(), "--restore",
+                                     dir.filePath("setup.ini").toStdString(), "--log-dir",
+                                     dir.filePath("logs").toStdString()});
         qunsetenv("NOTIFY_SOCKET");
         return child;
     }
-    bool waitForHistory(const QByteArray &text, int count = 1) const
+    bool stop(ChildProcess &child)
     {
-        return QTest::qWaitFor([&] { return history().count(text) >= count; }, 20000);
+        child.signal(SIGTERM);
+        child.waitForEnd();
+        return child.exitedWith(0);
     }
 };
 
@@ -85,14 +80,13 @@ private Q_SLOTS:
     void startsUnattendedWithoutAPort()
     {
         if (!m_isolated)
-            QSKIP("no network namespace of our own here");
+            QSKIP("no network namespace of our own here (needs root)");
         AmcpResponder server;
         QVERIFY(server.listen(5250));
         Station s;
-        s.writeSetup(true, true);
+        s.writeSetup("true");
         auto run = s.start();
-
-        // READY only after the restore: the restored port number is in its status already.
+        // READY only after the restore: its status has the restored port number already.
         const int ready = s.notify.waitFor("READY=1");
         QVERIFY2(ready >= 0, run->describe().constData());
         QVERIFY(s.notify.take()[size_t(ready)].text.contains("STATUS=COM 4 closed, "));
@@ -100,22 +94,18 @@ private Q_SLOTS:
         QVERIFY(s.waitForHistory("***COM port 4 is not open: it is opened as soon as it can be"));
 
         PseudoTerminal pty;
-        QVERIFY(pty.isValid());
         QVERIFY(QFile::link(pty.slavePath(), s.device()));
-        QVERIFY2(s.waitForHistory("COM port 4 opened again"), s.history().constData());
+        QVERIFY(s.waitForHistory("COM port 4 opened again"));
         QVERIFY(s.notify.waitFor("STATUS=COM 4 open, Caspar connected, no fire yet") >= 0);
-        run->signal(SIGTERM);
-        run->waitForEnd();
-        QVERIFY2(run->exitedWith(0), run->describe().constData());
+        QVERIFY2(s.stop(*run), run->describe().constData());
         QVERIFY(s.notify.waitFor("STOPPING=1") >= 0);
     }
 
     void restartIsToldAfterAKillOnly()
     {
         Station s;
-        s.writeSetup(false, false);
+        s.writeSetup("false");
         auto first = s.start();
-        QVERIFY2(s.notify.waitFor("READY=1") >= 0, first->describe().constData());
         QVERIFY(s.waitForHistory("Set-up restored from"));
         first->signal(SIGKILL);
         const QTime killed = QTime::currentTime();
@@ -123,23 +113,19 @@ private Q_SLOTS:
 
         auto second = s.start();
         QVERIFY(s.waitForHistory("Set-up restored from", 2));
-        const QByteArray history = s.history();
+        const QByteArray history = s.log("history-", ".log");
         const qsizetype at = history.indexOf("Started again: the previous run ended at ");
-        QVERIFY2(at >= 0, history.constData());
+        QVERIFY2(history.indexOf("Set-up restored from") < at && history.indexOf("Set-up restored from", at) > at,
+                 history.constData()); // the first line of the second run
         const QTime ended = QTime::fromString(QString::fromUtf8(history.mid(at + 41, 8)), "HH:mm:ss");
         QVERIFY2(qAbs(ended.secsTo(killed)) <= 2, history.constData());
-        // The first line of the second run, and a row of the as-run record.
-        QVERIFY(history.indexOf("Set-up restored from") < at && history.indexOf("Set-up restored from", at) > at);
-        QVERIFY(QTest::qWaitFor([&] { return readAll(s.dated("as-run-", ".csv")).contains(",restart,"); }, 20000));
+        QVERIFY(QTest::qWaitFor([&] { return s.log("as-run-", ".csv").contains(",restart,"); }, 20000));
 
-        second->signal(SIGTERM);
-        second->waitForEnd();
-        QVERIFY2(second->exitedWith(0), second->describe().constData());
+        QVERIFY(s.stop(*second));
         auto third = s.start();
         QVERIFY(s.waitForHistory("Set-up restored from", 3));
-        QCOMPARE(s.history().count("Started again"), 1);
-        third->signal(SIGTERM);
-        third->waitForEnd();
+        QCOMPARE(s.log("history-", ".log").count("Started again"), 1);
+        QVERIFY(s.stop(*third));
     }
 
 private:
@@ -148,7 +134,7 @@ private:
 
 int main(int argc, char *argv[])
 {
-    const bool isolated = enterPrivateNetwork(); // before any thread
+    const bool isolated = enterPrivateNetwork();
     QCoreApplication app(argc, argv);
     TestServiceStart test(isolated);
     return QTest::qExec(&test, argc, argv);
