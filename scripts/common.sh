@@ -17,6 +17,16 @@ TEST_PACKAGES+=(systemd)
 # for reading the window from outside the process (tests/app/atspi).
 TEST_PACKAGES+=(xvfb dbus-daemon at-spi2-core python3-gi gir1.2-atspi-2.0)
 
+# On a fresh machine's first boot the automatic updates hold the package locks for a while:
+# every apt-get of these scripts, and of the tools they run (uart-vm prepare), waits for them,
+# up to 15 minutes, rather than fail at once.
+APT_CONFIG=${TMPDIR:-/tmp}/vantor-apt-$(id -u).conf
+{
+  [[ -f /etc/apt/apt.conf ]] && echo '#include "/etc/apt/apt.conf";'
+  echo 'DPkg::Lock::Timeout "900";'
+} >"$APT_CONFIG"
+export APT_CONFIG
+
 install_packages() {
   local missing=() p
   for p in "$@"; do
@@ -30,11 +40,8 @@ install_packages() {
   fi
   echo "Installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  # On a fresh machine's first boot the automatic updates hold the package locks for a while:
-  # wait for them, up to 15 minutes, rather than fail at once.
-  local wait=(-o DPkg::Lock::Timeout=900)
-  apt-get "${wait[@]}" update -qq
-  apt-get "${wait[@]}" install -y -qq --no-install-recommends "${missing[@]}"
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
 # build [TARGET...]: configures, then builds the targets given, or everything.
