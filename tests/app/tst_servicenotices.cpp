@@ -40,8 +40,9 @@ private Q_SLOTS:
         const int first = m_socket.waitFor("WATCHDOG=1", start + 1);
         const int fourth = m_socket.waitFor("WATCHDOG=1", size_t(first) + 3);
         QVERIFY(fourth > first);
+        const auto &pings = m_socket.take();
         for (int i = first + 1; i <= fourth; ++i) // each within the watchdog time of the one before
-            QVERIFY(m_socket.take()[size_t(i)].atMs - m_socket.take()[size_t(i - 1)].atMs < 1000);
+            QVERIFY(pings[size_t(i)].atMs - pings[size_t(i - 1)].atMs < 1000);
 
         // A window thread stuck for three ping intervals sends nothing.
         const size_t before = m_socket.take().size();
