@@ -8,6 +8,7 @@
 #include "app/monitor/unattendedprompter.h"
 #include "app/realtime/realtimemode.h"
 #include "app/station/logfiles.h"
+#include "app/station/setupfile.h"
 #include "app/station/setuprestore.h"
 #include "app/station/stationnotice.h"
 #include "app/station/storedmoviechooser.h"
@@ -135,9 +136,15 @@ int run(int argc, char *argv[])
     playout::QtFileChooser chooser;
     StoredMovieChooser movies(chooser); // --restore picks its movies through it
     playout::CasparConnection caspar;
+    // The backup server: from the command line, else from the set-up file.
+    if (command.options.backupServer.isEmpty() && !command.restoreFile.isEmpty())
+        command.options.backupServer = SetupFile::parse(command.restoreFile).setup.backup;
+    std::unique_ptr<playout::CasparConnection> backup;
+    if (!command.options.backupServer.isEmpty())
+        backup = std::make_unique<playout::CasparConnection>();
     serial::PortMap &numbers = port.portMap();
-    Services services{port,     numbers, probe, [&numbers] { return serial::systemPortEntries(numbers); },
-                      prompter, movies,  caspar};
+    Services services{port,     numbers, probe,  [&numbers] { return serial::systemPortEntries(numbers); },
+                      prompter, movies,  caspar, backup.get()};
 
     MainWindow window(services, command.options);
     box.setParent(&window);
@@ -149,7 +156,7 @@ int run(int argc, char *argv[])
     closeOnTerminationSignals(&window);
     std::unique_ptr<LogFiles> logFiles; // --log-dir: before Form_Load, whose lines it keeps
     if (!command.logDir.isEmpty())
-        logFiles = std::make_unique<LogFiles>(command.logDir, window, port, caspar);
+        logFiles = std::make_unique<LogFiles>(command.logDir, window, port);
     // A dead run's marker: the first History line says so, before anything of this start.
     const std::unique_ptr<RunMarker> marker = takeRunMarker(command.restoreFile);
     if (marker && marker->previousEnd()) {

@@ -43,12 +43,17 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         {QStringLiteral("realtime")},
         QStringLiteral("Runs the line watcher and the window thread under SCHED_FIFO and locks memory, where the "
                        "system allows it; the port log says what was granted."));
+    const QCommandLineOption backupServer(
+        {QStringLiteral("backup-server")},
+        QStringLiteral("Sends every firing to the playout server at HOST as well, after the main one; it gets a lamp "
+                       "of its own. Overrides the set-up file's [caspar] backup_address."),
+        QStringLiteral("HOST"));
     const QCommandLineOption unattended(
         {QStringLiteral("unattended")},
         QStringLiteral("Starts without waiting for a person: errors of the start go to the port log instead of a "
                        "box, and the restored port is opened as soon as it can be. Implied under a service manager "
                        "(NOTIFY_SOCKET)."));
-    parser.addOptions({port, listPorts, mediaFolder, debounce, restore, logDir, realtime, unattended});
+    parser.addOptions({port, listPorts, mediaFolder, debounce, restore, logDir, realtime, backupServer, unattended});
 
     const auto fail = [&](const QString &message) {
         result.exit = true;
@@ -82,6 +87,9 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         return fail(QStringLiteral("--debounce-ms %1: takes 0 to 1000").arg(parser.value(debounce)));
     result.options.debounce = std::chrono::milliseconds(ms);
     result.options.mediaFolder = parser.value(mediaFolder);
+    result.options.backupServer = parser.value(backupServer).trimmed();
+    if (parser.isSet(backupServer) && result.options.backupServer.isEmpty())
+        return fail(QStringLiteral("--backup-server takes a host"));
     result.restoreFile = parser.value(restore);
     result.logDir = parser.value(logDir);
     if ((parser.isSet(restore) && result.restoreFile.isEmpty()) || (parser.isSet(logDir) && result.logDir.isEmpty()))

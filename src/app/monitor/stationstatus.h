@@ -18,8 +18,9 @@ class Lamp;
 class MainWindow;
 
 // The station in one line, for the service manager's status and a facility's monitoring:
-// the port, both lamps and the last firing,
-//   "COM 1 open, Caspar connected, last fire 14:02:11 CTS ON intro.mov".
+// the port, the server lamps and the last firing,
+//   "COM 1 open, Caspar connected, last fire 14:02:11 CTS ON intro.mov",
+// with "backup connected, " after the main server where a backup server is set.
 // It follows the lamps and the firings and says when the line changed.
 //
 // Made after LogFiles, whose record of the firings it passes on. Window thread only.
@@ -45,6 +46,7 @@ private:
     serial::SerialPortService &m_port;
     Lamp *m_portLamp;
     Lamp *m_serverLamp;
+    Lamp *m_backupLamp;                                          // only with a backup server
     std::function<void(const playout::FiringRecord &)> m_before; // who was told of firings before us
     QString m_lastFire; // "14:02:11 CTS ON intro.mov", empty before the first firing
     QString m_text;     // the line last told
