@@ -25,7 +25,13 @@ expected=(
   usr/share/man/man1/vantor-amcp-monitor.1.gz
   usr/share/doc/vantor-listener/copyright usr/share/doc/vantor-listener/changelog.gz
   usr/share/doc/vantor-listener/examples/vantor-listener-autostart.desktop
+  usr/lib/systemd/user/vantor-listener.service
+  usr/share/doc/vantor-listener/docs/architecture.md usr/share/doc/vantor-listener/bench/RESULTS.md
 )
+# Every page the installed README links to is installed beside it.
+for link in $(grep -o '](\(docs\|bench\)/[^)#]*' "$root/usr/share/doc/vantor-listener/README.md" | cut -c3-); do
+  [[ -f $root/usr/share/doc/vantor-listener/$link ]] || { echo "check-package: README links to $link, not installed" >&2; exit 1; }
+done
 for file in "${expected[@]}"; do
   [[ -f $root/$file ]] || { echo "check-package: $deb lacks /$file" >&2; exit 1; }
 done
@@ -39,6 +45,7 @@ desktop-file-validate "$root/usr/share/applications/vantor-listener.desktop" \
 grep -qx 'Categories=AudioVideo;Video;' "$root/usr/share/applications/vantor-listener.desktop"
 grep -q -- '--restore .* --log-dir ' "$root/usr/share/doc/vantor-listener/examples/vantor-listener-autostart.desktop"
 dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6' || { echo "check-package: no Qt in Depends" >&2; exit 1; }
+dpkg-deb -f "$deb" Depends | grep -q 'libsystemd0' || { echo "check-package: no libsystemd0 in Depends" >&2; exit 1; }
 for page in "$root"/usr/share/man/man1/*.1.gz; do
   warnings=$(LC_ALL=C.UTF-8 man --warnings -l -Tutf8 "$page" 2>&1 >/dev/null)
   [[ -z $warnings ]] || { echo "check-package: $page: $warnings" >&2; exit 1; }

@@ -6,16 +6,28 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$ROOT/build}
 
 # Debian 12 packages the program and its tests need.
-PACKAGES=(g++ cmake ninja-build qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libgl-dev
-          fonts-wine fonts-liberation)
+PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libgl-dev
+          libsystemd-dev fonts-wine fonts-liberation)
 # For the tests as well: clang and its fuzzing runtime for the parser's fuzz run,
 # clang-format for the style check, and what builds and checks the Debian package.
 TEST_PACKAGES=(clang libclang-rt-14-dev clang-format dpkg-dev file lintian desktop-file-utils man-db)
+# systemd-analyze checks the service unit.
+TEST_PACKAGES+=(systemd)
 # And an X server, a D-Bus session and the desktop's accessibility bus with its Python bindings,
 # for reading the window from outside the process (tests/app/atspi).
 TEST_PACKAGES+=(xvfb dbus-daemon at-spi2-core python3-gi gir1.2-atspi-2.0)
 # pyserial's RFC 2217 client against the port server, and systemd-analyze for its unit.
 TEST_PACKAGES+=(python3-serial systemd)
+
+# On a fresh machine's first boot the automatic updates hold the package locks for a while:
+# every apt-get of these scripts, and of the tools they run (uart-vm prepare), waits for them,
+# up to 15 minutes, rather than fail at once.
+APT_CONFIG=${TMPDIR:-/tmp}/vantor-apt-$(id -u).conf
+{
+  [[ -f /etc/apt/apt.conf ]] && echo '#include "/etc/apt/apt.conf";'
+  echo 'DPkg::Lock::Timeout "900";'
+} >"$APT_CONFIG"
+export APT_CONFIG
 
 install_packages() {
   local missing=() p

@@ -1,15 +1,22 @@
 #include "app/application.h"
 
 #include "app/commandline.h"
+#include "app/monitor/portreopener.h"
+#include "app/monitor/runmarker.h"
+#include "app/monitor/servicenotifier.h"
+#include "app/monitor/stationstatus.h"
+#include "app/monitor/unattendedprompter.h"
 #include "app/realtime/realtimemode.h"
 #include "app/station/logfiles.h"
 #include "app/station/setupfile.h"
 #include "app/station/setuplock.h"
 #include "app/station/setuprestore.h"
+#include "app/station/stationnotice.h"
 #include "app/station/storedmoviechooser.h"
 #include "app/terminationsignals.h"
 #include "app/window/mainwindow.h"
 #include "app/window/messageboxprompter.h"
+#include "app/window/windowicon.h"
 
 #include "errortrap/protector.h"
 
@@ -22,6 +29,7 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 namespace vantor::app {
@@ -44,6 +52,44 @@ public:
         return Answer::Abort;
     }
 };
+// Without a display Qt ends the program with abort() and advice to reinstall it. The one fatal
+// message before there is a window is that one: say what is wrong, and end as for a bad value.
+void noDisplay(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type != QtFatalMsg) {
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+        return;
+    }
+    std::fprintf(stderr,
+                 "vantor-listener: no display to show the window on: DISPLAY or WAYLAND_DISPLAY is not set, "
+                 "or that display does not let this user in. Start it from the desktop session, or as its "
+                 "systemd user service (man vantor-listener).\n");
+    std::fflush(stderr);
+    std::_Exit(2);
+}
+
+// --list-ports: each number, its device, and whether this user can open it.
+QString portListing(const serial::PortMap &map)
+{
+    const serial::SystemPortProbe probe;
+    QString text;
+    const QStringList lines = map.listing();
+    qsizetype i = 0;
+    for (const auto &[number, target] : map.entries()) {
+        text += lines.value(i++) + QStringLiteral("  ") + serial::SystemPortProbe::describe(probe.check(target), target)
+            + QLatin1Char('\n');
+    }
+    return text;
+}
+
+// The run marker lives beside the set-up file: the station's state directory under the
+// service unit.
+std::unique_ptr<RunMarker> takeRunMarker(const QString &restoreFile)
+{
+    if (restoreFile.isEmpty())
+        return {};
+    return std::make_unique<RunMarker>(restoreFile + QStringLiteral(".running"));
+}
 } // namespace
 
 int run(int argc, char *argv[])
@@ -65,7 +111,7 @@ int run(int argc, char *argv[])
             portMap.pin(pin);
         portMap.refresh();
         if (command.listPorts)
-            command.output = portMap.listing().join(QLatin1Char('\n')) + QLatin1Char('\n');
+            command.output = portListing(portMap);
         if (command.exit) {
             std::fputs(command.output.toLocal8Bit().constData(), command.exitCode ? stderr : stdout);
             return command.exitCode;
@@ -83,8 +129,11 @@ int run(int argc, char *argv[])
         }
     }
 
+    const QtMessageHandler standard = qInstallMessageHandler(noDisplay);
     QApplication app(argc, argv);
+    qInstallMessageHandler(standard);
     describe();
+    QApplication::setWindowIcon(windowIcon());
     QApplication::setApplicationDisplayName(MainWindow::Title);
     QApplication::setQuitOnLastWindowClosed(false); // the window quits explicitly when closed
 
@@ -94,7 +143,10 @@ int run(int argc, char *argv[])
     port.setWatcherThreadStart(realtime.threadStart());
     port.setDebounce(command.options.debounce);
     serial::SystemPortProbe probe;
-    MessageBoxPrompter prompter;
+    MessageBoxPrompter box;
+    const bool unattended = command.unattended || ServiceNotifier::underServiceManager();
+    UnattendedPrompter startUpPrompter(box);
+    Prompter &prompter = unattended ? static_cast<Prompter &>(startUpPrompter) : box;
     playout::QtFileChooser chooser;
     playout::QtAddressChooser addresses;
     StoredMovieChooser movies(chooser); // --restore picks its movies through it
@@ -111,7 +163,11 @@ int run(int argc, char *argv[])
     services.addressChooser = &addresses;
 
     MainWindow window(services, command.options);
-    prompter.setParent(&window);
+    box.setParent(&window);
+    startUpPrompter.setLog([&window](const QString &line) {
+        window.SetStatus1(line);
+        std::fprintf(stderr, "vantor-listener: %s\n", qPrintable(line));
+    });
     chooser.setParent(&window);
     addresses.setParent(&window);
     std::unique_ptr<LogFiles> logFiles;  // --log-dir
@@ -124,6 +180,20 @@ int run(int argc, char *argv[])
     });
     if (!command.logDir.isEmpty()) // before Form_Load, whose lines it keeps
         logFiles = std::make_unique<LogFiles>(command.logDir, window, port);
+    // A dead run's marker: the first History line says so, before anything of this start.
+    const std::unique_ptr<RunMarker> marker = takeRunMarker(command.restoreFile);
+    if (marker && marker->previousEnd()) {
+        const QString line = RunMarker::startedAgainLine(*marker->previousEnd(), QDateTime::currentDateTime());
+        window.SetStatus(line);
+        if (logFiles)
+            logFiles->restarted(line);
+    } else if (marker && !marker->problem().isEmpty()) {
+        std::fprintf(stderr, "vantor-listener: run marker %s.running not kept: %s\n", qPrintable(command.restoreFile),
+                     qPrintable(marker->problem()));
+    }
+    ServiceNotifier notifier;
+    StationStatus status(window, port); // after LogFiles, whose firing record it passes on
+    QObject::connect(&status, &StationStatus::changed, &notifier, &ServiceNotifier::setStatus);
     if (!command.restoreFile.isEmpty())
         setup = std::make_unique<SetupRestore>(command.restoreFile, window, port, movies, command.options.mediaFolder);
     window.Form_Load();
@@ -131,8 +201,18 @@ int run(int argc, char *argv[])
         window.SetStatus1(QString::fromStdString(realtime.summary()));
     if (setup)
         setup->restore();
+    std::unique_ptr<PortReopener> reopener;
+    if (unattended && setup) {
+        reopener = std::make_unique<PortReopener>(
+            window.session(), port, numbers, probe, [&setup] { return setup->setup().portOpen; },
+            [&window](const QString &line) { stationNotice(window, line); });
+    }
+    startUpPrompter.startIsDone();
+    notifier.ready(status.text());
     mainLoopStarts();
-    return QApplication::exec();
+    const int code = QApplication::exec();
+    notifier.stopping();
+    return code;
 }
 
 } // namespace vantor::app

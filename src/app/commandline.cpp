@@ -18,8 +18,9 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         QStringLiteral(
             "Pins port number N to DEVICE, a device path (/dev/serial/by-id/...) or rfc2217://HOST:PORT. Repeatable."),
         QStringLiteral("N=DEVICE"));
-    const QCommandLineOption listPorts({QStringLiteral("list-ports")},
-                                       QStringLiteral("Prints the port numbering and exits."));
+    const QCommandLineOption listPorts(
+        {QStringLiteral("list-ports")},
+        QStringLiteral("Prints the port numbering, and whether this user can open each port, and exits."));
     const QCommandLineOption mediaFolder(
         {QStringLiteral("media-folder")},
         QStringLiteral(
@@ -47,7 +48,12 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         QStringLiteral("Sends every firing to the playout server at HOST as well, after the main one; it gets a lamp "
                        "of its own. Overrides the set-up file's [caspar] backup_address."),
         QStringLiteral("HOST"));
-    parser.addOptions({port, listPorts, mediaFolder, debounce, restore, logDir, realtime, backupServer});
+    const QCommandLineOption unattended(
+        {QStringLiteral("unattended")},
+        QStringLiteral("Starts without waiting for a person: errors of the start go to the port log instead of a "
+                       "box, and the restored port is opened as soon as it can be. Implied under a service manager "
+                       "(NOTIFY_SOCKET)."));
+    parser.addOptions({port, listPorts, mediaFolder, debounce, restore, logDir, realtime, backupServer, unattended});
 
     const auto fail = [&](const QString &message) {
         result.exit = true;
@@ -90,6 +96,7 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         return fail(QStringLiteral("--restore and --log-dir take a path"));
     result.listPorts = parser.isSet(listPorts);
     result.realtime = parser.isSet(realtime);
+    result.unattended = parser.isSet(unattended);
     result.exit = result.listPorts;
     return result;
 }

@@ -20,6 +20,7 @@ struct CommandLine
     QString restoreFile;                    // --restore FILE
     QString logDir;                         // --log-dir DIR
     bool realtime = false;                  // --realtime
+    bool unattended = false;                // --unattended
     bool exit = false;                      // --help, --version, --list-ports or an error
     int exitCode = 0;
     QString output; // what to print before exiting

@@ -98,6 +98,7 @@ public:
     void setRecord(std::function<void(const FiringRecord &record)> record) { m_controls.record = std::move(record); }
     // Who keeps the pre-loading slots' clips loaded; none: they play in full.
     void setPreloader(Preloader *preloader) { m_preloader = preloader; }
+    const std::function<void(const FiringRecord &record)> &record() const { return m_controls.record; }
 
 private:
     void fire(qint16 triggerid, bool test);

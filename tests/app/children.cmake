@@ -7,3 +7,6 @@ target_compile_definitions(tst_setupkill PRIVATE SETUP_CHILD="$<TARGET_FILE:setu
 
 add_dependencies(tst_commandline vantor-listener)
 target_compile_definitions(tst_commandline PRIVATE LISTENER="$<TARGET_FILE:vantor-listener>")
+
+add_dependencies(tst_servicestart vantor-listener)
+target_compile_definitions(tst_servicestart PRIVATE LISTENER="$<TARGET_FILE:vantor-listener>")

@@ -86,8 +86,9 @@ private Q_SLOTS:
         Listener list({"--list-ports", "--port", "7=rfc2217://127.0.0.1:7000", "--port", "9=/dev/serial/by-id/usb-x"});
         list.waitForEnd();
         QVERIFY2(list.exitedWith(0), list.describe().constData());
-        QVERIFY(list.outLines().contains("  7  rfc2217://127.0.0.1:7000  (pinned)"));
-        QVERIFY(list.outLines().contains("  9  /dev/serial/by-id/usb-x  (pinned)"));
+        // Each port says whether this user can open it.
+        QVERIFY(list.out().contains("  7  rfc2217://127.0.0.1:7000  (pinned)  "));
+        QVERIFY(list.outLines().contains("  9  /dev/serial/by-id/usb-x  (pinned)  missing"));
     }
 
     void badValuesExitWithTwo_data()
@@ -102,6 +103,7 @@ private Q_SLOTS:
         QTest::newRow("debounce negative")
             << QStringList{"--debounce-ms", "-1"} << QByteArray("--debounce-ms -1: takes 0 to 1000");
         QTest::newRow("restore without file") << QStringList{"--restore"} << QByteArray("'--restore'");
+        QTest::newRow("no display") << QStringList{} << QByteArray("vantor-listener: no display to show the window on");
     }
 
     void badValuesExitWithTwo()

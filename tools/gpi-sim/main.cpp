@@ -18,7 +18,7 @@ struct Options
 void describe()
 {
     QCoreApplication::setApplicationName(QStringLiteral("vantor-gpi-sim"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.0"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VANTOR_VERSION));
 }
 
 // --help and --version answer without a window (and without a display).

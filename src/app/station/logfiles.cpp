@@ -58,7 +58,7 @@ LogFiles::LogFiles(const QString &directory, MainWindow &window, serial::SerialP
     follow(window.history(), History);
     follow(window.portLog(), Port);
     window.firing().setRecord(
-        [this](const playout::FiringRecord &record) { m_asRun.fired(record, lineAndEdge(record)); });
+        [this](const playout::FiringRecord &record) { m_asRun.fired(record, lineAndEdge(record, m_port)); });
 
     // One line when the files stop being written, one when they are written again.
     const auto say = [this](const QString &line) { stationNotice(m_window, line); };
@@ -115,14 +115,19 @@ void LogFiles::follow(ActivityLog &log, StreamIndex stream)
 
 // The line and the level the event carried; while a line change is handled, the port
 // service answers with that level.
-QString LogFiles::lineAndEdge(const playout::FiringRecord &record) const
+QString LogFiles::lineAndEdge(const playout::FiringRecord &record, const serial::SerialPortService &port)
 {
     static const QString names[2][2] = {{QStringLiteral("DSR OFF"), QStringLiteral("DSR ON")},
                                         {QStringLiteral("CTS OFF"), QStringLiteral("CTS ON")}};
     if (record.test)
         return {};
     const bool cts = record.slot < 3;
-    return names[cts][cts ? m_port.ctsHolding() : m_port.dsrHolding()];
+    return names[cts][cts ? port.ctsHolding() : port.dsrHolding()];
+}
+
+void LogFiles::restarted(const QString &how)
+{
+    m_writer.post(AsRun, QDateTime::currentMSecsSinceEpoch(), {QStringLiteral("restart"), {}, {}, how, {}, {}});
 }
 
 } // namespace vantor::app

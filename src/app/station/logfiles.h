@@ -35,10 +35,14 @@ public:
     // A line as it goes into a log file: line breaks as \r and \n, other control characters
     // (C0, DEL, C1) as \xHH, so that a terminal showing the file takes none as a command.
     static QString escapeControls(const QString &line);
+    // The line and the level a firing's event carried ("CTS ON"); empty for a test fire. Asked
+    // while the firing runs, when the port service answers with that event's level.
+    static QString lineAndEdge(const playout::FiringRecord &record, const serial::SerialPortService &port);
+    // An as-run row saying that the program started again after an unclean end.
+    void restarted(const QString &how);
 
 private:
     void follow(ActivityLog &log, StreamIndex stream);
-    QString lineAndEdge(const playout::FiringRecord &record) const;
 
     MainWindow &m_window;
     serial::SerialPortService &m_port;

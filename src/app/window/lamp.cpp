@@ -22,6 +22,7 @@ void Lamp::setFillColor(quint32 bgr)
     m_since = QTime::currentTime();
     describe();
     update();
+    Q_EMIT fillColorChanged(m_fill);
 }
 
 void Lamp::setMeaning(const QString &name, const QString &green, const QString &red)

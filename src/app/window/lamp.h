@@ -32,6 +32,9 @@ public:
     // When the lamp took its colour.
     QTime since() const { return m_since; }
 
+Q_SIGNALS:
+    void fillColorChanged(quint32 bgr);
+
 protected:
     void paintEvent(QPaintEvent *event) override;
 

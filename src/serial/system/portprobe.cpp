@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -84,6 +85,26 @@ SystemPortProbe::Verdict SystemPortProbe::check(const QString &target) const
     if (target.isEmpty())
         return Verdict::Missing;
     return PortMap::isNetworkTarget(target) ? checkNetwork(target) : checkDevice(target);
+}
+
+QString SystemPortProbe::describe(Verdict verdict, const QString &path)
+{
+    switch (verdict) {
+    case Verdict::Available: return QStringLiteral("can be opened");
+    case Verdict::Missing: return QStringLiteral("missing");
+    case Verdict::NotADevice: return QStringLiteral("not a device");
+    case Verdict::NoPermission: {
+        struct stat st = {};
+        const struct group *owner =
+            ::stat(QFile::encodeName(path).constData(), &st) == 0 ? ::getgrgid(st.st_gid) : nullptr;
+        return owner ? QStringLiteral("no permission (group %1)").arg(QString::fromLocal8Bit(owner->gr_name))
+                     : QStringLiteral("no permission");
+    }
+    case Verdict::NoChip: return QStringLiteral("no UART fitted");
+    case Verdict::InUse: return QStringLiteral("in use");
+    case Verdict::Unreachable: return QStringLiteral("unreachable");
+    }
+    return {};
 }
 
 SystemPortProbe::Verdict SystemPortProbe::checkDevice(const QString &path) const

@@ -49,6 +49,9 @@ public:
 
     bool available(const QString &target) const override { return check(target) == Verdict::Available; }
     Verdict check(const QString &target) const;
+    // What a verdict means for the user who asked, for --list-ports: "can be opened", "no
+    // permission (group dialout)", ...; path: the device, whose group is named.
+    static QString describe(Verdict verdict, const QString &path);
 
     // The pid of a live process that holds a lock file for the device, or 0.
     qint64 lockHolder(const QString &devicePath) const;
