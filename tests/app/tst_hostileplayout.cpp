@@ -137,8 +137,8 @@ private Q_SLOTS:
         QVERIFY(s.start(Mode::AcceptAndClose));
         QTest::qWait(2000);
         QVERIFY2(s.peer.connections() >= 10, qPrintable(QString::number(s.peer.connections())));
-        QCOMPARE(s.f.w().history().count(), 4); // the first two connections and their ends
-        QCOMPARE(s.shownUp, 2);
+        QCOMPARE(s.f.w().history().count(), 2); // the ends of the first two, none ever answered
+        QCOMPARE(s.shownUp, 0);
         s.checkAfterwards();
     }
 
