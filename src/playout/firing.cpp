@@ -93,9 +93,9 @@ void Firing::run(Procedure &p, qint16 triggerid, Outcome &outcome)
             if (valid) {
                 for (int server = 0; server < servers; ++server) {
                     p.step(260, [&] {
-                        status(server, ready[server]
-                                           ? QStringLiteral("Fire Trigger. Play movie ") + m_triggers.movie(triggerid)
-                                           : QStringLiteral("***Fire Trigger. Caspar not ready"));
+                        status(server,
+                               ready[server] ? QStringLiteral("Fire Trigger. Play movie ") + m_triggers.movie(triggerid)
+                                             : QStringLiteral("***Fire Trigger. Caspar not ready"));
                     });
                 }
                 p.mark(261);

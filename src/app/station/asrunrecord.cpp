@@ -42,9 +42,9 @@ AsRunRecord::~AsRunRecord()
 
 QStringList AsRunRecord::header()
 {
-    return {QStringLiteral("time"),       QStringLiteral("line"),  QStringLiteral("slot"),
-            QStringLiteral("movie"),      QStringLiteral("outcome"), QStringLiteral("reply code"),
-            QStringLiteral("reply"),      QStringLiteral("reply ms")};
+    return {QStringLiteral("time"),  QStringLiteral("line"),    QStringLiteral("slot"),
+            QStringLiteral("movie"), QStringLiteral("outcome"), QStringLiteral("reply code"),
+            QStringLiteral("reply"), QStringLiteral("reply ms")};
 }
 
 void AsRunRecord::fired(const playout::FiringRecord &record, const QString &lineAndEdge)

@@ -234,8 +234,8 @@ void MainWindow::createProcedures(Services &services, const Options &options)
     m_slots = std::make_unique<playout::TriggerSlots>(slotControls, m_trap, services.fileChooser, options.mediaFolder);
     const auto status = [this](const QString &m) { SetStatus(m); };
     m_servers = std::make_unique<playout::CasparServers>(services.caspar, services.casparBackup);
-    playout::CasparLink::Controls casparControls{
-        txtCASPARIP, cmdCASPAR, lblCASPAR, [this](quint32 c) { shpCASPAR->setFillColor(c); }, status};
+    playout::CasparLink::Controls casparControls{txtCASPARIP, cmdCASPAR, lblCASPAR,
+                                                 [this](quint32 c) { shpCASPAR->setFillColor(c); }, status};
     if (shpCASPARBACKUP) {
         casparControls.setBackupLamp = [this](quint32 c) { shpCASPARBACKUP->setFillColor(c); };
         casparControls.backupHost = options.backupServer;
