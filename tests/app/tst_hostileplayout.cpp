@@ -105,7 +105,9 @@ struct Station
         QVERIFY(f.w().history().bytes() <= f.w().history().byteCapacity());
 
         peer.setMode(Mode::Behave);
-        QTRY_VERIFY(peer.openConnections() == 1 && f.caspar->state() == playout::CasparConnection::Connected);
+        // After connections that ended at once, one is ready only once it has lasted (5 s).
+        QTRY_VERIFY_WITH_TIMEOUT(
+            peer.openConnections() == 1 && f.caspar->state() == playout::CasparConnection::Connected, 15000);
         const int before = plays();
         fire();
         QTRY_COMPARE(plays(), before + 1);

@@ -245,7 +245,8 @@ SetupFile::Loaded SetupFile::parse(const QString &path)
     }
     read.text(QStringLiteral("caspar/address"), s.server);
     read.flag(QStringLiteral("caspar/connected"), s.connected);
-    read.text(QStringLiteral("caspar/backup_address"), s.backup);
+    if (settings.contains(QStringLiteral("caspar/backup_address"))) // only with a backup server
+        read.text(QStringLiteral("caspar/backup_address"), s.backup);
     read.flag(QStringLiteral("window/collapsed"), s.collapsed);
     read.finish();
     return loaded;
