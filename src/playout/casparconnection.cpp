@@ -315,16 +315,17 @@ void CasparConnection::onReadyRead()
 {
     const QList<AmcpReplies::Reply> replies = m_replies.read(m_socket->readAll());
     for (const AmcpReplies::Reply &reply : replies) {
-        if (m_waiting.empty()) { // answers nothing of ours
-            Q_EMIT replied(reply.code, reply.line);
-            continue;
+        Waiting w; // empty for a reply that answers nothing of ours
+        if (!m_waiting.empty()) {
+            w = std::move(m_waiting.front());
+            m_waiting.pop_front();
         }
-        const Waiting w = std::move(m_waiting.front());
-        m_waiting.pop_front();
-        if (reply.failed() && !w.ping) // an older server's "400 ERROR" to PING is an answer too
-            Q_EMIT historyLine(QStringLiteral("***Caspar replied: ") + QString::fromUtf8(reply.line.left(4096)));
-        if (!w.ping)
+        // PONG, or an older server's "400 ERROR": the answer to PING, not a failure to report.
+        if (!(w.ping && (reply.code == -1 || reply.code == 400))) {
+            if (reply.failed())
+                Q_EMIT historyLine(QStringLiteral("***Caspar replied: ") + QString::fromUtf8(reply.line.left(4096)));
             Q_EMIT replied(reply.code, reply.line);
+        }
         if (w.onReply)
             w.onReply(CommandReply{true,
                                    reply.code,

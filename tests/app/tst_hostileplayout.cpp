@@ -105,7 +105,9 @@ struct Station
         QVERIFY(f.w().history().bytes() <= f.w().history().byteCapacity());
 
         peer.setMode(Mode::Behave);
-        QTRY_VERIFY(peer.openConnections() == 1 && f.caspar->state() == playout::CasparConnection::Connected);
+        // After connections that ended at once, one is ready only once it has lasted (5 s).
+        QTRY_VERIFY_WITH_TIMEOUT(
+            peer.openConnections() == 1 && f.caspar->state() == playout::CasparConnection::Connected, 15000);
         const int before = plays();
         fire();
         QTRY_COMPARE(plays(), before + 1);
@@ -137,8 +139,8 @@ private Q_SLOTS:
         QVERIFY(s.start(Mode::AcceptAndClose));
         QTest::qWait(2000);
         QVERIFY2(s.peer.connections() >= 10, qPrintable(QString::number(s.peer.connections())));
-        QCOMPARE(s.f.w().history().count(), 4); // the first two connections and their ends
-        QCOMPARE(s.shownUp, 2);
+        QCOMPARE(s.f.w().history().count(), 2); // the ends of the first two, none ever answered
+        QCOMPARE(s.shownUp, 0);
         s.checkAfterwards();
     }
 

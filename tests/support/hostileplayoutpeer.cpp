@@ -166,6 +166,10 @@ void HostilePlayoutPeer::answer(Client &client, const QByteArray &line)
             m_commands.removeFirst();
     }
     QByteArray reply;
+    if (line == "PING") { // the client's liveness probe, answered as the server does
+        client.out += "PONG\r\n";
+        return;
+    }
     switch (m_mode.load()) {
     case Mode::Behave: reply = "202 PLAY OK"; break;
     case Mode::UnfinishedReplies:
