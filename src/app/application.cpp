@@ -1,9 +1,13 @@
 #include "app/application.h"
 
 #include "app/commandline.h"
+#include "app/monitor/statusboard.h"
+#include "app/monitor/statusfeed.h"
+#include "app/monitor/statusserver.h"
 #include "app/realtime/realtimemode.h"
 #include "app/station/logfiles.h"
 #include "app/station/setuprestore.h"
+#include "app/station/stationnotice.h"
 #include "app/station/storedmoviechooser.h"
 #include "app/terminationsignals.h"
 #include "app/window/mainwindow.h"
@@ -97,9 +101,26 @@ int run(int argc, char *argv[])
     std::unique_ptr<SetupRestore> setup; // --restore
     if (!command.restoreFile.isEmpty())
         setup = std::make_unique<SetupRestore>(command.restoreFile, window, port, movies, command.options.mediaFolder);
+    StatusBoard board; // --status: what monitoring reads; the server's threads stop before it goes
+    std::unique_ptr<StatusFeed> feed;
+    StatusServer statusServer(board);
+    if (command.status) {
+        feed = std::make_unique<StatusFeed>(board, window, port);
+        feed->addServer(0, caspar);
+        if (logFiles)
+            feed->setDroppedLogLines([&writer = logFiles->writer()] { return writer.droppedLines(); });
+    }
     window.Form_Load();
     if (command.realtime)
         window.SetStatus1(QString::fromStdString(realtime.summary()));
+    if (command.status) {
+        const QString error = statusServer.start(command.status->address, command.status->port);
+        stationNotice(window,
+                      error.isEmpty() ? QStringLiteral("Status at http://%1:%2/metrics and /healthz")
+                                            .arg(command.status->address)
+                                            .arg(command.status->port)
+                                      : QStringLiteral("***Status not served: ") + error);
+    }
     if (setup)
         setup->restore();
     mainLoopStarts();

@@ -42,7 +42,12 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         {QStringLiteral("realtime")},
         QStringLiteral("Runs the line watcher and the window thread under SCHED_FIFO and locks memory, where the "
                        "system allows it; the port log says what was granted."));
-    parser.addOptions({port, listPorts, mediaFolder, debounce, restore, logDir, realtime});
+    const QCommandLineOption status(
+        {QStringLiteral("status")},
+        QStringLiteral("Answers GET /metrics (Prometheus) and GET /healthz over HTTP on ADDRESS:PORT, for facility "
+                       "monitoring; a port number alone listens on 127.0.0.1 only."),
+        QStringLiteral("ADDRESS:PORT"));
+    parser.addOptions({port, listPorts, mediaFolder, debounce, restore, logDir, realtime, status});
 
     const auto fail = [&](const QString &message) {
         result.exit = true;
@@ -80,6 +85,12 @@ CommandLine CommandLine::parse(const QStringList &arguments)
     result.logDir = parser.value(logDir);
     if ((parser.isSet(restore) && result.restoreFile.isEmpty()) || (parser.isSet(logDir) && result.logDir.isEmpty()))
         return fail(QStringLiteral("--restore and --log-dir take a path"));
+    if (parser.isSet(status)) {
+        QString error;
+        result.status = StatusAddress::parse(parser.value(status), &error);
+        if (!result.status)
+            return fail(QStringLiteral("--status %1: %2").arg(parser.value(status), error));
+    }
     result.listPorts = parser.isSet(listPorts);
     result.realtime = parser.isSet(realtime);
     result.exit = result.listPorts;

@@ -7,6 +7,8 @@
 
 #include <QLabel>
 
+#include <algorithm>
+
 namespace vantor::playout {
 
 namespace {
@@ -19,6 +21,20 @@ Firing::Firing(Controls controls, ErrorTrap &trap, const TriggerSlots &triggers,
     , m_triggers(triggers)
     , m_connection(connection)
 {
+}
+
+void Firing::setRecord(const void *owner, Record record)
+{
+    const auto it =
+        std::find_if(m_records.begin(), m_records.end(), [owner](const auto &r) { return r.first == owner; });
+    if (!record) {
+        if (it != m_records.end())
+            m_records.erase(it);
+    } else if (it != m_records.end()) {
+        it->second = std::move(record);
+    } else {
+        m_records.emplace_back(owner, std::move(record));
+    }
 }
 
 void Firing::FIREME(qint16 triggerid)
@@ -37,24 +53,29 @@ void Firing::testFire(qint16 triggerid)
 void Firing::fire(qint16 triggerid, bool test)
 {
     const qint64 began = QDateTime::currentMSecsSinceEpoch(); // a clock read; converted only for a record
-    QString outcome;
-    bool sent = false;
+    FiringRecord record;
     const auto status = [&](const QString &line) {
         m_controls.setStatus(line);
-        outcome = line;
+        record.outcome = line;
     };
     {
         Procedure p(m_trap, FireLocation, 256);
-        run(p, triggerid, status, sent);
+        run(p, triggerid, status, record);
     }
-    if (m_controls.record && !outcome.isNull()) {
-        m_controls.record(FiringRecord{QDateTime::fromMSecsSinceEpoch(began), triggerid, test,
-                                       m_triggers.movie(triggerid), sent, outcome});
-    }
+    if (m_records.empty() || record.outcome.isNull())
+        return;
+    record.when = QDateTime::fromMSecsSinceEpoch(began);
+    record.slot = triggerid;
+    record.test = test;
+    record.movie = m_triggers.movie(triggerid);
+    for (const auto &[owner, tell] : std::vector(m_records)) // a listener may set its record again
+        tell(record);
 }
 
-void Firing::run(Procedure &p, qint16 triggerid, const std::function<void(const QString &)> &status, bool &sent)
+void Firing::run(Procedure &p, qint16 triggerid, const std::function<void(const QString &)> &status,
+                 FiringRecord &record)
 {
+    using Result = FiringRecord::Result;
     QLabel *last = m_controls.lblLASTTRINGER;
 
     // Ready while connected (or open, which counts the same); the state is read per comparison.
@@ -69,7 +90,9 @@ void Firing::run(Procedure &p, qint16 triggerid, const std::function<void(const 
                 valid = m_command.build(m_triggers.movie(triggerid));
                 if (valid) {
                     m_connection.send(m_command.bytes());
-                    sent = true;
+                    record.sentAt = std::chrono::steady_clock::now();
+                    record.sent = true;
+                    record.result = Result::Sent;
                 }
             });
             if (valid) {
@@ -82,17 +105,20 @@ void Firing::run(Procedure &p, qint16 triggerid, const std::function<void(const 
                 }
                 p.mark(274);
             } else {
+                record.result = Result::InvalidMovie;
                 p.step(259, [&] { status(QStringLiteral("***Fire Trigger. Invalid movie")); });
                 p.step(259, [&] { last->setText(QStringLiteral("***Invalid movie")); });
             }
         } else {
             p.mark(275);
+            record.result = Result::EmptyMovie;
             p.step(276, [&] { status(QStringLiteral("***Fire Trigger. Empty movie")); });
             p.step(277, [&] { last->setText(QStringLiteral("***Empty movie")); });
         }
         p.mark(278);
     } else {
         p.mark(279);
+        record.result = Result::NotReady;
         p.step(280, [&] { status(QStringLiteral("***Fire Trigger. Caspar not ready")); });
         p.step(281, [&] { last->setText(QStringLiteral("***Caspar not ready")); });
     }

@@ -7,7 +7,10 @@
 #include <QDateTime>
 #include <QString>
 
+#include <chrono>
 #include <functional>
+#include <utility>
+#include <vector>
 
 class QLabel;
 
@@ -30,6 +33,15 @@ struct FiringRecord
     QString movie;     // the slot's movie as it was sent (or would have been)
     bool sent = false;
     QString outcome; // the History line of the outcome
+    enum class Result {
+        Sent,         // the command went to the socket
+        NotReady,     // no connection to the server
+        EmptyMovie,   // the slot has no movie
+        InvalidMovie, // the movie would break the command line
+        NotSent,      // the socket refused the command
+    };
+    Result result = Result::NotSent;
+    std::chrono::steady_clock::time_point sentAt; // when the command was handed over (Sent only)
 };
 
 // Fires trigger slots: sends the slot's movie to the server as a play command and records
@@ -41,9 +53,8 @@ public:
     {
         QLabel *lblLASTTRINGER = nullptr;
         std::function<void(const QString &message)> setStatus;
-        // Optional: told of every firing, after its outcome is logged.
-        std::function<void(const FiringRecord &record)> record;
     };
+    using Record = std::function<void(const FiringRecord &record)>;
 
     Firing(Controls controls, ErrorTrap &trap, const TriggerSlots &triggers, CasparConnection &connection);
 
@@ -54,18 +65,20 @@ public:
     // lines; its record is marked as a test.
     void testFire(qint16 triggerid);
 
-    // Who is told of every firing (Controls::record); empty for no one.
-    void setRecord(std::function<void(const FiringRecord &record)> record) { m_controls.record = std::move(record); }
+    // Tells `record` of every firing, after its outcome is logged, until it is set empty for
+    // the same owner. Several owners are told in the order they were first set.
+    void setRecord(const void *owner, Record record);
 
 private:
     void fire(qint16 triggerid, bool test);
-    void run(Procedure &p, qint16 triggerid, const std::function<void(const QString &)> &status, bool &sent);
+    void run(Procedure &p, qint16 triggerid, const std::function<void(const QString &)> &status, FiringRecord &record);
 
     Controls m_controls;
     ErrorTrap &m_trap;
     const TriggerSlots &m_triggers;
     CasparConnection &m_connection;
     PlayCommand m_command;
+    std::vector<std::pair<const void *, Record>> m_records; // window thread
 };
 
 } // namespace vantor::playout

@@ -52,9 +52,8 @@ struct Station
         link.emplace(CasparLink::Controls{ip, button, lblCASPAR, [this](quint32 c) { lamps.append(c); }, setStatus},
                      trap, *connection);
         triggers.emplace(TriggerSlots::Controls{boxes, labels}, trap, chooser);
-        firing.emplace(
-            Firing::Controls{lblLASTTRINGER, setStatus, [this](const FiringRecord &r) { records.push_back(r); }}, trap,
-            *triggers, *connection);
+        firing.emplace(Firing::Controls{lblLASTTRINGER, setStatus}, trap, *triggers, *connection);
+        firing->setRecord(this, [this](const FiringRecord &r) { records.push_back(r); });
     }
 
     bool connectAndWait()

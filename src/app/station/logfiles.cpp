@@ -61,7 +61,7 @@ LogFiles::LogFiles(const QString &directory, MainWindow &window, serial::SerialP
     follow(window.history(), History);
     follow(window.portLog(), Port);
     window.firing().setRecord(
-        [this](const playout::FiringRecord &record) { m_asRun.fired(record, lineAndEdge(record)); });
+        this, [this](const playout::FiringRecord &record) { m_asRun.fired(record, lineAndEdge(record)); });
     connect(&caspar, &playout::CasparConnection::replied, &m_asRun, &AsRunRecord::replied);
     connect(&caspar, &playout::CasparConnection::establishedChanged, &m_asRun, [this](bool up) {
         if (!up)
@@ -81,7 +81,7 @@ LogFiles::LogFiles(const QString &directory, MainWindow &window, serial::SerialP
 
 LogFiles::~LogFiles()
 {
-    m_window.firing().setRecord({});
+    m_window.firing().setRecord(this, {});
 }
 
 QDate LogFiles::dateOf(const QString &line, const QDateTime &now)

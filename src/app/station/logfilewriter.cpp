@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 
+#include <atomic>
 #include <cerrno>
 #include <mutex>
 
@@ -28,6 +29,7 @@ struct LogFileWriter::Shared
     std::vector<Entry> queue;          // guarded by mutex
     std::vector<qint64> overflowLost;  // per stream: lines the full queue turned away; guarded by mutex
     LogFileWriter *receiver = nullptr; // guarded by mutex; null once the writer object is gone
+    std::atomic<quint64> dropped{0};   // lines dropped so far, for any reason; any thread
 
     // The writer thread's own.
     struct File
@@ -121,6 +123,7 @@ struct LogFileWriter::Shared
             return;
         }
         f.file.close(); // opened afresh next time
+        dropped.fetch_add(quint64(count), std::memory_order_relaxed);
         f.lost += count;
         f.lostReason = reason;
         if (!std::exchange(f.failed, true) && failedFiles++ == 0) {
@@ -202,6 +205,7 @@ void LogFileWriter::post(int stream, qint64 atMsecs, QStringList fields)
         auto &queue = m_shared->queue;
         if (queue.size() >= m_shared->capacity) {
             ++m_shared->overflowLost[size_t(stream)];
+            m_shared->dropped.fetch_add(1, std::memory_order_relaxed);
             overflow = !std::exchange(m_overflowing, true);
         } else {
             wake = queue.empty(); // the writer takes the whole queue each time it runs
@@ -215,6 +219,11 @@ void LogFileWriter::post(int stream, qint64 atMsecs, QStringList fields)
     if (overflow)
         QMetaObject::invokeMethod(
             this, [this] { Q_EMIT dropped(); }, Qt::QueuedConnection);
+}
+
+quint64 LogFileWriter::droppedLines() const
+{
+    return m_shared->dropped.load(std::memory_order_relaxed);
 }
 
 } // namespace vantor::app

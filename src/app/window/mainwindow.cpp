@@ -231,8 +231,8 @@ void MainWindow::createProcedures(Services &services, const Options &options)
         playout::CasparLink::Controls{txtCASPARIP, cmdCASPAR, lblCASPAR,
                                       [this](quint32 c) { shpCASPAR->setFillColor(c); }, status},
         m_trap, services.caspar);
-    m_firing = std::make_unique<playout::Firing>(playout::Firing::Controls{lblLASTTRINGER, status, {}}, m_trap,
-                                                 *m_slots, services.caspar);
+    m_firing = std::make_unique<playout::Firing>(playout::Firing::Controls{lblLASTTRINGER, status}, m_trap, *m_slots,
+                                                 services.caspar);
     m_decoder = std::make_unique<serial::EventDecoder>(
         m_trap, m_port,
         serial::EventDecoder::Controls{[this](int slot) { return m_slots->armed(slot); },
