@@ -7,6 +7,9 @@
 #include "playout/firing.h"
 #include "serial/service/serialportservice.h"
 
+#include <memory>
+#include <utility>
+
 namespace vantor::app {
 
 namespace {

@@ -4,6 +4,9 @@
 
 #include <CivetServer.h>
 
+#include <functional>
+#include <string>
+
 namespace vantor::app {
 
 class StatusServer::Handler : public CivetHandler

@@ -14,7 +14,7 @@ class StatusBoard;
 //   GET /metrics  the board's metrics in the Prometheus text format;
 //   GET /healthz  200 "ok" while the port is open, the server connected and the window thread
 //                 answering; 503 with the reasons, one a line, otherwise.
-// Anything else is 404 (405 for another method). Bounded whatever the clients do:
+// Anything else is 404. Bounded whatever the clients do:
 // Workers connections are served at once and QueuedConnections more wait (then the
 // listening socket's backlog), a request's head is at most MaxRequestBytes, a connection
 // ends after RequestTimeoutMs, and no connection is kept alive. It only reads the board, so
