@@ -1,7 +1,9 @@
 // libFuzzer target: whatever a network serial server sends, the client's Telnet parser and
 // Com Port session neither crash nor hang nor grow without bound, and the parser reads a
-// stream the same however it is cut into reads.
+// stream the same however it is cut into reads. The same stream, as a client's, neither makes
+// the server's session answer without bound.
 #include "serial/rfc2217/rfc2217codec.h"
+#include "serial/rfc2217/rfc2217server.h"
 #include "serial/rfc2217/rfc2217session.h"
 
 #include <cstdint>
@@ -30,6 +32,18 @@ std::vector<TelnetItem> merged(std::vector<TelnetItem> items)
     }
     return out;
 }
+
+class AnyPort : public PortControl
+{
+public:
+    std::uint32_t setBaudRate(std::uint32_t b) override { return b; }
+    std::uint8_t setDataSize(std::uint8_t v) override { return v; }
+    std::uint8_t setParity(std::uint8_t v) override { return v; }
+    std::uint8_t setStopSize(std::uint8_t v) override { return v; }
+    std::uint8_t setControl(std::uint8_t v) override { return v; }
+    void purge(std::uint8_t) override {}
+    std::uint8_t modemLevels() const override { return 0x30; }
+};
 
 } // namespace
 
@@ -89,5 +103,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     check(events <= 8 * stream.size() + 8);
     check(notices <= 256);
     (void)session.encodeData(stream);
+
+    // Each command of a client brings at most one answer and the present state: its bytes
+    // (the signature the longest) stay within a fixed number per byte in.
+    AnyPort port;
+    Rfc2217ServerSession server(port, "fuzzed server");
+    std::size_t answered = 0;
+    for (std::size_t at = 0; at < stream.size(); at += chunk) {
+        Rfc2217ServerSession::Output out;
+        server.receive(stream.substr(at, chunk), out);
+        answered += out.reply.size();
+        check(out.data.size() <= chunk && out.clientSignature.size() <= 80);
+        answered += server.modemState(std::uint8_t(at)).size();
+    }
+    check(answered <= 16 * stream.size() + 16);
     return 0;
 }

@@ -17,7 +17,8 @@ root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 dpkg -x "$deb" "$root"
 expected=(
-  usr/bin/vantor-listener usr/bin/vantor-gpi-sim usr/bin/vantor-amcp-monitor
+  usr/bin/vantor-listener usr/bin/vantor-gpi-sim usr/bin/vantor-amcp-monitor usr/bin/vantor-port-server
+  lib/systemd/system/vantor-port-server@.service usr/share/man/man1/vantor-port-server.1.gz
   usr/share/applications/vantor-listener.desktop
   usr/share/icons/hicolor/scalable/apps/vantor-listener.svg
   usr/share/man/man1/vantor-listener.1.gz usr/share/man/man1/vantor-gpi-sim.1.gz
@@ -50,6 +51,7 @@ done
 answer=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/usr/bin/vantor-listener" --version)
 [[ $answer == "vantor-listener $version" ]] || { echo "check-package: --version said '$answer'" >&2; exit 1; }
 "$root/usr/bin/vantor-amcp-monitor" --version >/dev/null
+"$root/usr/bin/vantor-port-server" --version >/dev/null
 env -u DISPLAY -u WAYLAND_DISPLAY "$root/usr/bin/vantor-gpi-sim" --version >/dev/null
 
 lintian --fail-on error "$deb"

@@ -16,6 +16,8 @@ TEST_PACKAGES+=(prometheus)
 # And an X server, a D-Bus session and the desktop's accessibility bus with its Python bindings,
 # for reading the window from outside the process (tests/app/atspi).
 TEST_PACKAGES+=(xvfb dbus-daemon at-spi2-core python3-gi gir1.2-atspi-2.0)
+# pyserial's RFC 2217 client against the port server, and systemd-analyze for its unit.
+TEST_PACKAGES+=(python3-serial systemd)
 
 install_packages() {
   local missing=() p

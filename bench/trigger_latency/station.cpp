@@ -24,7 +24,7 @@ Station::Station(std::initializer_list<int> armedSlots, int expectedEvents, cons
     , m_f(withoutHoldOff(), true, m_peer.port())
 {
     if (!logDir.isEmpty())
-        m_files = std::make_unique<vantor::app::LogFiles>(logDir, m_f.w(), m_f.port, *m_f.caspar);
+        m_files = std::make_unique<vantor::app::LogFiles>(logDir, m_f.w(), m_f.port);
     handledAt.reserve(size_t(expectedEvents));
     m_windowThreadId = RunQueueWait::currentThreadId();
     // Connected after the window's own handler, so it runs when the handling is over.

@@ -6,6 +6,7 @@
 #include "app/monitor/statusserver.h"
 #include "app/realtime/realtimemode.h"
 #include "app/station/logfiles.h"
+#include "app/station/setupfile.h"
 #include "app/station/setuprestore.h"
 #include "app/station/stationnotice.h"
 #include "app/station/storedmoviechooser.h"
@@ -16,6 +17,7 @@
 #include "errortrap/protector.h"
 
 #include "playout/casparconnection.h"
+#include "playout/casparservers.h"
 #include "playout/qtfilechooser.h"
 #include "serial/system/portprobe.h"
 #include "serial/system/systemserialportservice.h"
@@ -87,9 +89,15 @@ int run(int argc, char *argv[])
     playout::QtFileChooser chooser;
     StoredMovieChooser movies(chooser); // --restore picks its movies through it
     playout::CasparConnection caspar;
+    // The backup server: from the command line, else from the set-up file.
+    if (command.options.backupServer.isEmpty() && !command.restoreFile.isEmpty())
+        command.options.backupServer = SetupFile::parse(command.restoreFile).setup.backup;
+    std::unique_ptr<playout::CasparConnection> backup;
+    if (!command.options.backupServer.isEmpty())
+        backup = std::make_unique<playout::CasparConnection>();
     serial::PortMap &numbers = port.portMap();
-    Services services{port,     numbers, probe, [&numbers] { return serial::systemPortEntries(numbers); },
-                      prompter, movies,  caspar};
+    Services services{port,     numbers, probe,  [&numbers] { return serial::systemPortEntries(numbers); },
+                      prompter, movies,  caspar, backup.get()};
 
     MainWindow window(services, command.options);
     prompter.setParent(&window);
@@ -97,7 +105,7 @@ int run(int argc, char *argv[])
     closeOnTerminationSignals(&window);
     std::unique_ptr<LogFiles> logFiles; // --log-dir: before Form_Load, whose lines it keeps
     if (!command.logDir.isEmpty())
-        logFiles = std::make_unique<LogFiles>(command.logDir, window, port, caspar);
+        logFiles = std::make_unique<LogFiles>(command.logDir, window, port);
     std::unique_ptr<SetupRestore> setup; // --restore
     if (!command.restoreFile.isEmpty())
         setup = std::make_unique<SetupRestore>(command.restoreFile, window, port, movies, command.options.mediaFolder);
@@ -106,7 +114,9 @@ int run(int argc, char *argv[])
     StatusServer statusServer(board);
     if (command.status) {
         feed = std::make_unique<StatusFeed>(board, window, port);
-        feed->addServer(0, caspar);
+        feed->addServer(playout::CasparServers::Main, caspar);
+        if (backup)
+            feed->addServer(playout::CasparServers::Backup, *backup);
         if (logFiles)
             feed->setDroppedLogLines([&writer = logFiles->writer()] { return writer.droppedLines(); });
     }

@@ -47,7 +47,12 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         QStringLiteral("Answers GET /metrics (Prometheus) and GET /healthz over HTTP on ADDRESS:PORT, for facility "
                        "monitoring; a port number alone listens on 127.0.0.1 only."),
         QStringLiteral("ADDRESS:PORT"));
-    parser.addOptions({port, listPorts, mediaFolder, debounce, restore, logDir, realtime, status});
+    const QCommandLineOption backupServer(
+        {QStringLiteral("backup-server")},
+        QStringLiteral("Sends every firing to the playout server at HOST as well, after the main one; it gets a lamp "
+                       "of its own. Overrides the set-up file's [caspar] backup_address."),
+        QStringLiteral("HOST"));
+    parser.addOptions({port, listPorts, mediaFolder, debounce, restore, logDir, realtime, status, backupServer});
 
     const auto fail = [&](const QString &message) {
         result.exit = true;
@@ -81,6 +86,9 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         return fail(QStringLiteral("--debounce-ms %1: takes 0 to 1000").arg(parser.value(debounce)));
     result.options.debounce = std::chrono::milliseconds(ms);
     result.options.mediaFolder = parser.value(mediaFolder);
+    result.options.backupServer = parser.value(backupServer).trimmed();
+    if (parser.isSet(backupServer) && result.options.backupServer.isEmpty())
+        return fail(QStringLiteral("--backup-server takes a host"));
     result.restoreFile = parser.value(restore);
     result.logDir = parser.value(logDir);
     if ((parser.isSet(restore) && result.restoreFile.isEmpty()) || (parser.isSet(logDir) && result.logDir.isEmpty()))

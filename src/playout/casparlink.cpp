@@ -14,20 +14,26 @@ namespace {
 constexpr Location ClickLocation{"frmMAIN", "cmdCASPAR_Click"};
 } // namespace
 
-CasparLink::CasparLink(Controls controls, ErrorTrap &trap, CasparConnection &connection, QObject *parent)
+CasparLink::CasparLink(Controls controls, ErrorTrap &trap, CasparServers servers, QObject *parent)
     : QObject(parent)
     , m_controls(std::move(controls))
     , m_trap(trap)
-    , m_connection(connection)
+    , m_servers(servers)
+    , m_connection(servers.main())
 {
-    connect(&m_connection, &CasparConnection::establishedChanged, this, &CasparLink::showLamp);
-    connect(&m_connection, &CasparConnection::historyLine, this,
-            [this](const QString &line) { m_controls.setStatus(line); });
+    for (int server = 0; server < m_servers.count(); ++server) {
+        CasparConnection &c = m_servers.at(server);
+        connect(&c, &CasparConnection::establishedChanged, this, &CasparLink::showLamp);
+        connect(&c, &CasparConnection::historyLine, this,
+                [this, server](const QString &line) { m_controls.setStatus(line + CasparServers::suffix(server)); });
+    }
 }
 
 void CasparLink::showLamp()
 {
     m_controls.setLamp(m_connection.isEstablished() ? Green : Red);
+    if (CasparConnection *backup = m_servers.backup(); backup && m_controls.setBackupLamp)
+        m_controls.setBackupLamp(backup->isEstablished() ? Green : Red);
 }
 
 void CasparLink::cmdCASPAR_Click()
@@ -36,15 +42,27 @@ void CasparLink::cmdCASPAR_Click()
     QPushButton *button = m_controls.cmdCASPAR;
 
     if (p.test(46, [&] { return button->text() == QLatin1String("Connect"); })) {
-        p.step(47, [&] { m_connection.connectTo(m_controls.txtCASPARIP->text()); });
+        p.step(47, [&] {
+            m_connection.connectTo(m_controls.txtCASPARIP->text());
+            if (CasparConnection *backup = m_servers.backup())
+                backup->connectTo(m_controls.backupHost);
+        });
         // Green only once the connection is really made (establishedChanged).
         p.step(48, [&] { showLamp(); });
         p.step(49, [&] { button->setText(QStringLiteral("Disconnect")); });
         p.step(50, [&] { m_controls.lblCASPAR->setText(QStringLiteral("CSP:") + m_controls.txtCASPARIP->text()); });
     } else {
         p.mark(51);
-        p.step(52, [&] { m_connection.close(); });
-        p.step(53, [&] { m_controls.setLamp(Red); });
+        p.step(52, [&] {
+            m_connection.close();
+            if (CasparConnection *backup = m_servers.backup())
+                backup->close();
+        });
+        p.step(53, [&] {
+            m_controls.setLamp(Red);
+            if (m_servers.backup() && m_controls.setBackupLamp)
+                m_controls.setBackupLamp(Red);
+        });
         p.step(54, [&] { button->setText(QStringLiteral("Connect")); });
         p.step(55, [&] { m_controls.lblCASPAR->setText(QStringLiteral("CSP:")); });
     }

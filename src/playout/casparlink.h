@@ -1,5 +1,7 @@
 #pragma once
 
+#include "casparservers.h"
+
 #include "errortrap/errortrap.h"
 
 #include <QObject>
@@ -12,11 +14,11 @@ class QPushButton;
 
 namespace vantor::playout {
 
-class CasparConnection;
-
 // The "Caspar" page: the address box and the Connect/Disconnect toggle, with the server lamp
 // and label of the top strip. The button's caption is the operator's request; the lamp shows
-// whether the connection is really up.
+// whether the connection is really up (answering). With a backup server, Connect and
+// Disconnect work on both; the backup has a lamp of its own and its History lines end in
+// " (backup)".
 class CasparLink : public QObject
 {
     Q_OBJECT
@@ -32,18 +34,24 @@ public:
         QLabel *lblCASPAR = nullptr;
         std::function<void(quint32 colour)> setLamp;
         std::function<void(const QString &message)> setStatus;
+        // With a backup server: its lamp and its address.
+        std::function<void(quint32 colour)> setBackupLamp = {};
+        QString backupHost = {};
     };
 
-    CasparLink(Controls controls, ErrorTrap &trap, CasparConnection &connection, QObject *parent = nullptr);
+    CasparLink(Controls controls, ErrorTrap &trap, CasparServers servers, QObject *parent = nullptr);
 
     void cmdCASPAR_Click();
+    // The backup server's address; empty without one.
+    QString backupHost() const { return m_servers.backup() ? m_controls.backupHost : QString(); }
 
 private:
     void showLamp();
 
     Controls m_controls;
     ErrorTrap &m_trap;
-    CasparConnection &m_connection;
+    CasparServers m_servers;
+    CasparConnection &m_connection; // the main server
 };
 
 } // namespace vantor::playout

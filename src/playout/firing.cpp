@@ -1,6 +1,5 @@
 #include "firing.h"
 
-#include "casparconnection.h"
 #include "triggerslots.h"
 
 #include "errortrap/procedure.h"
@@ -15,11 +14,11 @@ namespace {
 constexpr Location FireLocation{"frmMAIN", "FIREME"};
 } // namespace
 
-Firing::Firing(Controls controls, ErrorTrap &trap, const TriggerSlots &triggers, CasparConnection &connection)
+Firing::Firing(Controls controls, ErrorTrap &trap, const TriggerSlots &triggers, CasparServers servers)
     : m_controls(std::move(controls))
     , m_trap(trap)
     , m_triggers(triggers)
-    , m_connection(connection)
+    , m_servers(servers)
 {
 }
 
@@ -53,73 +52,111 @@ void Firing::testFire(qint16 triggerid)
 void Firing::fire(qint16 triggerid, bool test)
 {
     const qint64 began = QDateTime::currentMSecsSinceEpoch(); // a clock read; converted only for a record
-    FiringRecord record;
-    const auto status = [&](const QString &line) {
-        m_controls.setStatus(line);
-        record.outcome = line;
-    };
+    Outcome outcome;
     {
         Procedure p(m_trap, FireLocation, 256);
-        run(p, triggerid, status, record);
+        run(p, triggerid, outcome);
     }
-    if (m_records.empty() || record.outcome.isNull())
+    if (!m_controls.record && m_records.empty())
         return;
-    record.when = QDateTime::fromMSecsSinceEpoch(began);
-    record.slot = triggerid;
-    record.test = test;
-    record.movie = m_triggers.movie(triggerid);
-    for (const auto &[owner, tell] : std::vector(m_records)) // a listener may set its record again
-        tell(record);
+    const auto others = m_records; // a listener may set its record again
+    for (int server = 0; server < m_servers.count(); ++server) {
+        if (outcome.line[server].isNull())
+            continue;
+        FiringRecord record{QDateTime::fromMSecsSinceEpoch(began),
+                            triggerid,
+                            test,
+                            m_triggers.movie(triggerid),
+                            outcome.sent[server],
+                            outcome.line[server],
+                            server,
+                            outcome.reply[server]};
+        record.result = outcome.result[server];
+        record.sentAt = outcome.sentAt[server];
+        if (m_controls.record)
+            m_controls.record(record);
+        for (const auto &[owner, tell] : others)
+            tell(record);
+    }
 }
 
-void Firing::run(Procedure &p, qint16 triggerid, const std::function<void(const QString &)> &status,
-                 FiringRecord &record)
+void Firing::run(Procedure &p, qint16 triggerid, Outcome &outcome)
 {
-    using Result = FiringRecord::Result;
     QLabel *last = m_controls.lblLASTTRINGER;
+    const int servers = m_servers.count();
+    // One History line per server; the backup's says so.
+    using Result = FiringRecord::Result;
+    const auto status = [&](int server, const QString &line) {
+        outcome.line[server] = line + CasparServers::suffix(server);
+        m_controls.setStatus(outcome.line[server]);
+    };
+    const auto everyServer = [&](const QString &line, Result result) {
+        for (int server = 0; server < servers; ++server) {
+            outcome.result[server] = result;
+            status(server, line);
+        }
+    };
+    const auto send = [&](int server) {
+        auto reply = std::make_shared<PendingReply>();
+        m_servers.at(server).send(m_command.bytes(), [reply](const CommandReply &r) { reply->deliver(r); });
+        outcome.sentAt[server] = std::chrono::steady_clock::now();
+        outcome.reply[server] = reply;
+        outcome.sent[server] = true;
+        outcome.result[server] = Result::Sent;
+    };
 
-    // Ready while connected (or open, which counts the same); the state is read per comparison.
-    if (p.test(257, [&] {
-            return m_connection.state() == CasparConnection::Connected
-                || m_connection.state() == CasparConnection::Open;
-        })) {
+    // Ready while answering (the classic state 1, open, would count the same); the state is read
+    // per comparison. A backup that is ready takes the command even when the main one is not.
+    std::array<bool, 2> ready{};
+    ready[0] = p.test(257, [&] {
+        return m_servers.main().state() == CasparConnection::Connected
+            || m_servers.main().state() == CasparConnection::Open;
+    });
+    ready[1] = servers > 1 && m_servers.isReady(CasparServers::Backup);
+    if (ready[0] || ready[1]) {
         if (p.test(258, [&] { return !m_triggers.movie(triggerid).isEmpty(); })) {
             // A movie that would break the command line is never sent.
             bool valid = true;
             p.step(259, [&] {
                 valid = m_command.build(m_triggers.movie(triggerid));
-                if (valid) {
-                    m_connection.send(m_command.bytes());
-                    record.sentAt = std::chrono::steady_clock::now();
-                    record.sent = true;
-                    record.result = Result::Sent;
-                }
+                if (valid && ready[0])
+                    send(CasparServers::Main);
             });
+            if (valid && ready[1])
+                p.step(259, [&] { send(CasparServers::Backup); });
             if (valid) {
-                p.step(260, [&] { status(QStringLiteral("Fire Trigger. Play movie ") + m_triggers.movie(triggerid)); });
+                for (int server = 0; server < servers; ++server) {
+                    if (!ready[server])
+                        outcome.result[server] = Result::NotReady;
+                    p.step(260, [&] {
+                        status(server,
+                               ready[server] ? QStringLiteral("Fire Trigger. Play movie ") + m_triggers.movie(triggerid)
+                                             : QStringLiteral("***Fire Trigger. Caspar not ready"));
+                    });
+                }
                 p.mark(261);
-                if (triggerid >= 0 && triggerid < TriggerSlots::Count) {
+                if (triggerid >= 0 && triggerid < TriggerSlots::Count && (ready[0] || outcome.sent[1])) {
                     const int caseLine = 262 + 2 * triggerid;
                     p.mark(caseLine);
                     p.step(caseLine + 1, [&] { last->setText(TriggerSlots::conditionName(triggerid)); });
+                } else if (!ready[0]) {
+                    p.step(281, [&] { last->setText(QStringLiteral("***Caspar not ready")); });
                 }
                 p.mark(274);
             } else {
-                record.result = Result::InvalidMovie;
-                p.step(259, [&] { status(QStringLiteral("***Fire Trigger. Invalid movie")); });
+                p.step(259,
+                       [&] { everyServer(QStringLiteral("***Fire Trigger. Invalid movie"), Result::InvalidMovie); });
                 p.step(259, [&] { last->setText(QStringLiteral("***Invalid movie")); });
             }
         } else {
             p.mark(275);
-            record.result = Result::EmptyMovie;
-            p.step(276, [&] { status(QStringLiteral("***Fire Trigger. Empty movie")); });
+            p.step(276, [&] { everyServer(QStringLiteral("***Fire Trigger. Empty movie"), Result::EmptyMovie); });
             p.step(277, [&] { last->setText(QStringLiteral("***Empty movie")); });
         }
         p.mark(278);
     } else {
         p.mark(279);
-        record.result = Result::NotReady;
-        p.step(280, [&] { status(QStringLiteral("***Fire Trigger. Caspar not ready")); });
+        p.step(280, [&] { everyServer(QStringLiteral("***Fire Trigger. Caspar not ready"), Result::NotReady); });
         p.step(281, [&] { last->setText(QStringLiteral("***Caspar not ready")); });
     }
     p.mark(282);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "casparservers.h"
 #include "playcommand.h"
 
 #include "errortrap/errortrap.h"
@@ -9,6 +10,8 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -20,10 +23,35 @@ class Procedure;
 
 namespace vantor::playout {
 
-class CasparConnection;
 class TriggerSlots;
 
-// What one firing did, for records kept outside the window (an as-run log). Handed over after
+// The reply to one sent command, whether it comes before or after someone asks for it.
+class PendingReply
+{
+public:
+    // The connection's handler: called once.
+    void deliver(const CommandReply &reply)
+    {
+        if (m_then)
+            std::exchange(m_then, {})(reply);
+        else
+            m_reply = reply;
+    }
+    // handler is called once with the reply: at once if it has come, else when it comes.
+    void then(ReplyHandler handler)
+    {
+        if (m_reply)
+            handler(*m_reply);
+        else
+            m_then = std::move(handler);
+    }
+
+private:
+    std::optional<CommandReply> m_reply;
+    ReplyHandler m_then;
+};
+
+// What one firing did on one server, for records kept outside the window (an as-run log). Handed over after
 // the command has been sent and the History line written.
 struct FiringRecord
 {
@@ -32,7 +60,9 @@ struct FiringRecord
     bool test = false; // fired by the operator to check the slot, not by a line change
     QString movie;     // the slot's movie as it was sent (or would have been)
     bool sent = false;
-    QString outcome; // the History line of the outcome
+    QString outcome;                     // the History line of the outcome
+    int server = CasparServers::Main;    // which server this record is about
+    std::shared_ptr<PendingReply> reply; // while sent: the server's reply to it
     enum class Result {
         Sent,         // the command went to the socket
         NotReady,     // no connection to the server
@@ -46,6 +76,11 @@ struct FiringRecord
 
 // Fires trigger slots: sends the slot's movie to the server as a play command and records
 // the outcome in the History log and in the top strip's last-trigger label.
+//
+// With a backup server, the command goes to every ready server, the main one first and the
+// backup right after it (before any line is written), each with its own History line (the
+// backup's end in " (backup)") and its own record. The label shows the slot's condition when
+// any server took the command.
 class Firing
 {
 public:
@@ -53,10 +88,11 @@ public:
     {
         QLabel *lblLASTTRINGER = nullptr;
         std::function<void(const QString &message)> setStatus;
+        // Optional: told of every firing, once per server, after its outcome is logged.
+        std::function<void(const FiringRecord &record)> record;
     };
-    using Record = std::function<void(const FiringRecord &record)>;
 
-    Firing(Controls controls, ErrorTrap &trap, const TriggerSlots &triggers, CasparConnection &connection);
+    Firing(Controls controls, ErrorTrap &trap, const TriggerSlots &triggers, CasparServers servers);
 
     // Fires slot triggerid (0 to 5), armed or not: the caller has decided that it fires.
     void FIREME(qint16 triggerid);
@@ -65,18 +101,30 @@ public:
     // lines; its record is marked as a test.
     void testFire(qint16 triggerid);
 
-    // Tells `record` of every firing, after its outcome is logged, until it is set empty for
-    // the same owner. Several owners are told in the order they were first set.
+    // Who is told of every firing (Controls::record); empty for no one.
+    void setRecord(std::function<void(const FiringRecord &record)> record) { m_controls.record = std::move(record); }
+    // Others told of every firing, after Controls::record, in the order they were first set;
+    // setting an owner's record empty stops telling it.
+    using Record = std::function<void(const FiringRecord &record)>;
     void setRecord(const void *owner, Record record);
 
 private:
     void fire(qint16 triggerid, bool test);
-    void run(Procedure &p, qint16 triggerid, const std::function<void(const QString &)> &status, FiringRecord &record);
+    // What one firing did on each server.
+    struct Outcome
+    {
+        std::array<QString, 2> line;
+        std::array<bool, 2> sent{};
+        std::array<std::shared_ptr<PendingReply>, 2> reply;
+        std::array<FiringRecord::Result, 2> result{FiringRecord::Result::NotSent, FiringRecord::Result::NotSent};
+        std::array<std::chrono::steady_clock::time_point, 2> sentAt{};
+    };
+    void run(Procedure &p, qint16 triggerid, Outcome &outcome);
 
     Controls m_controls;
     ErrorTrap &m_trap;
     const TriggerSlots &m_triggers;
-    CasparConnection &m_connection;
+    CasparServers m_servers;
     PlayCommand m_command;
     std::vector<std::pair<const void *, Record>> m_records; // window thread
 };

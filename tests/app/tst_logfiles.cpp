@@ -82,7 +82,7 @@ struct Station
     }
     explicit Station(const QString &logDir = {})
     {
-        files = std::make_unique<LogFiles>(logDir.isEmpty() ? dir.path() : logDir, f.w(), f.port, *f.caspar, 300);
+        files = std::make_unique<LogFiles>(logDir.isEmpty() ? dir.path() : logDir, f.w(), f.port);
         f.w().Form_Load();
     }
     QString path(LogFiles::StreamIndex stream) const { return files->writer().fileName(stream, QDate::currentDate()); }
@@ -132,7 +132,7 @@ private Q_SLOTS:
         QVERIFY(text.contains(QStringLiteral(",\"a,\"\"b\"\".mov\",")));
         QList<QStringList> rows;
         QTRY_COMPARE((rows = parseCsv(readAll(s.path(LogFiles::AsRun)))).size(), 5);
-        QCOMPARE(rows[0], (QStringList{"time", "line", "slot", "movie", "outcome", "reply code", "reply"}));
+        QCOMPARE(rows[0], (QStringList{"time", "line", "slot", "movie", "outcome", "reply code", "reply", "reply ms"}));
         const QStringList expected[] = {
             {"CTS ON", "CTS ON", "a,\"b\".mov", "sent", "202", "202 PLAY OK"},
             {"DSR ON", "DSR ON", "missing.mov", "sent", "404", "404 PLAY FAILED"},
@@ -140,7 +140,7 @@ private Q_SLOTS:
             {"CTS ON", "CTS ON", "a,\"b\".mov", "Caspar not ready", "", ""},
         };
         for (int i = 0; i < 4; ++i) {
-            QCOMPARE(rows[i + 1].mid(1), expected[i]);
+            QCOMPARE(rows[i + 1].mid(1, 6), expected[i]);
             const QDateTime when = QDateTime::fromString(rows[i + 1][0], QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
             QVERIFY2(qAbs(when.msecsTo(QDateTime::currentDateTime())) < 60000, qPrintable(rows[i + 1][0]));
         }
@@ -155,39 +155,39 @@ private Q_SLOTS:
         }
     }
 
-    // Replies match their commands in order, also after a command gave up waiting.
+    // Each row takes its own command's reply, whenever it comes; rows keep the firing order.
     void unansweredCommandsEndCleanly()
     {
         QList<QStringList> rows;
-        app::AsRunRecord record([&](qint64, const QStringList &columns) { rows << columns; }, 200);
+        std::optional<app::AsRunRecord> record(std::in_place,
+                                               [&](qint64, const QStringList &columns) { rows << columns; });
         const auto fire = [&](const char *movie, bool test = false) {
-            record.fired({QDateTime::currentDateTime(), 2, test, QString::fromLatin1(movie), true,
-                          QStringLiteral("Fire Trigger. Play movie ") + movie},
-                         QStringLiteral("CTS OFF"));
+            auto reply = std::make_shared<playout::PendingReply>();
+            record->fired({QDateTime::currentDateTime(), 2, test, QString::fromLatin1(movie), true,
+                           QStringLiteral("Fire Trigger. Play movie ") + movie, 0, reply},
+                          QStringLiteral("CTS OFF"));
+            return reply;
         };
-        fire("slow.mov");
-        QTRY_COMPARE(rows.size(), 1);
-        fire("next.mov");
-        record.replied(202, "202 PLAY OK"); // the late reply to slow.mov
-        QCOMPARE(rows.size(), 1);
-        record.replied(404, "404 PLAY FAILED");
-        fire("cut.mov");
-        record.connectionEnded();
-        fire("check.mov", true);
-        record.replied(202, "202 PLAY OK");
-        QCOMPARE(rows.size(), 4);
-        {
-            app::AsRunRecord closing([&](qint64, const QStringList &columns) { rows << columns; });
-            closing.fired({QDateTime::currentDateTime(), 2, false, "last.mov", true, {}}, QStringLiteral("CTS ON"));
-        }
-        QCOMPARE(rows.size(), 5);
+        const auto answer = [](int code, const QByteArray &line) { return playout::CommandReply{true, code, line, 2}; };
+        auto slow = fire("slow.mov");
+        auto next = fire("next.mov");
+        next->deliver(answer(404, "404 PLAY FAILED"));
+        QCOMPARE(rows.size(), 0); // behind slow.mov
+        slow->deliver({false, -1, {}, 1500, QStringLiteral("no answer for 1.5 s")});
+        fire("cut.mov")->deliver({false, -1, {}, 3, QStringLiteral("the connection ended")});
+        auto check = std::make_shared<playout::PendingReply>();
+        check->deliver(answer(202, "202 PLAY OK")); // answered before it is recorded
+        record->fired({QDateTime::currentDateTime(), 2, true, "check.mov", true, {}, 1, check}, {});
+        fire("last.mov");
+        record.reset();
         const QStringList expected[] = {
-            {"CTS OFF", "CTS CHANGE", "slow.mov", "sent", "", "no reply within 0.2 s"},
-            {"CTS OFF", "CTS CHANGE", "next.mov", "sent", "404", "404 PLAY FAILED"},
-            {"CTS OFF", "CTS CHANGE", "cut.mov", "sent", "", "no reply: the connection ended"},
-            {"test fire", "CTS CHANGE", "check.mov", "sent", "202", "202 PLAY OK"},
-            {"CTS ON", "CTS CHANGE", "last.mov", "sent", "", "no reply: the program ended"},
+            {"CTS OFF", "CTS CHANGE", "slow.mov", "sent", "", "no reply: no answer for 1.5 s", "1500.0"},
+            {"CTS OFF", "CTS CHANGE", "next.mov", "sent", "404", "404 PLAY FAILED", "2.0"},
+            {"CTS OFF", "CTS CHANGE", "cut.mov", "sent", "", "no reply: the connection ended", "3.0"},
+            {"test fire", "CTS CHANGE", "check.mov", "sent (backup)", "202", "202 PLAY OK", "2.0"},
+            {"CTS OFF", "CTS CHANGE", "last.mov", "sent", "", "no reply: the program ended", ""},
         };
+        QCOMPARE(rows.size(), 5);
         for (int i = 0; i < 5; ++i)
             QCOMPARE(rows[i], expected[i]);
     }

@@ -1,8 +1,11 @@
 #include "playout/casparconnection.h"
 #include "playout/casparlink.h"
+#include "playout/casparservers.h"
 #include "playout/filechooser.h"
 #include "playout/firing.h"
 #include "playout/triggerslots.h"
+
+#include "app/station/asrunrecord.h"
 
 #include "amcpresponder.h"
 #include "scriptedprompter.h"
@@ -11,14 +14,23 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
+#include <QThread>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <unistd.h>
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
 using namespace vantor::playout;
+
+// Scheduling slack of a loaded machine on top of the stated 2 s.
+constexpr int Slack = 400;
 
 namespace {
 
@@ -28,14 +40,42 @@ public:
     std::optional<QString> chooseMovie(const QString &, const QStringList &) override { return {}; }
 };
 
-// The Caspar page, the top strip and the trigger rows, wired to a responder on loopback.
+// A network namespace joined to this one by a veth pair; its end of the pair is the cable. The
+// server's address stays resolved, as behind a switch: packets to it vanish. (Were it to be
+// resolved again, Linux would hold the packets for up to 3 s and send them once the link is
+// back, socket closed or not; README says so.)
+struct Cable
+{
+    const QString ns = QStringLiteral("vtl%1").arg(getpid());
+    const QString near = ns + "h", far = ns + "p";
+    const QString net = QStringLiteral("10.213.%1.").arg(getpid() % 250);
+    const QHostAddress server{net + "2"};
+    const QString mac = QStringLiteral("02:d5:00:00:%1:02").arg(getpid() % 250, 2, 16, QLatin1Char('0'));
+
+    static bool ip(const QStringList &args) { return QProcess::execute("ip", args) == 0; }
+    bool setUp()
+    {
+        return ip({"netns", "add", ns})
+            && ip({"link", "add", near, "type", "veth", "peer", "name", far, "address", mac})
+            && ip({"link", "set", far, "netns", ns}) && ip({"addr", "add", net + "1/30", "dev", near})
+            && ip({"link", "set", near, "up"}) && ip({"-n", ns, "addr", "add", net + "2/30", "dev", far})
+            && ip({"-n", ns, "link", "set", far, "up"}) && ip({"-n", ns, "link", "set", "lo", "up"})
+            && ip({"neigh", "replace", net + "2", "lladdr", mac, "dev", near, "nud", "permanent"});
+    }
+    ~Cable() { ip({"netns", "del", ns}); } // takes the pair with it
+    bool set(bool plugged) { return ip({"-n", ns, "link", "set", far, plugged ? "up" : "down"}); }
+};
+
+// The Caspar page, the top strip and the trigger rows, wired to a responder on loopback (or
+// on `at`), with a backup server on backupPort if given, and the as-run rows.
 // Retries are fast here; the program's own defaults are 1 s and 5 s.
 struct Station
 {
-    explicit Station(ConnectionTiming timing = {50, 100, 2000})
+    explicit Station(ConnectionTiming timing = {50, 100, 2000}, quint16 backupPort = 0,
+                     const QHostAddress &at = QHostAddress::LocalHost, quint16 port = 0)
     {
-        QVERIFY(server.listen());
-        ip = new QLineEdit(QStringLiteral("127.0.0.1"), &host);
+        QVERIFY(port || server.listen());
+        ip = new QLineEdit(at.toString(), &host);
         button = new QPushButton(QStringLiteral("Connect"), &host);
         lblCASPAR = new QLabel(QStringLiteral("CSP:127.0.0.1"), &host);
         lblLASTTRINGER = new QLabel(&host);
@@ -43,17 +83,25 @@ struct Station
             boxes[i] = new QCheckBox(&host);
             labels[i] = new QLabel(&host);
         }
-        connection.emplace(server.port(), timing);
+        connection.emplace(port ? port : server.port(), timing);
+        if (backupPort)
+            backup.emplace(backupPort, timing);
+        const CasparServers servers(*connection, backup ? &*backup : nullptr);
         const auto setStatus = [this](const QString &line) {
             if (waitBeforeLogging)
                 arrivedBeforeLogged = server.waitForLines(waitBeforeLogging, 2000);
             history.append(line);
         };
-        link.emplace(CasparLink::Controls{ip, button, lblCASPAR, [this](quint32 c) { lamps.append(c); }, setStatus},
-                     trap, *connection);
+        link.emplace(CasparLink::Controls{ip, button, lblCASPAR, [this](quint32 c) { lamps.append(c); }, setStatus,
+                                          [this](quint32 c) { backupLamps.append(c); }, "127.0.0.1"},
+                     trap, servers);
         triggers.emplace(TriggerSlots::Controls{boxes, labels}, trap, chooser);
-        firing.emplace(Firing::Controls{lblLASTTRINGER, setStatus}, trap, *triggers, *connection);
-        firing->setRecord(this, [this](const FiringRecord &r) { records.push_back(r); });
+        firing.emplace(Firing::Controls{lblLASTTRINGER, setStatus,
+                                        [this](const FiringRecord &r) {
+                                            records.push_back(r);
+                                            asRun->fired(r, "CTS ON");
+                                        }},
+                       trap, *triggers, servers);
     }
 
     bool connectAndWait()
@@ -63,6 +111,20 @@ struct Station
     }
 
     quint32 lamp() const { return lamps.isEmpty() ? CasparLink::Red : lamps.last(); }
+    quint32 backupLamp() const { return backupLamps.isEmpty() ? CasparLink::Red : backupLamps.last(); }
+    void fire(int slot, const char *movie)
+    {
+        labels[slot]->setText(QString::fromLatin1(movie));
+        firing->FIREME(qint16(slot));
+    }
+    // Movie, reply code and reply of each as-run row so far.
+    QList<QStringList> replies() const
+    {
+        QList<QStringList> r;
+        for (const QStringList &row : rows)
+            r.append({row[2], row[4], row[5]});
+        return r;
+    }
     int historyCount(const QString &prefix) const
     {
         return int(
@@ -78,14 +140,17 @@ struct Station
     std::array<QCheckBox *, 6> boxes{};
     std::array<QLabel *, 6> labels{};
     QStringList history;
-    QList<quint32> lamps;
+    QList<quint32> lamps, backupLamps;
     QList<FiringRecord> records;
+    QList<QStringList> rows;
+    std::optional<vantor::app::AsRunRecord> asRun{std::in_place,
+                                                  [this](qint64, const QStringList &c) { rows.append(c); }};
     int waitBeforeLogging = 0;
     bool arrivedBeforeLogged = false;
     ScriptedPrompter prompter;
     vantor::ErrorTrap trap{prompter, [] { QFAIL("the program would end"); }};
     NoChooser chooser;
-    std::optional<CasparConnection> connection;
+    std::optional<CasparConnection> connection, backup;
     std::optional<CasparLink> link;
     std::optional<TriggerSlots> triggers;
     std::optional<Firing> firing;
@@ -302,7 +367,7 @@ private Q_SLOTS:
 
     // A server that accepts and closes at once: each such connection is a failed attempt (the
     // retries slow down to retryMs), History tells of the first two and then stays quiet, and
-    // the lamp stops flashing, until a connection lasts.
+    // the lamp stays red, until a connection lasts. Never answered, none of them was ready.
     void connectionsEndingAtOnceAreFailedAttempts()
     {
         Station s(ConnectionTiming{50, 100, 2000, 400});
@@ -317,23 +382,25 @@ private Q_SLOTS:
         QTRY_VERIFY(accepted.size() >= 8);
         for (int i = 2; i < accepted.size(); ++i)
             QVERIFY2(accepted[i] - accepted[i - 1] >= 90, qPrintable(QString::number(accepted[i] - accepted[i - 1])));
-        const QString lost = "***Caspar connection lost: The remote host closed the connection";
-        QCOMPARE(s.history.mid(0, 3), (QStringList{"Caspar connected 127.0.0.1", lost, "Caspar connected 127.0.0.1"}));
-        QVERIFY(s.history[3].startsWith("***Caspar connection lost again at once: "));
-        QCOMPARE(s.history.size(), 4);
-        QCOMPARE(s.lamps.count(CasparLink::Green), 2);
+        QCOMPARE(s.history.first(), "***Caspar connection lost: The remote host closed the connection");
+        QVERIFY(s.history[1].startsWith("***Caspar connection lost again at once: "));
+        QCOMPARE(s.history.size(), 2);
+        QCOMPARE(s.lamps.count(CasparLink::Green), 0);
 
-        // Still connecting all the while: once the server keeps a connection, it is used at once
-        // and shown as up when it has lasted.
+        // Still connecting all the while: once the server keeps a connection, it is not ready
+        // (lamp red, firings refused alike) until it has lasted, then shown up and used.
         disconnect(closer);
         QCoreApplication::sendPostedEvents(&s.server, QEvent::MetaCall); // a drop still queued
         s.labels[0]->setText(QStringLiteral("back.mov"));
-        QTRY_COMPARE(s.connection->state(), int(CasparConnection::Connected));
+        QTRY_COMPARE(s.server.clientCount(), 1);
         s.firing->FIREME(0);
-        QVERIFY(s.server.waitForLines(1, 2000));
-        QCOMPARE(s.lamp(), CasparLink::Red);
+        const bool refused = s.history.last() == QStringLiteral("***Fire Trigger. Caspar not ready");
+        QCOMPARE(s.lamp(), refused ? CasparLink::Red : CasparLink::Green);
         QTRY_COMPARE(s.lamp(), CasparLink::Green);
-        QVERIFY2(s.history.last().startsWith("Caspar connected 127.0.0.1 after "), qPrintable(s.history.last()));
+        QVERIFY(s.historyCount("Caspar connected 127.0.0.1 after ") == 1);
+        s.firing->FIREME(0);
+        QVERIFY(s.server.waitForLines(refused ? 1 : 2, 2000));
+        QCOMPARE(s.server.texts().last(), "PLAY 1 back.mov");
         QCOMPARE(s.historyCount("***Caspar connection"), 2);
     }
 
@@ -363,6 +430,117 @@ private Q_SLOTS:
         QTest::qWait(300);
         QCOMPARE(s.server.clientCount(), 0);
         QVERIFY(!s.connection->isEstablished());
+    }
+
+    void outageIsFoundAndNothingArrivesLate_data()
+    {
+        QTest::addColumn<bool>("pulledCable");
+        QTest::newRow("frozen server") << false;
+        QTest::newRow("pulled cable") << true;
+    }
+    void outageIsFoundAndNothingArrivesLate()
+    {
+        QFETCH(bool, pulledCable);
+        std::optional<Cable> cable;
+        QThread inNamespace;
+        AmcpResponder far;
+        if (pulledCable) {
+            cable.emplace();
+            if (!cable->setUp())
+                QSKIP("no network namespace here (needs root and iproute2): the pulled cable is not tried");
+            far.moveToThread(&inNamespace);
+            inNamespace.start();
+            bool listening = false;
+            QMetaObject::invokeMethod(
+                &far,
+                [&] {
+                    const int fd = ::open(qPrintable("/run/netns/" + cable->ns), O_RDONLY | O_CLOEXEC);
+                    listening = fd >= 0 && ::setns(fd, CLONE_NEWNET) == 0 && far.listenOn(cable->server);
+                    ::close(fd);
+                },
+                Qt::BlockingQueuedConnection);
+            QVERIFY(listening);
+        }
+        const auto quitThread = qScopeGuard([&] {
+            inNamespace.quit();
+            inNamespace.wait();
+        });
+        Station r(ConnectionTiming{}, 0, pulledCable ? cable->server : QHostAddress::LocalHost,
+                  pulledCable ? far.port() : 0);
+        AmcpResponder &server = pulledCable ? far : r.server;
+        const auto outage = [&](bool on) {
+            if (pulledCable)
+                QVERIFY(cable->set(!on));
+            else
+                server.setFrozen(on);
+        };
+
+        r.link->cmdCASPAR_Click();
+        QTRY_COMPARE(r.lamp(), CasparLink::Green);
+        r.fire(0, "before.mov");
+        QTRY_COMPARE(server.lineCount(), 1);
+
+        QElapsedTimer clock;
+        clock.start();
+        outage(true);
+        if (pulledCable) // sent into the dead link: the reset must drop it
+            r.fire(1, "lost.mov");
+        QTRY_COMPARE_WITH_TIMEOUT(r.lamp(), CasparLink::Red, 5000);
+        QVERIFY2(clock.elapsed() <= 2000 + Slack, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(r.history.contains("***Caspar connection lost: no answer for 1.5 s"),
+                 qPrintable(r.history.join("\n")));
+        r.fire(2, "refused.mov");
+        QCOMPARE(r.history.last(), "***Fire Trigger. Caspar not ready");
+
+        clock.restart();
+        outage(false);
+        QTRY_COMPARE_WITH_TIMEOUT(r.lamp(), CasparLink::Green, 5000);
+        r.fire(3, "after.mov");
+        QTRY_COMPARE(server.lineCount(), 2);
+        QVERIFY2(clock.elapsed() <= 2000 + Slack, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(server.texts(), (QByteArrayList{"PLAY 1 before.mov", "PLAY 1 after.mov"}));
+        // Each row its own reply: the unanswered one shifts nothing on the next connection.
+        QList<QStringList> rows{
+            {"before.mov", "202", "202 PLAY OK"}, {"refused.mov", "", ""}, {"after.mov", "202", "202 PLAY OK"}};
+        if (pulledCable)
+            rows.insert(1, {"lost.mov", "", "no reply: no answer for 1.5 s"});
+        QTRY_COMPARE(r.replies(), rows);
+    }
+
+    // Each server on its own: a frozen backup never holds up the main one, nor a dead main the backup.
+    void backupTakesEveryFiringAndWaitsForNone()
+    {
+        AmcpResponder backup;
+        QVERIFY(backup.listen());
+        Station r(ConnectionTiming{}, backup.port());
+        r.link->cmdCASPAR_Click();
+        QTRY_COMPARE(r.lamp(), CasparLink::Green);
+        QTRY_COMPARE(r.backupLamp(), CasparLink::Green);
+        r.fire(0, "both.mov");
+        QVERIFY(r.server.waitForLines(1, 2000));
+        QVERIFY(backup.waitForLines(1, 2000));
+        QCOMPARE(r.history.mid(r.history.size() - 2),
+                 (QStringList{"Fire Trigger. Play movie both.mov", "Fire Trigger. Play movie both.mov (backup)"}));
+
+        backup.setFrozen(true);
+        QTRY_COMPARE_WITH_TIMEOUT(r.backupLamp(), CasparLink::Red, 5000);
+        QVERIFY(r.history.contains("***Caspar connection lost: no answer for 1.5 s (backup)"));
+        r.fire(0, "main.mov");
+        QVERIFY(r.server.waitForLines(2, 2000));
+        QCOMPARE(r.history.last(), "***Fire Trigger. Caspar not ready (backup)");
+        QCOMPARE(r.lamps.mid(r.lamps.indexOf(CasparLink::Green)).count(CasparLink::Red), 0);
+
+        backup.setFrozen(false);
+        QTRY_COMPARE_WITH_TIMEOUT(r.backupLamp(), CasparLink::Green, 5000);
+        r.server.stopListening();
+        r.server.dropClients();
+        QTRY_COMPARE(r.lamp(), CasparLink::Red);
+        r.fire(0, "backup.mov");
+        QVERIFY(backup.waitForLines(2, 2000));
+        QCOMPARE(backup.texts().last(), "PLAY 1 backup.mov");
+        QCOMPARE(r.lblLASTTRINGER->text(), "CTS ON");
+        QCOMPARE(r.history.mid(r.history.size() - 2),
+                 (QStringList{"***Fire Trigger. Caspar not ready", "Fire Trigger. Play movie backup.mov (backup)"}));
     }
 };
 

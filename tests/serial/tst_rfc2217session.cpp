@@ -178,6 +178,28 @@ private Q_SLOTS:
         QVERIFY((out.events[0].edge == LineEdge{Signal::Cts, false}));
     }
 
+    void namesAServerThatPollsItsLines_data()
+    {
+        QTest::addColumn<QList<int>>("gapsMs");
+        QTest::addColumn<bool>("polls");
+        QTest::newRow("one-second poller, network jitter") << QList<int>{1003, 2001, 998, 3004, 1000} << true;
+        QTest::newRow("edges as they happen: pulses") << QList<int>{1, 1843, 1, 2710, 1} << false;
+        QTest::newRow("edges as they happen: contacts") << QList<int>{1234, 2871, 905, 4420, 1730} << false;
+    }
+    void namesAServerThatPollsItsLines()
+    {
+        QFETCH(QList<int>, gapsMs);
+        QFETCH(bool, polls);
+        Agreed a;
+        auto when = std::chrono::steady_clock::now();
+        a.session.receive(serverSays(107, {0x00}), a.out, when);
+        for (std::size_t i = 0; i <= std::size_t(gapsMs.size()); ++i) {
+            a.session.receive(serverSays(107, {i % 2 ? 0x00 : 0x11}), a.out, when);
+            when += std::chrono::milliseconds(i < std::size_t(gapsMs.size()) ? gapsMs[qsizetype(i)] : 0);
+        }
+        QCOMPARE(contains(a.out.notices, "polls its lines"), polls);
+    }
+
     void answersTimingMarksAndSignatureRequests()
     {
         Agreed a;

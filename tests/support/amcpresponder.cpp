@@ -21,9 +21,14 @@ AmcpResponder::~AmcpResponder()
 
 bool AmcpResponder::listen(quint16 port)
 {
+    return listenOn(QHostAddress::LocalHost, port);
+}
+
+bool AmcpResponder::listenOn(const QHostAddress &address, quint16 port)
+{
     if (m_server.isListening())
         return true;
-    if (!m_server.listen(QHostAddress::LocalHost, port ? port : m_port.load()))
+    if (!m_server.listen(address, port ? port : m_port.load()))
         return false;
     m_port = m_server.serverPort();
     return true;
@@ -49,6 +54,17 @@ void AmcpResponder::dropClients()
 void AmcpResponder::setReplier(Replier replier)
 {
     m_replier = std::move(replier);
+}
+
+void AmcpResponder::setFrozen(bool frozen)
+{
+    m_frozen = frozen;
+    if (frozen)
+        return;
+    for (QTcpSocket *client : m_clients + m_endedWhileFrozen)
+        readFrom(client);
+    for (QTcpSocket *client : std::exchange(m_endedWhileFrozen, {}))
+        client->deleteLater();
 }
 
 QByteArrayList AmcpResponder::standardReply(const QByteArray &line)
@@ -132,6 +148,11 @@ void AmcpResponder::accept()
         connect(client, &QTcpSocket::readyRead, this, [this, client] { readFrom(client); });
         connect(client, &QTcpSocket::disconnected, this, [this, client] {
             m_clients.removeOne(client);
+            if (m_frozen) {
+                m_endedWhileFrozen.append(client);
+                Q_EMIT clientDisconnected();
+                return;
+            }
             {
                 QMutexLocker lock(&m_mutex);
                 m_partial.remove(client);
@@ -145,6 +166,8 @@ void AmcpResponder::accept()
 
 void AmcpResponder::readFrom(QTcpSocket *client)
 {
+    if (m_frozen)
+        return;
     const QByteArray bytes = client->readAll();
     if (bytes.isEmpty())
         return;
@@ -154,15 +177,17 @@ void AmcpResponder::readFrom(QTcpSocket *client)
     {
         QMutexLocker lock(&m_mutex);
         const quint64 read = ++m_reads;
-        m_received += bytes;
         QByteArray &pending = m_partial[client];
         pending += bytes;
         qsizetype end;
         while ((end = pending.indexOf("\r\n")) >= 0) {
             const QByteArray text = pending.left(end);
             pending.remove(0, end + 2);
-            m_lines.append(Line{text, now, read});
             complete.append(text);
+            if (text == "PING")
+                continue;
+            m_received += text + "\r\n";
+            m_lines.append(Line{text, now, read});
         }
     }
 

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayList>
+#include <QHostAddress>
 #include <QList>
 #include <QMutex>
 #include <QObject>
@@ -15,7 +16,8 @@ class QTcpSocket;
 
 // A small playout-server peer for tests and benchmarks: listens on 127.0.0.1, records every
 // command line it receives with the time it was read, and answers each line as the server
-// would ("202 PLAY OK" by default).
+// would ("202 PLAY OK" by default). PING lines are answered but not recorded: the client sends
+// them on its own whenever idle.
 //
 // It may live in a thread of its own (moveToThread): the recorded lines, port() and
 // waitForLines() may then be used from any thread; listen(), stopListening(),
@@ -40,13 +42,19 @@ public:
     explicit AmcpResponder(QObject *parent = nullptr);
     ~AmcpResponder() override;
 
-    // Listens on 127.0.0.1. Port 0: a free port the first time, the same port afterwards.
+    // Listens on 127.0.0.1 (or on address, one of a network namespace the test made). Port 0:
+    // a free port the first time, the same port afterwards.
     Q_INVOKABLE bool listen(quint16 port = 0);
+    bool listenOn(const QHostAddress &address, quint16 port = 0);
     // Stops accepting; connected clients stay. Connecting to the port is then refused.
     Q_INVOKABLE void stopListening();
     // Closes every client connection.
     Q_INVOKABLE void dropClients();
     Q_INVOKABLE void setReplier(AmcpResponder::Replier replier);
+    // Frozen, as a server whose process stopped: connections stay, the kernel takes bytes in,
+    // nothing is read or answered. Thawed, everything taken in meanwhile is read and answered,
+    // also what came on connections that ended meanwhile (the kernel held it).
+    Q_INVOKABLE void setFrozen(bool frozen);
 
     quint16 port() const { return m_port.load(); }
     bool isListening() const { return m_server.isListening(); }
@@ -80,6 +88,8 @@ private:
 
     QTcpServer m_server;
     QList<QTcpSocket *> m_clients;
+    QList<QTcpSocket *> m_endedWhileFrozen;
+    bool m_frozen = false;
     Replier m_replier = &AmcpResponder::standardReply;
     std::atomic<quint16> m_port{0};
 

@@ -4,6 +4,7 @@
 #include "app/window/mainwindow.h"
 
 #include "playout/casparconnection.h"
+#include "playout/casparservers.h"
 #include "playout/firing.h"
 #include "serial/service/serialportservice.h"
 
@@ -42,11 +43,15 @@ StatusFeed::StatusFeed(StatusBoard &board, MainWindow &window, serial::SerialPor
     });
     connect(&port, &serial::SerialPortService::portLost, this, [this] { poll(); });
     // A firing's record comes while the line change that caused it is being handled.
+    // With a backup server each firing gives a record per server: the main one's is counted.
     window.firing().setRecord(this, [this](const playout::FiringRecord &record) {
+        if (record.sent)
+            m_board.sentAt(record.sentAt);
+        if (record.server != playout::CasparServers::Main)
+            return;
         m_board.fired(record.slot, outcomeOf(record.result), record.test);
         if (!record.sent)
             return;
-        m_board.sentAt(record.sentAt);
         const auto contact = m_port.eventTime();
         if (!record.test && contact)
             m_board.contactToSend(record.sentAt - *contact);

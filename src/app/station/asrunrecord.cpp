@@ -2,16 +2,18 @@
 
 #include "playout/triggerslots.h"
 
-#include <algorithm>
+#include <QPointer>
 
 namespace vantor::app {
 
 namespace {
-// The outcome column: "sent", or why not (the History line without its prefix).
+// The outcome column: "sent", or why not (the History line without its prefix); a backup
+// server's rows say so, as its History lines do.
 QString outcomeOf(const playout::FiringRecord &firing)
 {
+    const QString suffix = playout::CasparServers::suffix(firing.server);
     if (firing.sent)
-        return QStringLiteral("sent");
+        return QStringLiteral("sent") + suffix;
     QString why = firing.outcome;
     for (const QLatin1String prefix : {QLatin1String("***Fire Trigger. "), QLatin1String("***")}) {
         if (why.startsWith(prefix))
@@ -21,13 +23,10 @@ QString outcomeOf(const playout::FiringRecord &firing)
 }
 } // namespace
 
-AsRunRecord::AsRunRecord(Write write, int replyTimeoutMs, QObject *parent)
+AsRunRecord::AsRunRecord(Write write, QObject *parent)
     : QObject(parent)
     , m_write(std::move(write))
-    , m_replyTimeoutMs(replyTimeoutMs)
 {
-    m_timer.setSingleShot(true);
-    connect(&m_timer, &QTimer::timeout, this, &AsRunRecord::expire);
 }
 
 AsRunRecord::~AsRunRecord()
@@ -43,80 +42,50 @@ AsRunRecord::~AsRunRecord()
 
 QStringList AsRunRecord::header()
 {
-    return {QStringLiteral("time"),    QStringLiteral("line"),       QStringLiteral("slot"), QStringLiteral("movie"),
-            QStringLiteral("outcome"), QStringLiteral("reply code"), QStringLiteral("reply")};
+    return {QStringLiteral("time"),       QStringLiteral("line"),  QStringLiteral("slot"),
+            QStringLiteral("movie"),      QStringLiteral("outcome"), QStringLiteral("reply code"),
+            QStringLiteral("reply"),      QStringLiteral("reply ms")};
 }
 
 void AsRunRecord::fired(const playout::FiringRecord &record, const QString &lineAndEdge)
 {
-    if (m_rows.size() >= MaxWaiting) {
-        for (Row &row : m_rows) {
-            if (row.waiting) {
-                giveUp(row, QStringLiteral("not recorded: too many firings waiting for replies"));
-                break;
-            }
-        }
+    if (m_rows.size() >= MaxWaiting && m_rows.front().waiting) {
+        m_rows.front().waiting = false;
+        m_rows.front().reply = QStringLiteral("not recorded: too many firings waiting for replies");
+        writeComplete();
     }
     Row row;
+    row.number = ++m_fired;
     row.firing = record;
     row.lineAndEdge = record.test ? QStringLiteral("test fire") : lineAndEdge;
-    if (record.sent) {
-        row.waiting = true;
-        row.deadline = QDateTime::currentMSecsSinceEpoch() + m_replyTimeoutMs;
-    }
+    row.waiting = record.sent && record.reply;
     m_rows.push_back(std::move(row));
+    if (m_rows.back().waiting) {
+        // The connection may outlive this record, and may have answered already.
+        record.reply->then([self = QPointer<AsRunRecord>(this), number = m_fired](const playout::CommandReply &reply) {
+            if (self)
+                self->complete(number, reply);
+        });
+    }
     writeComplete();
-    if (!m_timer.isActive()) // else it runs for an earlier row
-        armTimer();
 }
 
-void AsRunRecord::replied(int code, const QByteArray &statusLine)
+void AsRunRecord::complete(quint64 number, const playout::CommandReply &reply)
 {
-    if (m_lateReplies > 0) {
-        --m_lateReplies;
+    for (Row &row : m_rows) {
+        if (row.number != number || !row.waiting)
+            continue;
+        row.waiting = false;
+        if (reply.answered) {
+            row.code = reply.code < 0 ? QString() : QString::number(reply.code);
+            row.reply = QString::fromUtf8(reply.statusLine.left(MaxReply));
+        } else {
+            row.reply = QStringLiteral("no reply: ") + reply.noReply;
+        }
+        row.ms = QString::number(reply.ms, 'f', 1);
+        writeComplete();
         return;
     }
-    for (Row &row : m_rows) {
-        if (row.waiting) {
-            row.waiting = false;
-            row.code = code < 0 ? QString() : QString::number(code);
-            row.reply = QString::fromUtf8(statusLine.left(MaxReply));
-            writeComplete();
-            armTimer();
-            return;
-        }
-    }
-}
-
-void AsRunRecord::connectionEnded()
-{
-    m_lateReplies = 0;
-    for (Row &row : m_rows) {
-        if (row.waiting) {
-            row.waiting = false;
-            row.reply = QStringLiteral("no reply: the connection ended");
-        }
-    }
-    writeComplete();
-    armTimer();
-}
-
-void AsRunRecord::giveUp(Row &row, const QString &why)
-{
-    row.waiting = false;
-    row.reply = why;
-    ++m_lateReplies;
-}
-
-void AsRunRecord::expire()
-{
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    for (Row &row : m_rows) {
-        if (row.waiting && row.deadline <= now)
-            giveUp(row, QStringLiteral("no reply within %1 s").arg(m_replyTimeoutMs / 1000.0));
-    }
-    writeComplete();
-    armTimer();
 }
 
 void AsRunRecord::writeComplete()
@@ -126,21 +95,9 @@ void AsRunRecord::writeComplete()
         const playout::FiringRecord &f = row.firing;
         m_write(f.when.toMSecsSinceEpoch(),
                 {row.lineAndEdge, playout::TriggerSlots::conditionName(f.slot), f.movie, outcomeOf(f), row.code,
-                 row.reply});
+                 row.reply, row.ms});
         m_rows.pop_front();
     }
-}
-
-void AsRunRecord::armTimer()
-{
-    for (const Row &row : m_rows) {
-        if (row.waiting) {
-            m_timer.start(
-                int(std::clamp<qint64>(row.deadline - QDateTime::currentMSecsSinceEpoch(), 0, m_replyTimeoutMs)));
-            return;
-        }
-    }
-    m_timer.stop();
 }
 
 } // namespace vantor::app

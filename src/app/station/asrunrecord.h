@@ -2,23 +2,20 @@
 
 #include "playout/firing.h"
 
-#include <QByteArray>
-#include <QDate>
 #include <QObject>
-#include <QTimer>
 
 #include <deque>
 #include <functional>
 
 namespace vantor::app {
 
-// The as-run record: one CSV row per firing, with the server's reply to its command.
+// The as-run record: one CSV row per firing and server, with that server's reply to its command.
 //
-// The server answers commands in the order they were sent, so replies are matched first in,
-// first out to the firings that sent a command. A row is complete when its reply arrives, when
-// the connection ends first, or after replyTimeoutMs; rows are written in the order of their
-// firings, each as soon as it and every row before it are complete. A reply that comes after
-// its row gave up is recognised by its place in the order and passed over.
+// Each sent command carries its own reply (FiringRecord::reply), which its connection hands
+// over exactly once: the reply itself, or why none came (no answer within the connection's
+// deadline, the connection ended). So a reply is never credited to another firing, whatever
+// was lost before it. Rows are written in the order of their firings, each as soon as it and
+// every row before it are complete.
 class AsRunRecord : public QObject
 {
     Q_OBJECT
@@ -27,48 +24,40 @@ public:
     // Hands over one row: the firing's time and the other columns.
     using Write = std::function<void(qint64 atMsecs, QStringList columns)>;
 
-    static constexpr int DefaultReplyTimeoutMs = 10000;
-    // Firings waiting for their replies, at most; beyond that the oldest gives up.
+    // Rows held back behind one still waiting, at most; beyond that the oldest is written as is.
     static constexpr size_t MaxWaiting = 1024;
     // Longest reply text kept in a row.
     static constexpr qsizetype MaxReply = 256;
 
-    explicit AsRunRecord(Write write, int replyTimeoutMs = DefaultReplyTimeoutMs, QObject *parent = nullptr);
+    explicit AsRunRecord(Write write, QObject *parent = nullptr);
     // Writes the rows still waiting, saying that the program ended before their replies.
     ~AsRunRecord() override;
 
     // The names of the columns, the time first.
     static QStringList header();
 
-    // One firing; lineAndEdge is the line and the level it changed to ("CTS ON"), empty for
-    // a test fire.
+    // One firing on one server; lineAndEdge is the line and the level it changed to
+    // ("CTS ON"), empty for a test fire.
     void fired(const playout::FiringRecord &record, const QString &lineAndEdge);
-    // Every reply of the server, in order.
-    void replied(int code, const QByteArray &statusLine);
-    // The connection ended: no reply will come to the commands sent on it.
-    void connectionEnded();
 
 private:
     struct Row
     {
+        quint64 number = 0; // counted from 1 in firing order
         playout::FiringRecord firing;
         QString lineAndEdge;
         bool waiting = false; // a command was sent and its reply has not come yet
         QString code;         // the reply's code
         QString reply;        // the reply, or why there is none
-        qint64 deadline = 0;  // msecs since epoch, while waiting
+        QString ms;           // milliseconds from the send to the reply
     };
 
-    void giveUp(Row &row, const QString &why);
-    void expire();
+    void complete(quint64 number, const playout::CommandReply &reply);
     void writeComplete();
-    void armTimer();
 
     Write m_write;
-    const int m_replyTimeoutMs;
     std::deque<Row> m_rows; // firing order; the front ones wait for a reply or behind one
-    int m_lateReplies = 0;  // replies still to come for rows that gave up on them
-    QTimer m_timer;         // the first waiting row's deadline
+    quint64 m_fired = 0;    // rows made so far
 };
 
 } // namespace vantor::app

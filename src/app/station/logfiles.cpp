@@ -5,7 +5,6 @@
 #include "app/window/activitylog.h"
 #include "app/window/mainwindow.h"
 
-#include "playout/casparconnection.h"
 #include "playout/firing.h"
 #include "serial/service/serialportservice.h"
 
@@ -38,7 +37,7 @@ QByteArray asRunRow(const QDateTime &at, const QStringList &fields, QDate &day)
 
 QByteArray asRunNote(const QDateTime &at, const QString &text)
 {
-    return csvRow({at.toString(TimeOfRow), {}, {}, {}, text, {}, {}});
+    return csvRow({at.toString(TimeOfRow), {}, {}, {}, text, {}, {}, {}});
 }
 
 std::vector<LogFileWriter::Stream> streams()
@@ -50,23 +49,17 @@ std::vector<LogFileWriter::Stream> streams()
 
 } // namespace
 
-LogFiles::LogFiles(const QString &directory, MainWindow &window, serial::SerialPortService &port,
-                   playout::CasparConnection &caspar, int replyTimeoutMs, QObject *parent)
+LogFiles::LogFiles(const QString &directory, MainWindow &window, serial::SerialPortService &port, QObject *parent)
     : QObject(parent)
     , m_window(window)
     , m_port(port)
     , m_writer(directory, streams())
-    , m_asRun([this](qint64 at, QStringList columns) { m_writer.post(AsRun, at, std::move(columns)); }, replyTimeoutMs)
+    , m_asRun([this](qint64 at, QStringList columns) { m_writer.post(AsRun, at, std::move(columns)); })
 {
     follow(window.history(), History);
     follow(window.portLog(), Port);
     window.firing().setRecord(
-        this, [this](const playout::FiringRecord &record) { m_asRun.fired(record, lineAndEdge(record)); });
-    connect(&caspar, &playout::CasparConnection::replied, &m_asRun, &AsRunRecord::replied);
-    connect(&caspar, &playout::CasparConnection::establishedChanged, &m_asRun, [this](bool up) {
-        if (!up)
-            m_asRun.connectionEnded();
-    });
+        [this](const playout::FiringRecord &record) { m_asRun.fired(record, lineAndEdge(record)); });
 
     // One line when the files stop being written, one when they are written again.
     const auto say = [this](const QString &line) { stationNotice(m_window, line); };
@@ -81,7 +74,7 @@ LogFiles::LogFiles(const QString &directory, MainWindow &window, serial::SerialP
 
 LogFiles::~LogFiles()
 {
-    m_window.firing().setRecord(this, {});
+    m_window.firing().setRecord({});
 }
 
 QDate LogFiles::dateOf(const QString &line, const QDateTime &now)

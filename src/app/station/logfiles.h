@@ -8,9 +8,6 @@
 namespace vantor::serial {
 class SerialPortService;
 }
-namespace vantor::playout {
-class CasparConnection;
-}
 
 namespace vantor::app {
 
@@ -28,9 +25,7 @@ class LogFiles : public QObject
 public:
     enum StreamIndex { History, Port, AsRun };
 
-    LogFiles(const QString &directory, MainWindow &window, serial::SerialPortService &port,
-             playout::CasparConnection &caspar, int replyTimeoutMs = AsRunRecord::DefaultReplyTimeoutMs,
-             QObject *parent = nullptr);
+    LogFiles(const QString &directory, MainWindow &window, serial::SerialPortService &port, QObject *parent = nullptr);
     ~LogFiles() override;
 
     LogFileWriter &writer() { return m_writer; }

@@ -192,6 +192,8 @@ QByteArray SetupFile::format(const Setup &s)
         out += key + "=" + iniBool(s.armed[size_t(i)]) + "\n" + key + "_movie=" + iniValue(s.movies[size_t(i)]) + "\n";
     }
     out += "\n[caspar]\naddress=" + iniValue(s.server) + "\nconnected=" + iniBool(s.connected) + "\n";
+    if (!s.backup.isEmpty())
+        out += "backup_address=" + iniValue(s.backup) + "\n";
     out += "\n[window]\ncollapsed=" + iniBool(s.collapsed) + "\n";
     return out;
 }
@@ -243,6 +245,7 @@ SetupFile::Loaded SetupFile::parse(const QString &path)
     }
     read.text(QStringLiteral("caspar/address"), s.server);
     read.flag(QStringLiteral("caspar/connected"), s.connected);
+    read.text(QStringLiteral("caspar/backup_address"), s.backup);
     read.flag(QStringLiteral("window/collapsed"), s.collapsed);
     read.finish();
     return loaded;

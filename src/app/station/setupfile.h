@@ -27,6 +27,7 @@ struct Setup
     std::array<QString, Slots> movies; // kept for unarmed slots as well, as the window keeps them
     QString server = QStringLiteral("127.0.0.1");
     bool connected = false;
+    QString backup; // the backup server's address; empty without one
     bool collapsed = false;
 
     bool operator==(const Setup &) const = default;
@@ -36,7 +37,7 @@ struct Setup
 //
 //   [port]       number, speed, parity, data_bits, stop_bits, open
 //   [triggers]   cts_on, cts_on_movie, cts_off, ... dsr_change_movie
-//   [caspar]     address, connected
+//   [caspar]     address, connected, backup_address (only with a backup server)
 //   [window]     collapsed
 //
 // Saving replaces the file as a whole (a new file, synced, renamed over the old one) on a

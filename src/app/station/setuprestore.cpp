@@ -170,6 +170,7 @@ Setup SetupRestore::snapshot() const
     }
     s.server = m_server->text();
     s.connected = m_serverButton->text() == Connected;
+    s.backup = m_window.casparLink().backupHost();
     s.collapsed = m_collapse->text() == Collapsed;
     return s;
 }

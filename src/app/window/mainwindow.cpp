@@ -11,6 +11,7 @@
 #include "errortrap/procedure.h"
 #include "errortrap/protector.h"
 #include "playout/casparlink.h"
+#include "playout/casparservers.h"
 #include "playout/firing.h"
 #include "playout/triggerslots.h"
 #include "serial/commandconsole.h"
@@ -72,7 +73,7 @@ MainWindow::MainWindow(Services &services, const Options &options, QWidget *pare
     setObjectName(QStringLiteral("frmMAIN"));
     setWindowTitle(Title);
     setFont(Fonts::tahoma());
-    buildTopStrip();
+    buildTopStrip(services.casparBackup != nullptr);
     SSTab1 = place(new TabControl({"Port settings", "Trigger", "Caspar", "History"}, this), this, "SSTab1", 30, 330,
                    5355, 4905);
     buildPortPage(SSTab1->page(0));
@@ -99,7 +100,7 @@ W *MainWindow::place(W *widget, QWidget *parent, const char *name, int left, int
     return widget;
 }
 
-void MainWindow::buildTopStrip()
+void MainWindow::buildTopStrip(bool backup)
 {
     shpCOMSTATUS = place(new Lamp, this, "shpCOMSTATUS", 30, 60, 165, 165);
     shpCOMSTATUS->setMeaning(QStringLiteral("COM port lamp"), QStringLiteral("open"), QStringLiteral("closed"));
@@ -108,6 +109,11 @@ void MainWindow::buildTopStrip()
     shpCASPAR->setMeaning(QStringLiteral("Caspar server lamp"), QStringLiteral("connected"),
                           QStringLiteral("not connected"));
     lblCASPAR = place(new QLabel(QStringLiteral("CSP:127.0.0.1")), this, "lblCASPAR", 1140, 30, 1275, 225);
+    if (backup) { // beside the main server's lamp, in the gap after the port's label
+        shpCASPARBACKUP = place(new Lamp, this, "shpCASPARBACKUP", 765, 60, 165, 165);
+        shpCASPARBACKUP->setMeaning(QStringLiteral("Caspar backup server lamp"), QStringLiteral("connected"),
+                                    QStringLiteral("not connected"));
+    }
     lblLASTTRINGER = place(new QLabel(QStringLiteral("CSP:127.0.0.1")), this, "lblLASTTRINGER", 2580, 30, 2445, 225);
     // The captions show what the operator typed and what a firing did: plain text, never markup.
     for (QLabel *caption : {lblCOM, lblCASPAR, lblLASTTRINGER}) {
@@ -227,12 +233,16 @@ void MainWindow::createProcedures(Services &services, const Options &options)
     }
     m_slots = std::make_unique<playout::TriggerSlots>(slotControls, m_trap, services.fileChooser, options.mediaFolder);
     const auto status = [this](const QString &m) { SetStatus(m); };
-    m_caspar = std::make_unique<playout::CasparLink>(
-        playout::CasparLink::Controls{txtCASPARIP, cmdCASPAR, lblCASPAR,
-                                      [this](quint32 c) { shpCASPAR->setFillColor(c); }, status},
-        m_trap, services.caspar);
-    m_firing = std::make_unique<playout::Firing>(playout::Firing::Controls{lblLASTTRINGER, status}, m_trap, *m_slots,
-                                                 services.caspar);
+    m_servers = std::make_unique<playout::CasparServers>(services.caspar, services.casparBackup);
+    playout::CasparLink::Controls casparControls{
+        txtCASPARIP, cmdCASPAR, lblCASPAR, [this](quint32 c) { shpCASPAR->setFillColor(c); }, status};
+    if (shpCASPARBACKUP) {
+        casparControls.setBackupLamp = [this](quint32 c) { shpCASPARBACKUP->setFillColor(c); };
+        casparControls.backupHost = options.backupServer;
+    }
+    m_caspar = std::make_unique<playout::CasparLink>(std::move(casparControls), m_trap, *m_servers);
+    m_firing = std::make_unique<playout::Firing>(playout::Firing::Controls{lblLASTTRINGER, status, {}}, m_trap,
+                                                 *m_slots, *m_servers);
     m_decoder = std::make_unique<serial::EventDecoder>(
         m_trap, m_port,
         serial::EventDecoder::Controls{[this](int slot) { return m_slots->armed(slot); },

@@ -28,6 +28,7 @@ namespace vantor::playout {
 class FileChooser;
 class TriggerSlots;
 class CasparLink;
+class CasparServers;
 class Firing;
 } // namespace vantor::playout
 
@@ -75,6 +76,8 @@ public:
     playout::TriggerSlots &triggerSlots() { return *m_slots; }
     playout::Firing &firing() { return *m_firing; }
     playout::CasparLink &casparLink() { return *m_caspar; }
+    // The main playout server and the backup, if any: for sending to every server.
+    playout::CasparServers &casparServers() { return *m_servers; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -82,7 +85,7 @@ protected:
 
 private:
     void Form_Initialize();
-    void buildTopStrip();
+    void buildTopStrip(bool backup);
     void buildPortPage(QWidget *page);
     void buildTriggerPage(QWidget *page);
     void buildCasparPage(QWidget *page);
@@ -104,6 +107,7 @@ private:
     Lamp *shpCOMSTATUS = nullptr;
     QLabel *lblCOM = nullptr;
     Lamp *shpCASPAR = nullptr;
+    Lamp *shpCASPARBACKUP = nullptr; // only with a backup server
     QLabel *lblCASPAR = nullptr;
     QLabel *lblLASTTRINGER = nullptr;
     TriangleToggle *lblPROP = nullptr;
@@ -136,6 +140,7 @@ private:
     std::unique_ptr<serial::EventDecoder> m_decoder;
     std::unique_ptr<serial::PortDiscovery> m_discovery;
     std::unique_ptr<playout::TriggerSlots> m_slots;
+    std::unique_ptr<playout::CasparServers> m_servers;
     std::unique_ptr<playout::CasparLink> m_caspar;
     std::unique_ptr<playout::Firing> m_firing;
 };

@@ -32,6 +32,7 @@ struct Services
     Prompter &prompter;
     playout::FileChooser &fileChooser;
     playout::CasparConnection &caspar;
+    playout::CasparConnection *casparBackup = nullptr; // --backup-server: the backup playout server
 };
 
 // What the command line can change.
@@ -39,6 +40,7 @@ struct Options
 {
     QString mediaFolder;                    // --media-folder DIR
     std::chrono::milliseconds debounce{10}; // --debounce-ms N
+    QString backupServer;                   // --backup-server HOST (or the set-up file's)
 };
 
 } // namespace vantor::app

@@ -308,7 +308,7 @@ void Rfc2217Backend::readServer()
     m_answerTimer->stop();
     m_idleTimer->start();
     Rfc2217Session::Output out;
-    m_session->receive(std::string_view(bytes.constData(), std::size_t(bytes.size())), out);
+    m_session->receive(std::string_view(bytes.constData(), std::size_t(bytes.size())), out, now);
     deliver(out);
 }
 

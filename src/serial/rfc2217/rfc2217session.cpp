@@ -100,8 +100,9 @@ Rfc2217Session::Q &Rfc2217Session::theirs(std::uint8_t option)
     return m_none;
 }
 
-void Rfc2217Session::receive(std::string_view bytes, Output &out)
+void Rfc2217Session::receive(std::string_view bytes, Output &out, PollingDetector::Clock::time_point now)
 {
+    m_now = now;
     if (m_faulted)
         return;
     std::vector<TelnetItem> items;
@@ -327,11 +328,20 @@ void Rfc2217Session::comPortMessage(std::string_view payload, Output &out)
     case ServerOffset + NotifyModemState:
         if (value.empty())
             break;
-        for (const LineEdge &edge : m_modem.update(byte)) {
-            if (m_watching)
-                out.events.push_back({SessionEvent::Kind::Line, edge, {}, {}});
+        {
+            const std::vector<LineEdge> edges = m_modem.update(byte);
+            for (const LineEdge &edge : edges) {
+                if (m_watching)
+                    out.events.push_back({SessionEvent::Kind::Line, edge, {}, {}});
+            }
+            if (m_watching && !edges.empty() && m_now != PollingDetector::Clock::time_point{}) {
+                if (const auto beat = m_polling.notice(m_now))
+                    say("The network serial server reports line changes only every " + std::to_string(beat->count())
+                            + " ms or so: it polls its lines, and contact pulses shorter than that may be lost",
+                        out);
+            }
+            break;
         }
-        break;
     case ServerOffset + NotifyLineState:
         if (value.empty())
             break;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "rfc2217beat.h"
 #include "rfc2217codec.h"
 #include "rfc2217lines.h"
 #include "rfc2217protocol.h"
@@ -66,7 +67,9 @@ public:
 
     // The client's opening offers.
     Bytes start();
-    void receive(std::string_view bytes, Output &out);
+    // `now` is when the bytes arrived; given, a server that polls its lines is recognised by
+    // the beat of its notices (PollingDetector) and named in one port-log line.
+    void receive(std::string_view bytes, Output &out, PollingDetector::Clock::time_point now = {});
     // Names in port-log lines what the server has refused or left unanswered so far.
     // Called once, when the server has had a fair time to answer.
     void settle(Output &out);
@@ -125,6 +128,8 @@ private:
     PortParameters m_parameters;
     TelnetParser m_parser;
     ModemStateTracker m_modem;
+    PollingDetector m_polling;
+    PollingDetector::Clock::time_point m_now; // when the bytes being read arrived
     Q m_ourBinary = Q::No, m_ourSga = Q::No, m_ourComPort = Q::No;
     Q m_theirBinary = Q::No, m_theirSga = Q::No;
     Q m_none = Q::No;
