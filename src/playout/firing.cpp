@@ -63,14 +63,15 @@ void Firing::fire(qint16 triggerid, bool test)
     for (int server = 0; server < m_servers.count(); ++server) {
         if (outcome.line[server].isNull())
             continue;
-        FiringRecord record{QDateTime::fromMSecsSinceEpoch(began),
-                            triggerid,
-                            test,
-                            m_triggers.movie(triggerid),
-                            outcome.sent[server],
-                            outcome.line[server],
-                            server,
-                            outcome.reply[server]};
+        FiringRecord record;
+        record.when = QDateTime::fromMSecsSinceEpoch(began);
+        record.slot = triggerid;
+        record.test = test;
+        record.movie = m_triggers.movie(triggerid);
+        record.sent = outcome.sent[server];
+        record.outcome = outcome.line[server];
+        record.server = server;
+        record.reply = outcome.reply[server];
         record.result = outcome.result[server];
         record.sentAt = outcome.sentAt[server];
         if (m_controls.record)
