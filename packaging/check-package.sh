@@ -46,6 +46,10 @@ grep -qx 'Categories=AudioVideo;Video;' "$root/usr/share/applications/vantor-lis
 grep -q -- '--restore .* --log-dir ' "$root/usr/share/doc/vantor-listener/examples/vantor-listener-autostart.desktop"
 dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6' || { echo "check-package: no Qt in Depends" >&2; exit 1; }
 dpkg-deb -f "$deb" Depends | grep -q 'libsystemd0' || { echo "check-package: no libsystemd0 in Depends" >&2; exit 1; }
+# The status endpoint's HTTP server and text format.
+for lib in libcivetweb1 libprometheus-cpp-core; do
+  dpkg-deb -f "$deb" Depends | grep -q "$lib" || { echo "check-package: no $lib in Depends" >&2; exit 1; }
+done
 for page in "$root"/usr/share/man/man1/*.1.gz; do
   warnings=$(LC_ALL=C.UTF-8 man --warnings -l -Tutf8 "$page" 2>&1 >/dev/null)
   [[ -z $warnings ]] || { echo "check-package: $page: $warnings" >&2; exit 1; }

@@ -7,12 +7,14 @@ BUILD_DIR=${BUILD_DIR:-$ROOT/build}
 
 # Debian 12 packages the program and its tests need.
 PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libgl-dev
-          libsystemd-dev fonts-wine fonts-liberation)
+          libsystemd-dev prometheus-cpp-dev fonts-wine fonts-liberation)
 # For the tests as well: clang and its fuzzing runtime for the parser's fuzz run,
 # clang-format for the style check, and what builds and checks the Debian package.
 TEST_PACKAGES=(clang libclang-rt-14-dev clang-format dpkg-dev file lintian desktop-file-utils man-db)
 # systemd-analyze checks the service unit.
 TEST_PACKAGES+=(systemd)
+# promtool checks the status endpoint's metrics.
+TEST_PACKAGES+=(prometheus)
 # And an X server, a D-Bus session and the desktop's accessibility bus with its Python bindings,
 # for reading the window from outside the process (tests/app/atspi).
 TEST_PACKAGES+=(xvfb dbus-daemon at-spi2-core python3-gi gir1.2-atspi-2.0)

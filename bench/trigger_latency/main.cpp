@@ -5,19 +5,23 @@
 //   QT_QPA_PLATFORM=offscreen bench_trigger_latency [--events 10000] [--pairs 1000]
 //                                                   [--history 100000] [--seconds 120]
 //                                                   [--log-dir DIR] [--load-events 3000] [--block 250]
+//                                                   [--scrape-ms 0]
 //
 // Runs: alternating CTS ON/OFF with empty logs, then with --history lines in the History log;
 // CTS and DSR changing together, with empty logs and with the full log; then the quiet and the
 // busy machine (a competing load), each without and with the real-time mode, --load-events
 // changes each in interleaved blocks of --block. A count of 0 leaves its runs out. Each run
 // stops at its count or after --seconds, whichever comes first. With --log-dir the logs and the
-// as-run record are written to files there, as the program's --log-dir does. Exit status 1
-// when a PLAY line is missing or wrong, or the competing load could not be started or ended.
+// as-run record are written to files there, as the program's --log-dir does. With --scrape-ms N
+// the alternating runs also serve the status endpoint (--status) and scrape its /metrics every
+// N ms from another thread. Exit status 1 when a PLAY line is missing or wrong, a scrape went
+// unanswered, or the competing load could not be started or ended.
 #include "competingload.h"
 #include "injector.h"
 #include "latencystats.h"
 #include "machinedescription.h"
 #include "runqueuewait.h"
+#include "scrapedstatus.h"
 #include "station.h"
 
 #include "app/realtime/realtimemode.h"
@@ -40,6 +44,7 @@ struct Arguments
     QString logDir;
     int loadEvents = 3000;
     int block = 250;
+    int scrapeMs = 0;
 };
 
 Arguments parse(const QStringList &args)
@@ -61,6 +66,8 @@ Arguments parse(const QStringList &args)
             a.loadEvents = value;
         else if (args[i] == QLatin1String("--block"))
             a.block = std::max(1, value);
+        else if (args[i] == QLatin1String("--scrape-ms"))
+            a.scrapeMs = std::max(0, value);
     }
     return a;
 }
@@ -155,9 +162,16 @@ bool alternatingRun(const char *title, const Arguments &a, int historyLines)
     Station station({0, 1}, a.events, a.logDir);
     if (!prepare(station, title, historyLines))
         return false;
+    std::optional<ScrapedStatus> status;
+    if (a.scrapeMs > 0 && !status.emplace(station, a.scrapeMs).ready()) {
+        std::printf("%s: the status endpoint could not be started\n", title);
+        return false;
+    }
     QString waits;
     const Injector::Run run = drive(station, a.seconds, waits, [&](Injector &i) { return i.alternating(a.events); });
     const QList<StampingPeer::Line> lines = station.server().lines();
+    const int scrapes = status ? status->answers() : 0, unanswered = status ? status->failures() : 0;
+    status.reset();
 
     std::vector<double> toServer, handled, idle;
     int wrong = 0;
@@ -176,8 +190,10 @@ bool alternatingRun(const char *title, const Arguments &a, int historyLines)
     printSlow(toServer, run);
     print("post -> window done handling", LatencyStats::of(handled));
     print("post -> window idle again", LatencyStats::of(idle));
+    if (a.scrapeMs > 0)
+        std::printf("  /metrics scraped every %d ms: %d answers, %d failed\n", a.scrapeMs, scrapes, unanswered);
     printEnd(run, size_t(a.events), waits);
-    return run.failure.isEmpty() && wrong == 0 && size_t(lines.size()) == run.posted.size();
+    return run.failure.isEmpty() && wrong == 0 && size_t(lines.size()) == run.posted.size() && unanswered == 0;
 }
 
 // CTS and DSR rise in the same microsecond: both PLAY lines must arrive.
@@ -344,9 +360,9 @@ int main(int argc, char *argv[])
 
     std::printf("Trigger latency, %s\n", qPrintable(MachineDescription::describe()));
     std::printf("Command: QT_QPA_PLATFORM=%s %s --events %d --pairs %d --history %d --seconds %d --load-events %d "
-                "--block %d%s%s\n",
+                "--block %d --scrape-ms %d%s%s\n",
                 qgetenv("QT_QPA_PLATFORM").constData(), argv[0], a.events, a.pairs, a.history, a.seconds, a.loadEvents,
-                a.block, a.logDir.isEmpty() ? "" : " --log-dir ", qPrintable(a.logDir));
+                a.block, a.scrapeMs, a.logDir.isEmpty() ? "" : " --log-dir ", qPrintable(a.logDir));
     std::printf("Pacing: next change after the previous PLAY line arrived and the window went idle, "
                 "plus 200-500 us\n\n");
     bool ok = true;

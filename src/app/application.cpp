@@ -5,6 +5,9 @@
 #include "app/monitor/runmarker.h"
 #include "app/monitor/servicenotifier.h"
 #include "app/monitor/stationstatus.h"
+#include "app/monitor/statusboard.h"
+#include "app/monitor/statusfeed.h"
+#include "app/monitor/statusserver.h"
 #include "app/monitor/unattendedprompter.h"
 #include "app/realtime/realtimemode.h"
 #include "app/station/logfiles.h"
@@ -21,6 +24,7 @@
 #include "errortrap/protector.h"
 
 #include "playout/casparconnection.h"
+#include "playout/casparservers.h"
 #include "playout/qtaddresschooser.h"
 #include "playout/qtfilechooser.h"
 #include "serial/system/portprobe.h"
@@ -196,9 +200,28 @@ int run(int argc, char *argv[])
     QObject::connect(&status, &StationStatus::changed, &notifier, &ServiceNotifier::setStatus);
     if (!command.restoreFile.isEmpty())
         setup = std::make_unique<SetupRestore>(command.restoreFile, window, port, movies, command.options.mediaFolder);
+    StatusBoard board; // --status: what monitoring reads; the server's threads stop before it goes
+    std::unique_ptr<StatusFeed> feed;
+    StatusServer statusServer(board);
+    if (command.status) {
+        feed = std::make_unique<StatusFeed>(board, window, port);
+        feed->addServer(playout::CasparServers::Main, caspar);
+        if (backup)
+            feed->addServer(playout::CasparServers::Backup, *backup);
+        if (logFiles)
+            feed->setDroppedLogLines([&writer = logFiles->writer()] { return writer.droppedLines(); });
+    }
     window.Form_Load();
     if (command.realtime)
         window.SetStatus1(QString::fromStdString(realtime.summary()));
+    if (command.status) {
+        const QString error = statusServer.start(command.status->address, command.status->port);
+        stationNotice(window,
+                      error.isEmpty() ? QStringLiteral("Status at http://%1:%2/metrics and /healthz")
+                                            .arg(command.status->address)
+                                            .arg(command.status->port)
+                                      : QStringLiteral("***Status not served: ") + error);
+    }
     if (setup)
         setup->restore();
     std::unique_ptr<PortReopener> reopener;

@@ -43,6 +43,11 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         {QStringLiteral("realtime")},
         QStringLiteral("Runs the line watcher and the window thread under SCHED_FIFO and locks memory, where the "
                        "system allows it; the port log says what was granted."));
+    const QCommandLineOption status(
+        {QStringLiteral("status")},
+        QStringLiteral("Answers GET /metrics (Prometheus) and GET /healthz over HTTP on ADDRESS:PORT, for facility "
+                       "monitoring; a port number alone listens on 127.0.0.1 only."),
+        QStringLiteral("ADDRESS:PORT"));
     const QCommandLineOption backupServer(
         {QStringLiteral("backup-server")},
         QStringLiteral("Sends every firing to the playout server at HOST as well, after the main one; it gets a lamp "
@@ -53,7 +58,8 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         QStringLiteral("Starts without waiting for a person: errors of the start go to the port log instead of a "
                        "box, and the restored port is opened as soon as it can be. Implied under a service manager "
                        "(NOTIFY_SOCKET)."));
-    parser.addOptions({port, listPorts, mediaFolder, debounce, restore, logDir, realtime, backupServer, unattended});
+    parser.addOptions(
+        {port, listPorts, mediaFolder, debounce, restore, logDir, realtime, status, backupServer, unattended});
 
     const auto fail = [&](const QString &message) {
         result.exit = true;
@@ -94,6 +100,12 @@ CommandLine CommandLine::parse(const QStringList &arguments)
     result.logDir = parser.value(logDir);
     if ((parser.isSet(restore) && result.restoreFile.isEmpty()) || (parser.isSet(logDir) && result.logDir.isEmpty()))
         return fail(QStringLiteral("--restore and --log-dir take a path"));
+    if (parser.isSet(status)) {
+        QString error;
+        result.status = StatusAddress::parse(parser.value(status), &error);
+        if (!result.status)
+            return fail(QStringLiteral("--status %1: %2").arg(parser.value(status), error));
+    }
     result.listPorts = parser.isSet(listPorts);
     result.realtime = parser.isSet(realtime);
     result.unattended = parser.isSet(unattended);

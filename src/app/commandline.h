@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/monitor/statusaddress.h"
 #include "app/window/services.h"
 
 #include "serial/system/portmap.h"
@@ -21,6 +22,7 @@ struct CommandLine
     QString logDir;                         // --log-dir DIR
     bool realtime = false;                  // --realtime
     bool unattended = false;                // --unattended
+    std::optional<StatusAddress> status;    // --status ADDRESS:PORT
     bool exit = false;                      // --help, --version, --list-ports or an error
     int exitCode = 0;
     QString output; // what to print before exiting

@@ -7,6 +7,8 @@
 
 #include <QLabel>
 
+#include <algorithm>
+
 namespace vantor::playout {
 
 namespace {
@@ -19,6 +21,20 @@ Firing::Firing(Controls controls, ErrorTrap &trap, const TriggerSlots &triggers,
     , m_triggers(triggers)
     , m_servers(servers)
 {
+}
+
+void Firing::setRecord(const void *owner, Record record)
+{
+    const auto it =
+        std::find_if(m_records.begin(), m_records.end(), [owner](const auto &r) { return r.first == owner; });
+    if (!record) {
+        if (it != m_records.end())
+            m_records.erase(it);
+    } else if (it != m_records.end()) {
+        it->second = std::move(record);
+    } else {
+        m_records.emplace_back(owner, std::move(record));
+    }
 }
 
 void Firing::FIREME(qint16 triggerid)
@@ -47,15 +63,29 @@ void Firing::fire(qint16 triggerid, bool test)
         if (outcome.sent[server])
             m_preloader->fired(triggerid, server);
     }
-    if (!m_controls.record)
+    if (!m_controls.record && m_records.empty())
         return;
+    const auto others = m_records; // a listener may set its record again
     for (int server = 0; server < m_servers.count(); ++server) {
         if (outcome.line[server].isNull())
             continue;
         const bool withMovie = m_triggers.command(triggerid).needsMovie();
-        m_controls.record(FiringRecord{QDateTime::fromMSecsSinceEpoch(began), triggerid, test,
-                                       withMovie ? m_triggers.movie(triggerid) : QString(), outcome.sent[server],
-                                       outcome.line[server], server, outcome.reply[server], outcome.command[server]});
+        FiringRecord record;
+        record.when = QDateTime::fromMSecsSinceEpoch(began);
+        record.slot = triggerid;
+        record.test = test;
+        record.movie = withMovie ? m_triggers.movie(triggerid) : QString();
+        record.sent = outcome.sent[server];
+        record.outcome = outcome.line[server];
+        record.server = server;
+        record.reply = outcome.reply[server];
+        record.command = outcome.command[server];
+        record.result = outcome.result[server];
+        record.sentAt = outcome.sentAt[server];
+        if (m_controls.record)
+            m_controls.record(record);
+        for (const auto &[owner, tell] : others)
+            tell(record);
     }
 }
 
@@ -64,13 +94,16 @@ void Firing::run(Procedure &p, qint16 triggerid, Outcome &outcome)
     QLabel *last = m_controls.lblLASTTRINGER;
     const int servers = m_servers.count();
     // One History line per server; the backup's says so.
+    using Result = FiringRecord::Result;
     const auto status = [&](int server, const QString &line) {
         outcome.line[server] = line + CasparServers::suffix(server);
         m_controls.setStatus(outcome.line[server]);
     };
-    const auto everyServer = [&](const QString &line) {
-        for (int server = 0; server < servers; ++server)
+    const auto everyServer = [&](const QString &line, Result result) {
+        for (int server = 0; server < servers; ++server) {
+            outcome.result[server] = result;
             status(server, line);
+        }
     };
     // Builds the line for the server (a pre-loaded clip makes it a bare PLAY) and sends it.
     const auto send = [&](int server) {
@@ -79,10 +112,12 @@ void Firing::run(Procedure &p, qint16 triggerid, Outcome &outcome)
             return false;
         auto reply = std::make_shared<PendingReply>();
         m_servers.at(server).send(m_command.bytes(), [reply](const CommandReply &r) { reply->deliver(r); });
+        outcome.sentAt[server] = std::chrono::steady_clock::now();
         outcome.reply[server] = reply;
         outcome.sent[server] = true;
         outcome.preloaded[server] = preloaded;
         outcome.command[server] = m_command.text();
+        outcome.result[server] = Result::Sent;
         return true;
     };
 
@@ -107,6 +142,8 @@ void Firing::run(Procedure &p, qint16 triggerid, Outcome &outcome)
                 p.step(259, [&] { send(CasparServers::Backup); });
             if (valid) {
                 for (int server = 0; server < servers; ++server) {
+                    if (!ready[server])
+                        outcome.result[server] = Result::NotReady;
                     p.step(260, [&] {
                         status(server,
                                ready[server] ? firedLine(triggerid, outcome.preloaded[server])
@@ -123,18 +160,19 @@ void Firing::run(Procedure &p, qint16 triggerid, Outcome &outcome)
                 }
                 p.mark(274);
             } else {
-                p.step(259, [&] { everyServer(QStringLiteral("***Fire Trigger. Invalid movie")); });
+                p.step(259,
+                       [&] { everyServer(QStringLiteral("***Fire Trigger. Invalid movie"), Result::InvalidMovie); });
                 p.step(259, [&] { last->setText(QStringLiteral("***Invalid movie")); });
             }
         } else {
             p.mark(275);
-            p.step(276, [&] { everyServer(QStringLiteral("***Fire Trigger. Empty movie")); });
+            p.step(276, [&] { everyServer(QStringLiteral("***Fire Trigger. Empty movie"), Result::EmptyMovie); });
             p.step(277, [&] { last->setText(QStringLiteral("***Empty movie")); });
         }
         p.mark(278);
     } else {
         p.mark(279);
-        p.step(280, [&] { everyServer(QStringLiteral("***Fire Trigger. Caspar not ready")); });
+        p.step(280, [&] { everyServer(QStringLiteral("***Fire Trigger. Caspar not ready"), Result::NotReady); });
         p.step(281, [&] { last->setText(QStringLiteral("***Caspar not ready")); });
     }
     p.mark(282);

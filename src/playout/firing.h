@@ -8,9 +8,12 @@
 #include <QDateTime>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 class QLabel;
 
@@ -62,6 +65,15 @@ struct FiringRecord
     int server = CasparServers::Main;    // which server this record is about
     std::shared_ptr<PendingReply> reply; // while sent: the server's reply to it
     QString command{};                   // the command line as sent, without its CR LF; empty when nothing was sent
+    enum class Result {
+        Sent,         // the command went to the socket
+        NotReady,     // no connection to the server
+        EmptyMovie,   // the slot has no movie
+        InvalidMovie, // the movie would break the command line
+        NotSent,      // the socket refused the command
+    };
+    Result result = Result::NotSent;
+    std::chrono::steady_clock::time_point sentAt; // when the command was handed over (Sent only)
 };
 
 // Fires trigger slots: sends the slot's command to the server (by default PLAY 1 and the
@@ -99,6 +111,10 @@ public:
     // Who keeps the pre-loading slots' clips loaded; none: they play in full.
     void setPreloader(Preloader *preloader) { m_preloader = preloader; }
     const std::function<void(const FiringRecord &record)> &record() const { return m_controls.record; }
+    // Others told of every firing, after Controls::record, in the order they were first set;
+    // setting an owner's record empty stops telling it.
+    using Record = std::function<void(const FiringRecord &record)>;
+    void setRecord(const void *owner, Record record);
 
 private:
     void fire(qint16 triggerid, bool test);
@@ -110,6 +126,8 @@ private:
         std::array<std::shared_ptr<PendingReply>, 2> reply;
         std::array<QString, 2> command;
         std::array<bool, 2> preloaded{}; // a bare PLAY went out: the clip was loaded
+        std::array<FiringRecord::Result, 2> result{FiringRecord::Result::NotSent, FiringRecord::Result::NotSent};
+        std::array<std::chrono::steady_clock::time_point, 2> sentAt{};
     };
     void run(Procedure &p, qint16 triggerid, Outcome &outcome);
     // Builds the slot's line for `server` into m_command; false when it cannot be sent.
@@ -123,6 +141,7 @@ private:
     CasparServers m_servers;
     PlayCommand m_command;
     Preloader *m_preloader = nullptr;
+    std::vector<std::pair<const void *, Record>> m_records; // window thread
 };
 
 } // namespace vantor::playout

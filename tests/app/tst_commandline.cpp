@@ -7,6 +7,7 @@
 #include <QDate>
 #include <QDir>
 #include <QFileInfo>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -104,6 +105,9 @@ private Q_SLOTS:
             << QStringList{"--debounce-ms", "-1"} << QByteArray("--debounce-ms -1: takes 0 to 1000");
         QTest::newRow("restore without file") << QStringList{"--restore"} << QByteArray("'--restore'");
         QTest::newRow("no display") << QStringList{} << QByteArray("vantor-listener: no display to show the window on");
+        QTest::newRow("status short address")
+            << QStringList{"--status", "10.1:9101"} << QByteArray("--status 10.1:9101: takes an IPv4 address");
+        QTest::newRow("status port zero") << QStringList{"--status", "0"} << QByteArray("--status 0: takes a port");
     }
 
     void badValuesExitWithTwo()
@@ -118,6 +122,18 @@ private Q_SLOTS:
         QVERIFY2(bad.exitedWith(2), bad.describe().constData());
         QVERIFY2(bad.err().contains(message), bad.describe().constData());
         QVERIFY(bad.out().isEmpty());
+    }
+
+    // A status port that is taken costs the monitoring, not the triggers: the station runs on.
+    void statusPortInUseIsReported()
+    {
+        QTcpServer taken;
+        QVERIFY(taken.listen(QHostAddress::LocalHost));
+        const std::string port = std::to_string(taken.serverPort());
+        Listener run({"--status", port}, true);
+        QVERIFY2(run.waitForError("***Status not served: cannot listen on 127.0.0.1:" + QByteArray(port.c_str())),
+                 run.describe().constData());
+        QVERIFY2(run.terminate(), run.describe().constData());
     }
 
     void missingRestoreFileIsCreated()

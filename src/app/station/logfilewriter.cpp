@@ -40,6 +40,7 @@ struct LogFileWriter::Channel
     std::vector<Entry> queue;          // guarded by mutex
     qint64 overflowLost = 0;           // guarded by mutex: lines the full queue turned away
     LogFileWriter *receiver = nullptr; // guarded by mutex; null once the writer object is gone
+    std::atomic<quint64> dropped{0};   // lines dropped so far, for any reason; any thread
 
     // Written by the thread, read by the window thread's stall watch.
     std::atomic<qint64> busySince{0};      // steady msecs when the running batch began; 0 while idle
@@ -175,6 +176,7 @@ struct LogFileWriter::Channel
             return;
         }
         closeFile(); // opened afresh next time
+        dropped.fetch_add(quint64(count), std::memory_order_relaxed);
         lost += count;
         lostReason = reason;
         owesRecovery = true;
@@ -266,6 +268,7 @@ void LogFileWriter::post(int stream, qint64 atMsecs, QStringList fields)
         std::lock_guard lock(channel.mutex);
         if (channel.queue.size() >= channel.capacity) {
             ++channel.overflowLost;
+            channel.dropped.fetch_add(1, std::memory_order_relaxed);
             overflow = !std::exchange(channel.overflowing, true);
         } else {
             wake = channel.queue.empty(); // the writer takes the whole queue each time it runs
@@ -306,6 +309,14 @@ void LogFileWriter::watchStalls()
         channelFailed(channel->pathOf(QDate::currentDate()),
                       QStringLiteral("a write has been pending for %1 s").arg((now - since) / 1000.0));
     }
+}
+
+quint64 LogFileWriter::droppedLines() const
+{
+    quint64 sum = 0;
+    for (const auto &channel : m_channels)
+        sum += channel->dropped.load(std::memory_order_relaxed);
+    return sum;
 }
 
 } // namespace vantor::app

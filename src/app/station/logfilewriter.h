@@ -68,6 +68,8 @@ public:
 
     // Window thread: queues one entry for `stream`, made at `atMsecs` since the epoch.
     void post(int stream, qint64 atMsecs, QStringList fields);
+    // Any thread: lines dropped so far, for a full queue or a file that could not be written.
+    quint64 droppedLines() const;
 
 Q_SIGNALS:
     // A file cannot be written, or a write has been pending for long (once, until recovered()).

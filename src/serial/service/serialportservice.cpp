@@ -94,6 +94,13 @@ qint16 SerialPortService::commEvent() const
     return m_current ? m_current->code : 0;
 }
 
+std::optional<Clock::time_point> SerialPortService::eventTime() const
+{
+    if (!m_current)
+        return std::nullopt;
+    return m_current->when;
+}
+
 bool SerialPortService::ctsHolding() const
 {
     if (m_current && m_current->code == comm::Cts)
@@ -211,6 +218,10 @@ void SerialPortService::reportPressure(bool idle)
     if (!counts.any())
         return;
     m_pressureReported = now;
+    m_pressureTotals.mergedChanges += counts.mergedChanges;
+    m_pressureTotals.droppedEvents += counts.droppedEvents;
+    m_pressureTotals.droppedNotices += counts.droppedNotices;
+    m_pressureTotals.droppedBytes += counts.droppedBytes;
     QStringList parts;
     if (counts.mergedChanges)
         parts << QStringLiteral("%1 line changes merged (each line keeps its last level)").arg(counts.mergedChanges);

@@ -44,6 +44,11 @@ public:
 
     // While onComm() is handled: the event's code, else 0.
     qint16 commEvent() const;
+    // While onComm() is handled: when the event happened (a line change: when the port saw it).
+    std::optional<Clock::time_point> eventTime() const;
+    // Everything merged and dropped between the port and this thread since the service was
+    // made, as far as reported in the port log so far.
+    const EventInbox::Counts &pressureTotals() const { return m_pressureTotals; }
     // While a CTS (DSR) change is handled: the level the line took in that change.
     // Otherwise the present level.
     bool ctsHolding() const;
@@ -114,6 +119,7 @@ private:
     bool m_draining = false;
     Clock::time_point m_pressureReported; // when the last merged/dropped line went out
     QTimer m_pressureTimer;               // the end of that second, when more is to be said
+    EventInbox::Counts m_pressureTotals;  // the sum of all those lines
     Debouncer m_debouncer{std::chrono::milliseconds(10)};
     QTimer m_holdOffTimer;
 };

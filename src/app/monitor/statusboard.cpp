@@ -1,0 +1,220 @@
+#include "app/monitor/statusboard.h"
+
+#include <prometheus/metric_family.h>
+#include <prometheus/text_serializer.h>
+
+#include <algorithm>
+#include <limits>
+
+namespace vantor::app {
+
+namespace {
+constexpr auto Relaxed = std::memory_order_relaxed;
+const char *const LineNames[StatusBoard::Lines] = {"CTS", "DSR"};
+const char *const SlotNames[StatusBoard::Slots] = {"CTS ON", "CTS OFF", "CTS CHANGE",
+                                                   "DSR ON", "DSR OFF", "DSR CHANGE"};
+
+using prometheus::ClientMetric;
+using prometheus::MetricFamily;
+using prometheus::MetricType;
+
+MetricFamily family(const char *name, const char *help, MetricType type)
+{
+    return MetricFamily{name, help, type, {}};
+}
+
+ClientMetric counter(std::uint64_t value, std::vector<ClientMetric::Label> labels = {})
+{
+    ClientMetric m;
+    m.label = std::move(labels);
+    m.counter.value = double(value);
+    return m;
+}
+
+ClientMetric gauge(double value, std::vector<ClientMetric::Label> labels = {})
+{
+    ClientMetric m;
+    m.label = std::move(labels);
+    m.gauge.value = value;
+    return m;
+}
+} // namespace
+
+void StatusBoard::lineChanged(int line)
+{
+    if (line >= 0 && line < Lines)
+        m_lineChanges[size_t(line)].fetch_add(1, Relaxed);
+}
+
+void StatusBoard::fired(int slot, Outcome outcome, bool byOperator)
+{
+    if (slot >= 0 && slot < Slots)
+        m_firings[byOperator][size_t(slot)][size_t(outcome)].fetch_add(1, Relaxed);
+}
+
+void StatusBoard::sentAt(Clock::time_point when)
+{
+    m_lastSent.store(ticks(when), Relaxed);
+}
+
+void StatusBoard::contactToSend(Clock::duration took)
+{
+    const double seconds = std::chrono::duration<double>(took).count();
+    const auto bucket = std::lower_bound(LatencyBounds.begin(), LatencyBounds.end(), seconds) - LatencyBounds.begin();
+    m_latencyBuckets[size_t(bucket)].fetch_add(1, Relaxed);
+    m_latencySumNs.fetch_add(
+        std::uint64_t(std::max<Clock::rep>(0, std::chrono::duration_cast<std::chrono::nanoseconds>(took).count())),
+        Relaxed);
+}
+
+void StatusBoard::failureReply(int code)
+{
+    if (code >= FirstCode && code < FirstCode + Codes)
+        m_failureReplies[size_t(code - FirstCode)].fetch_add(1, Relaxed);
+    else
+        m_otherFailureReplies.fetch_add(1, Relaxed);
+}
+
+void StatusBoard::reconnected(int server)
+{
+    m_reconnects[size_t(server)].fetch_add(1, Relaxed);
+}
+
+void StatusBoard::setServerConnected(int server, bool connected)
+{
+    m_serverConnected[size_t(server)].store(connected, Relaxed);
+}
+
+void StatusBoard::setServerUsed(int server, bool used)
+{
+    m_serverUsed[size_t(server)].store(used, Relaxed);
+}
+
+void StatusBoard::setPort(int number, bool open)
+{
+    m_portNumber.store(number, Relaxed);
+    m_portOpen.store(open, Relaxed);
+}
+
+void StatusBoard::setMergedChanges(std::uint64_t total)
+{
+    m_mergedChanges.store(total, Relaxed);
+}
+
+void StatusBoard::setLogLinesDropped(std::uint64_t total)
+{
+    m_logLinesDropped.store(total, Relaxed);
+}
+
+void StatusBoard::heartbeat(Clock::time_point now)
+{
+    m_heartbeat.store(ticks(now), Relaxed);
+}
+
+StatusBoard::Health StatusBoard::health(Clock::time_point now) const
+{
+    Health h;
+    const Clock::duration silent = now - Clock::time_point(Clock::duration(m_heartbeat.load(Relaxed)));
+    if (m_heartbeat.load(Relaxed) == 0 || silent > StuckAfter)
+        h.text += "window not responding\n";
+    if (!m_portOpen.load(Relaxed))
+        h.text += "COM " + std::to_string(m_portNumber.load(Relaxed)) + " closed\n";
+    if (!m_serverConnected[0].load(Relaxed))
+        h.text += "Caspar not connected\n";
+    h.ok = h.text.empty();
+    if (h.ok)
+        h.text = "ok\n";
+    return h;
+}
+
+std::string StatusBoard::metricsText(Clock::time_point now) const
+{
+    std::vector<MetricFamily> out;
+
+    auto lines =
+        family("vantor_line_changes_total", "Line changes handed to the trigger slots, per line.", MetricType::Counter);
+    for (int l = 0; l < Lines; ++l)
+        lines.metric.push_back(counter(m_lineChanges[size_t(l)].load(Relaxed), {{"line", LineNames[l]}}));
+    out.push_back(std::move(lines));
+
+    auto firings = family("vantor_firings_total",
+                          "Firings per trigger slot and outcome; cause is contact (a line change) or operator "
+                          "(a test fire).",
+                          MetricType::Counter);
+    for (int byOperator = 0; byOperator < 2; ++byOperator)
+        for (int s = 0; s < Slots; ++s)
+            for (size_t o = 0; o < OutcomeNames.size(); ++o)
+                firings.metric.push_back(counter(m_firings[size_t(byOperator)][size_t(s)][o].load(Relaxed),
+                                                 {{"cause", byOperator ? "operator" : "contact"},
+                                                  {"outcome", OutcomeNames[o]},
+                                                  {"slot", SlotNames[s]}}));
+    out.push_back(std::move(firings));
+
+    auto failures =
+        family("vantor_failure_replies_total", "Failure replies of the playout server, by code.", MetricType::Counter);
+    for (int c = 0; c < Codes; ++c)
+        if (const std::uint64_t n = m_failureReplies[size_t(c)].load(Relaxed))
+            failures.metric.push_back(counter(n, {{"code", std::to_string(FirstCode + c)}}));
+    failures.metric.push_back(counter(m_otherFailureReplies.load(Relaxed), {{"code", "other"}}));
+    out.push_back(std::move(failures));
+
+    auto reconnects = family("vantor_server_reconnects_total",
+                             "Connections to the playout server made again after one was up.", MetricType::Counter);
+    auto connected =
+        family("vantor_server_connected", "1 while the connection to the playout server is up.", MetricType::Gauge);
+    for (int s = 0; s < Servers; ++s) {
+        if (!m_serverUsed[size_t(s)].load(Relaxed))
+            continue;
+        reconnects.metric.push_back(
+            counter(m_reconnects[size_t(s)].load(Relaxed), {{"server", ServerNames[size_t(s)]}}));
+        connected.metric.push_back(
+            gauge(m_serverConnected[size_t(s)].load(Relaxed) ? 1 : 0, {{"server", ServerNames[size_t(s)]}}));
+    }
+    out.push_back(std::move(reconnects));
+    out.push_back(std::move(connected));
+
+    auto merged = family("vantor_port_events_merged_total",
+                         "Line changes merged into one because they came faster than they could be handled.",
+                         MetricType::Counter);
+    merged.metric.push_back(counter(m_mergedChanges.load(Relaxed)));
+    out.push_back(std::move(merged));
+
+    auto dropped = family("vantor_log_file_lines_dropped_total",
+                          "Lines of the log files and as-run record that could not be written.", MetricType::Counter);
+    dropped.metric.push_back(counter(m_logLinesDropped.load(Relaxed)));
+    out.push_back(std::move(dropped));
+
+    auto port = family("vantor_port_open", "1 while the serial port is open.", MetricType::Gauge);
+    port.metric.push_back(
+        gauge(m_portOpen.load(Relaxed) ? 1 : 0, {{"port", "COM " + std::to_string(m_portNumber.load(Relaxed))}}));
+    out.push_back(std::move(port));
+
+    // No sample before the first firing: there is no time to count from.
+    auto since =
+        family("vantor_seconds_since_last_firing", "Seconds since the last PLAY command was sent.", MetricType::Gauge);
+    if (const std::int64_t last = m_lastSent.load(Relaxed))
+        since.metric.push_back(
+            gauge(std::chrono::duration<double>(now - Clock::time_point(Clock::duration(last))).count()));
+    out.push_back(std::move(since));
+
+    // Cumulative counts from the per-bucket ones; the count is their sum, so the two agree.
+    auto latency = family("vantor_contact_to_send_seconds",
+                          "Time from a line change seen by the port to its PLAY command handed to the socket.",
+                          MetricType::Histogram);
+    ClientMetric h;
+    std::uint64_t cumulative = 0;
+    for (size_t b = 0; b < LatencyBounds.size(); ++b) {
+        cumulative += m_latencyBuckets[b].load(Relaxed);
+        h.histogram.bucket.push_back({cumulative, LatencyBounds[b]});
+    }
+    cumulative += m_latencyBuckets.back().load(Relaxed);
+    h.histogram.bucket.push_back({cumulative, std::numeric_limits<double>::infinity()});
+    h.histogram.sample_count = cumulative;
+    h.histogram.sample_sum = double(m_latencySumNs.load(Relaxed)) / 1e9;
+    latency.metric.push_back(std::move(h));
+    out.push_back(std::move(latency));
+
+    return prometheus::TextSerializer().Serialize(out);
+}
+
+} // namespace vantor::app

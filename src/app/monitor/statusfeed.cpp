@@ -1,0 +1,94 @@
+#include "app/monitor/statusfeed.h"
+
+#include "app/monitor/statusboard.h"
+#include "app/window/mainwindow.h"
+
+#include "playout/casparconnection.h"
+#include "playout/casparservers.h"
+#include "playout/firing.h"
+#include "serial/service/serialportservice.h"
+
+#include <memory>
+#include <utility>
+
+namespace vantor::app {
+
+namespace {
+StatusBoard::Outcome outcomeOf(playout::FiringRecord::Result result)
+{
+    using R = playout::FiringRecord::Result;
+    using O = StatusBoard::Outcome;
+    switch (result) {
+    case R::Sent: return O::Sent;
+    case R::NotReady: return O::NotReady;
+    case R::EmptyMovie: return O::EmptyMovie;
+    case R::InvalidMovie: return O::InvalidMovie;
+    case R::NotSent: break;
+    }
+    return O::NotSent;
+}
+} // namespace
+
+StatusFeed::StatusFeed(StatusBoard &board, MainWindow &window, serial::SerialPortService &port, QObject *parent)
+    : QObject(parent)
+    , m_board(board)
+    , m_window(window)
+    , m_port(port)
+{
+    // Connected after the window's own handler, so the event is still the port's current one.
+    connect(&port, &serial::SerialPortService::onComm, this, [this] {
+        const qint16 code = m_port.commEvent();
+        if (code == serial::comm::Cts || code == serial::comm::Dsr)
+            m_board.lineChanged(code == serial::comm::Cts ? 0 : 1);
+    });
+    connect(&port, &serial::SerialPortService::portLost, this, [this] { poll(); });
+    // A firing's record comes while the line change that caused it is being handled.
+    // With a backup server each firing gives a record per server: the main one's is counted.
+    window.firing().setRecord(this, [this](const playout::FiringRecord &record) {
+        if (record.sent)
+            m_board.sentAt(record.sentAt);
+        if (record.server != playout::CasparServers::Main)
+            return;
+        m_board.fired(record.slot, outcomeOf(record.result), record.test);
+        if (!record.sent)
+            return;
+        const auto contact = m_port.eventTime();
+        if (!record.test && contact)
+            m_board.contactToSend(record.sentAt - *contact);
+    });
+    m_poll.setInterval(PollMs);
+    connect(&m_poll, &QTimer::timeout, this, &StatusFeed::poll);
+    m_poll.start();
+    poll();
+}
+
+StatusFeed::~StatusFeed()
+{
+    m_window.firing().setRecord(this, {});
+}
+
+void StatusFeed::addServer(int server, playout::CasparConnection &connection)
+{
+    m_board.setServerUsed(server, true);
+    m_board.setServerConnected(server, connection.isEstablished());
+    auto wasUp = std::make_shared<bool>(connection.isEstablished());
+    connect(&connection, &playout::CasparConnection::establishedChanged, this, [this, server, wasUp](bool up) {
+        m_board.setServerConnected(server, up);
+        if (up && std::exchange(*wasUp, true))
+            m_board.reconnected(server);
+    });
+    connect(&connection, &playout::CasparConnection::replied, this, [this](int code, const QByteArray &) {
+        if (code >= 400)
+            m_board.failureReply(code);
+    });
+}
+
+void StatusFeed::poll()
+{
+    m_board.setPort(m_port.commPort(), m_port.portOpen());
+    m_board.setMergedChanges(m_port.pressureTotals().mergedChanges);
+    m_board.setLogLinesDropped(m_droppedLogLines ? m_droppedLogLines() : 0);
+    m_board.heartbeat(StatusBoard::Clock::now());
+}
+
+} // namespace vantor::app

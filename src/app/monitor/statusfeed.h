@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+
+#include <functional>
+
+namespace vantor::serial {
+class SerialPortService;
+}
+namespace vantor::playout {
+class CasparConnection;
+}
+
+namespace vantor::app {
+
+class MainWindow;
+class StatusBoard;
+
+// Keeps the status board up to date, on the window thread: counts the line changes the port
+// hands out, the firings and the server's failure replies as they happen, and every
+// PollMs reads what has no signal (the port's state, the merged changes, the log files'
+// dropped lines) and marks the window thread alive. Only stores into the board's atomics.
+class StatusFeed : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int PollMs = 250;
+
+    StatusFeed(StatusBoard &board, MainWindow &window, serial::SerialPortService &port, QObject *parent = nullptr);
+    ~StatusFeed() override;
+
+    // Follows a playout server's connection under the board's server index (0 main, 1 backup).
+    void addServer(int server, playout::CasparConnection &connection);
+    // Where the count of dropped log-file lines comes from (--log-dir); none counts 0.
+    void setDroppedLogLines(std::function<quint64()> count) { m_droppedLogLines = std::move(count); }
+
+    // Reads everything polled now (also done every PollMs).
+    void poll();
+
+private:
+    StatusBoard &m_board;
+    MainWindow &m_window;
+    serial::SerialPortService &m_port;
+    std::function<quint64()> m_droppedLogLines;
+    QTimer m_poll;
+};
+
+} // namespace vantor::app

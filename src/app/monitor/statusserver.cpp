@@ -1,0 +1,88 @@
+#include "app/monitor/statusserver.h"
+
+#include "app/monitor/statusboard.h"
+
+#include <CivetServer.h>
+
+#include <functional>
+#include <string>
+
+namespace vantor::app {
+
+class StatusServer::Handler : public CivetHandler
+{
+public:
+    using Answer = std::function<void(mg_connection *)>;
+    explicit Handler(Answer answer)
+        : m_answer(std::move(answer))
+    {
+    }
+    bool handleGet(CivetServer *, mg_connection *connection) override
+    {
+        m_answer(connection);
+        return true;
+    }
+
+private:
+    Answer m_answer;
+};
+
+namespace {
+void reply(mg_connection *connection, int status, const char *type, const std::string &body)
+{
+    mg_response_header_start(connection, status);
+    mg_response_header_add(connection, "Content-Type", type, -1);
+    mg_response_header_add(connection, "Content-Length", std::to_string(body.size()).c_str(), -1);
+    mg_response_header_add(connection, "Cache-Control", "no-store", -1);
+    mg_response_header_send(connection);
+    mg_write(connection, body.data(), body.size());
+}
+} // namespace
+
+StatusServer::StatusServer(const StatusBoard &board)
+    : m_board(board)
+    , m_metrics(std::make_unique<Handler>([this](mg_connection *c) {
+        reply(c, 200, "text/plain; version=0.0.4; charset=utf-8", m_board.metricsText(StatusBoard::Clock::now()));
+    }))
+    , m_health(std::make_unique<Handler>([this](mg_connection *c) {
+        const StatusBoard::Health health = m_board.health(StatusBoard::Clock::now());
+        reply(c, health.ok ? 200 : 503, "text/plain; charset=utf-8", health.text);
+    }))
+{
+}
+
+StatusServer::~StatusServer() = default;
+
+QString StatusServer::start(const QString &address, quint16 port)
+{
+    const std::vector<std::string> options{
+        "listening_ports",    QStringLiteral("%1:%2").arg(address).arg(port).toStdString(),
+        "num_threads",        std::to_string(Workers),
+        "connection_queue",   std::to_string(QueuedConnections),
+        "listen_backlog",     std::to_string(Backlog),
+        "max_request_size",   std::to_string(MaxRequestBytes),
+        "request_timeout_ms", std::to_string(RequestTimeoutMs),
+        "enable_keep_alive",  "no",
+    };
+    try {
+        auto server = std::make_unique<CivetServer>(options);
+        server->addHandler("/metrics$", *m_metrics);
+        server->addHandler("/healthz$", *m_health);
+        m_server = std::move(server);
+    } catch (const CivetException &) {
+        return QStringLiteral("cannot listen on %1:%2 (in use, or not an address of this machine)")
+            .arg(address)
+            .arg(port);
+    }
+    return {};
+}
+
+quint16 StatusServer::port() const
+{
+    if (!m_server)
+        return 0;
+    const std::vector<int> ports = m_server->getListeningPorts();
+    return ports.empty() ? 0 : quint16(ports.front());
+}
+
+} // namespace vantor::app

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+class CivetServer;
+
+namespace vantor::app {
+
+class StatusBoard;
+
+// The status endpoint for facility monitoring, an embedded HTTP server on threads of its own:
+//   GET /metrics  the board's metrics in the Prometheus text format;
+//   GET /healthz  200 "ok" while the port is open, the server connected and the window thread
+//                 answering; 503 with the reasons, one a line, otherwise.
+// Anything else is 404. Bounded whatever the clients do:
+// Workers connections are served at once and QueuedConnections more wait (then the
+// listening socket's backlog), a request's head is at most MaxRequestBytes, a connection
+// ends after RequestTimeoutMs, and no connection is kept alive. It only reads the board, so
+// nothing it does makes the window thread wait.
+class StatusServer
+{
+public:
+    static constexpr int Workers = 2;
+    static constexpr int QueuedConnections = 4;
+    static constexpr int Backlog = 8;
+    static constexpr int MaxRequestBytes = 4096;
+    static constexpr int RequestTimeoutMs = 2000;
+
+    explicit StatusServer(const StatusBoard &board);
+    ~StatusServer();
+
+    // Starts listening on address:port (an IPv4 address; port 0 picks a free one). Returns an
+    // empty string, or why it could not.
+    QString start(const QString &address, quint16 port);
+    // The port it listens on; 0 when not started.
+    quint16 port() const;
+
+private:
+    class Handler;
+    const StatusBoard &m_board;
+    std::unique_ptr<Handler> m_metrics;
+    std::unique_ptr<Handler> m_health;
+    std::unique_ptr<CivetServer> m_server; // stops (joining its threads) before the handlers go
+};
+
+} // namespace vantor::app
