@@ -8,6 +8,7 @@
 
 #include "loopbackport.h"
 #include "recorder.h"
+#include "threadswitches.h"
 
 #include "portserver.h"
 #include "serial/rfc2217/rfc2217session.h"
@@ -169,29 +170,6 @@ std::size_t caughtByPoller(const std::vector<Pulse> &pulses, std::mt19937 &rando
         caught += next <= p.off;
     }
     return caught;
-}
-
-long otherThreadsSwitches()
-{
-    long total = 0;
-    const std::string self = std::to_string(gettid());
-    if (DIR *dir = opendir("/proc/self/task")) {
-        while (const dirent *entry = readdir(dir)) {
-            if (entry->d_name[0] == '.' || self == entry->d_name)
-                continue;
-            FILE *status = std::fopen(("/proc/self/task/" + std::string(entry->d_name) + "/status").c_str(), "r");
-            char line[256];
-            long n = 0;
-            while (status && std::fgets(line, sizeof line, status))
-                if (std::sscanf(line, "voluntary_ctxt_switches: %ld", &n) == 1
-                    || std::sscanf(line, "nonvoluntary_ctxt_switches: %ld", &n) == 1)
-                    total += n;
-            if (status)
-                std::fclose(status);
-        }
-        closedir(dir);
-    }
-    return total;
 }
 
 bool insideTheVirtualMachine()

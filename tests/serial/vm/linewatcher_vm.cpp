@@ -5,6 +5,7 @@
 #include "loopbackport.h"
 #include "recorder.h"
 #include "threadpermissions.h"
+#include "threadswitches.h"
 
 #include "app/realtime/realtimemode.h"
 #include "serial/tty/linewatcher.h"
@@ -56,30 +57,6 @@ private:
 double ms(Clock::duration d)
 {
     return std::chrono::duration<double, std::milli>(d).count();
-}
-
-// Context switches of every thread but the calling one: how often the watcher's threads ran.
-long otherThreadsSwitches()
-{
-    long total = 0;
-    const std::string self = std::to_string(gettid());
-    if (DIR *dir = opendir("/proc/self/task")) {
-        while (const dirent *entry = readdir(dir)) {
-            if (entry->d_name[0] == '.' || self == entry->d_name)
-                continue;
-            FILE *status = std::fopen(("/proc/self/task/" + std::string(entry->d_name) + "/status").c_str(), "r");
-            char line[256];
-            long n = 0;
-            while (status && std::fgets(line, sizeof line, status))
-                if (std::sscanf(line, "voluntary_ctxt_switches: %ld", &n) == 1
-                    || std::sscanf(line, "nonvoluntary_ctxt_switches: %ld", &n) == 1)
-                    total += n;
-            if (status)
-                std::fclose(status);
-        }
-        closedir(dir);
-    }
-    return total;
 }
 
 void toggle(const LoopbackPort &port, int bits, bool on)
