@@ -1,5 +1,7 @@
 #include "app/monitor/runmarker.h"
 
+#include "app/station/setuplock.h"
+
 #include <cerrno>
 #include <cstring>
 
@@ -17,25 +19,13 @@ constexpr auto TouchEvery = std::chrono::seconds(1);
 RunMarker::RunMarker(const QString &path)
     : m_path(path)
 {
-    const QByteArray name = path.toLocal8Bit();
-    // O_NOFOLLOW and O_NONBLOCK: a link or a fifo put in its place is refused, never followed
-    // or waited on.
-    const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        m_problem = QString::fromLocal8Bit(std::strerror(errno));
+    const LockedFile lock = lockRegularFile(path);
+    if (lock.fd < 0) {
+        m_problem = lock.inUse ? QStringLiteral("in use by another running program") : lock.reason;
         return;
     }
-    struct stat st = {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        m_problem = QStringLiteral("not a regular file");
-        ::close(fd);
-        return;
-    }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        m_problem = QStringLiteral("in use by another running program");
-        ::close(fd);
-        return;
-    }
+    const int fd = lock.fd;
+    const struct stat &st = lock.st;
     // A marker with content that nobody holds is a dead run's; one made just now is empty.
     if (st.st_size > 0)
         m_previousEnd = QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec);

@@ -15,31 +15,43 @@
 
 namespace vantor::app {
 
+LockedFile lockRegularFile(const QString &path)
+{
+    LockedFile locked;
+    // Never waits for a FIFO, never follows a link, and takes nothing but a regular file.
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDWR | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        locked.reason = qt_error_string(errno);
+        return locked;
+    }
+    if (::fstat(fd, &locked.st) != 0 || !S_ISREG(locked.st.st_mode)) {
+        locked.reason = QStringLiteral("not a regular file");
+        ::close(fd);
+        return locked;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        locked.inUse = errno == EWOULDBLOCK;
+        locked.reason = qt_error_string(errno);
+        ::close(fd);
+        return locked;
+    }
+    locked.fd = fd;
+    return locked;
+}
+
 SetupLock::SetupLock(const QString &setupPath)
 {
     const QString target = SetupFile::regularTarget(setupPath);
     m_lockPath = (target.isEmpty() ? QFileInfo(setupPath).absoluteFilePath() : target) + QStringLiteral(".lock");
     QDir().mkpath(QFileInfo(m_lockPath).absolutePath());
-    // Never waits for a FIFO, never follows a link, and takes nothing but a regular file.
-    const int fd = ::open(QFile::encodeName(m_lockPath).constData(),
-                          O_RDWR | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        m_reason = qt_error_string(errno);
+    const LockedFile lock = lockRegularFile(m_lockPath);
+    if (lock.fd < 0) {
+        m_outcome = lock.inUse ? Outcome::InUse : Outcome::Skipped;
+        m_reason = lock.reason;
         return;
     }
-    struct stat st = {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        m_reason = QStringLiteral("not a regular file");
-        ::close(fd);
-        return;
-    }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        m_outcome = errno == EWOULDBLOCK ? Outcome::InUse : Outcome::Skipped;
-        m_reason = qt_error_string(errno);
-        ::close(fd);
-        return;
-    }
-    m_fd = fd;
+    m_fd = lock.fd;
     m_outcome = Outcome::Held;
 }
 

@@ -2,7 +2,21 @@
 
 #include <QString>
 
+#include <sys/stat.h>
+
 namespace vantor::app {
+
+// A regular file opened for reading and writing (made when missing) and locked (flock,
+// exclusive), without ever waiting: a link, a FIFO or a device in its place is refused, and a
+// lock that another process holds is not waited for.
+struct LockedFile
+{
+    int fd = -1;         // open and locked, the caller's to close; -1 when not
+    bool inUse = false;  // another process holds the lock
+    QString reason;      // why fd is -1
+    struct stat st = {}; // the file, while fd is open
+};
+LockedFile lockRegularFile(const QString &path);
 
 // Keeps a second program from working on the same set-up file: an exclusive lock (flock) on
 // FILE.lock beside the file (beside the target of a link, so that every name of one file
