@@ -131,6 +131,10 @@ int run(int argc, char *argv[])
                          qPrintable(command.restoreFile), qPrintable(setupLock->lockPath()));
             return 2;
         }
+        if (setupLock->outcome() == SetupLock::Outcome::Skipped) // runs on, but says so
+            std::fprintf(
+                stderr, "vantor-listener: --restore %s: no lock taken (%s: %s); a second program could use it too\n",
+                qPrintable(command.restoreFile), qPrintable(setupLock->lockPath()), qPrintable(setupLock->reason()));
     }
 
     const QtMessageHandler standard = qInstallMessageHandler(noDisplay);
