@@ -4,10 +4,10 @@
 #include "../trigger_latency/latencystats.h"
 
 #include "amcpresponder.h"
+#include "scriptedfilechooser.h"
 #include "scriptedprompter.h"
 
 #include "playout/casparservers.h"
-#include "playout/filechooser.h"
 #include "playout/firing.h"
 #include "playout/triggerslots.h"
 
@@ -26,12 +26,6 @@ using namespace vantor::playout;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-class NoChooser : public FileChooser
-{
-public:
-    std::optional<QString> chooseMovie(const QString &, const QStringList &) override { return {}; }
-};
 
 // A responder reading in a thread of its own, as a server on another machine would.
 struct Server
@@ -91,7 +85,7 @@ int main(int argc, char *argv[])
     QLabel last;
     ScriptedPrompter prompter;
     vantor::ErrorTrap trap(prompter);
-    NoChooser chooser;
+    ScriptedFileChooser chooser; // nothing to choose: the benches set the movies
     TriggerSlots triggers({boxes, labels}, trap, chooser);
 
     std::printf("| backup | firings | main p50 us | main p99 us | main max us | skew p50 us | skew p99 us |\n"
@@ -107,7 +101,8 @@ int main(int argc, char *argv[])
         Firing firing({&last, [](const QString &) {}, {}}, trap, triggers, servers);
         for (int s = 0; s < servers.count(); ++s)
             servers.at(s).connectTo(QStringLiteral("127.0.0.1"));
-        QTest::qWaitFor([&] { return mainLink.isEstablished() && (!backupLink || backupLink->isEstablished()); }, 5000);
+        allArrived &= QTest::qWaitFor(
+            [&] { return mainLink.isEstablished() && (!backupLink || backupLink->isEstablished()); }, 5000);
         if (QByteArray(mode) == "frozen")
             backup.freeze(true);
 
@@ -146,7 +141,7 @@ int main(int argc, char *argv[])
         CasparConnection link(server.responder.port());
         if (connected) {
             link.connectTo(QStringLiteral("127.0.0.1"));
-            QTest::qWaitFor([&] { return link.isEstablished(); }, 5000);
+            allArrived &= QTest::qWaitFor([&] { return link.isEstablished(); }, 5000);
         }
         const long before = wakeUps();
         QEventLoop idle; // not QTest::qWait, which wakes every few milliseconds itself

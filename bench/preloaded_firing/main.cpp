@@ -4,10 +4,10 @@
 #include "../trigger_latency/latencystats.h"
 
 #include "amcpresponder.h"
+#include "scriptedfilechooser.h"
 #include "scriptedprompter.h"
 
 #include "playout/casparservers.h"
-#include "playout/filechooser.h"
 #include "playout/firing.h"
 #include "playout/preloader.h"
 #include "playout/triggerslots.h"
@@ -23,14 +23,6 @@
 
 using namespace vantor::playout;
 using Clock = std::chrono::steady_clock;
-
-namespace {
-class NoChooser : public FileChooser
-{
-public:
-    std::optional<QString> chooseMovie(const QString &, const QStringList &) override { return {}; }
-};
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -57,7 +49,7 @@ int main(int argc, char *argv[])
     QLabel last;
     ScriptedPrompter prompter;
     vantor::ErrorTrap trap(prompter);
-    NoChooser chooser;
+    ScriptedFileChooser chooser; // nothing to choose: the benches set the movies
     TriggerSlots triggers({boxes, labels}, trap, chooser);
     CasparConnection link(responder.port());
     const CasparServers servers(link);
