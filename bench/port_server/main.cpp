@@ -6,9 +6,9 @@
 // same pulses, and the server's wake-ups while idle. Exit 0 when every count is exact, 1
 // otherwise, 77 when not started inside the virtual machine.
 
+#include "guest.h"
 #include "loopbackport.h"
 #include "recorder.h"
-#include "threadswitches.h"
 
 #include "portserver.h"
 #include "serial/rfc2217/rfc2217session.h"
@@ -170,12 +170,6 @@ std::size_t caughtByPoller(const std::vector<Pulse> &pulses, std::mt19937 &rando
         caught += next <= p.off;
     }
     return caught;
-}
-
-bool insideTheVirtualMachine()
-{
-    // uart-vm's init starts the program as its only child and leaves its arguments in /args.
-    return getppid() == 1 && access("/args", F_OK) == 0;
 }
 
 struct Line

@@ -16,6 +16,7 @@
 //
 // Exit status 0 when ours saw every pulse at every width, 1 otherwise, 77 outside uart-vm.
 
+#include "guest.h"
 #include "loopbackport.h"
 #include "observers.h"
 
@@ -137,11 +138,6 @@ double percentile(std::vector<double> v, double p)
     std::sort(v.begin(), v.end());
     const auto rank = static_cast<std::size_t>(std::ceil(p * static_cast<double>(v.size())));
     return v[std::min(v.size() - 1, rank > 0 ? rank - 1 : 0)];
-}
-
-bool insideTheVirtualMachine()
-{
-    return getppid() == 1 && access("/args", F_OK) == 0;
 }
 
 const std::chrono::microseconds Widths[] = {200us, 1000us, 5000us, 20000us};

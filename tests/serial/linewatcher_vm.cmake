@@ -10,7 +10,7 @@ add_executable(linewatcher_vm
   ${CMAKE_CURRENT_LIST_DIR}/vm/loopbackport.h
   ${CMAKE_CURRENT_LIST_DIR}/vm/recorder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vm/recorder.h
-  ${CMAKE_CURRENT_LIST_DIR}/vm/threadswitches.h)
+  ${CMAKE_CURRENT_LIST_DIR}/vm/guest.h)
 target_include_directories(linewatcher_vm PRIVATE ${CMAKE_CURRENT_LIST_DIR}/vm ${CMAKE_CURRENT_LIST_DIR}/../support)
 target_link_libraries(linewatcher_vm PRIVATE vantor_linewatcher vantor_realtime)
 target_link_options(linewatcher_vm PRIVATE -static)

@@ -2,10 +2,10 @@
 //   uart-vm run --timeout 120 linewatcher_vm [/dev/ttyS1]
 // Exit 0 when every check passes, 1 otherwise, 77 when not started inside the virtual machine.
 
+#include "guest.h"
 #include "loopbackport.h"
 #include "recorder.h"
 #include "threadpermissions.h"
-#include "threadswitches.h"
 
 #include "app/realtime/realtimemode.h"
 #include "serial/tty/linewatcher.h"
@@ -293,12 +293,6 @@ void aPseudoTerminalIsNotWatched(Checks &c)
     watcher.stop();
     close(slave);
     close(master);
-}
-
-bool insideTheVirtualMachine()
-{
-    // uart-vm's init starts the program as its only child and leaves its arguments in /args.
-    return getppid() == 1 && access("/args", F_OK) == 0;
 }
 
 } // namespace

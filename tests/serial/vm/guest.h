@@ -6,6 +6,16 @@
 #include <dirent.h>
 #include <unistd.h>
 
+// What a program run inside uart-vm asks of its guest.
+
+// True inside the guest: uart-vm's init starts the program as its only child and leaves its
+// arguments in /args. The programs refuse to run anywhere else, so that they never touch this
+// machine's own ports.
+inline bool insideTheVirtualMachine()
+{
+    return getppid() == 1 && access("/args", F_OK) == 0;
+}
+
 // Context switches of every thread of this process but the calling one: how often the other
 // threads ran, to show that they sleep while nothing happens.
 inline long otherThreadsSwitches()
