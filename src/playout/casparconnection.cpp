@@ -1,25 +1,16 @@
 #include "casparconnection.h"
 
+#include "socketoptions.h"
+
 #include "errortrap/runtimeerror.h"
 
 #include <QNetworkProxy>
 #include <QSignalBlocker>
 #include <QTcpSocket>
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-
 namespace vantor::playout {
 
 namespace {
-
-// The system's own backstop behind the answer deadline: data unacknowledged for 3 s, or 2 s of
-// silence and 2 unanswered probes 1 s apart, end the connection in the kernel.
-constexpr int KeepIdleSeconds = 2;
-constexpr int KeepIntervalSeconds = 1;
-constexpr int KeepCount = 2;
-constexpr unsigned UserTimeoutMs = 3000;
 
 const QByteArray PingLine = QByteArrayLiteral("PING\r\n");
 
@@ -194,11 +185,7 @@ void CasparConnection::endWaiting(const QString &why)
 // every byte still queued for the server instead of delivering it later.
 void CasparConnection::resetSocket()
 {
-    const int fd = int(m_socket->socketDescriptor());
-    if (fd >= 0) {
-        const linger reset{1, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-    }
+    resetOnClose(m_socket->socketDescriptor());
     const QSignalBlocker quiet(m_socket); // the caller tells of the end, once
     m_socket->abort();
 }
@@ -354,16 +341,7 @@ void CasparConnection::onReadyRead()
 void CasparConnection::tuneSocket()
 {
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    m_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
-    const int fd = int(m_socket->socketDescriptor());
-    if (fd < 0)
-        return;
-    const int idle = KeepIdleSeconds, interval = KeepIntervalSeconds, count = KeepCount;
-    const unsigned userTimeout = UserTimeoutMs;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
-    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
-    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
-    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof userTimeout);
+    applyKeepAlive(m_socket->socketDescriptor(), KeepAlive{});
 }
 
 } // namespace vantor::playout
