@@ -44,8 +44,15 @@ bool CommandTarget::overlaps(const CommandTarget &other) const
 
 void ReplyPace::add(Clock::duration took)
 {
-    m_last = std::max(took, Clock::duration::zero());
-    m_average = std::exchange(m_measured, true) ? m_average + (m_last - m_average) / 4 : m_last;
+    took = std::max(took, Clock::duration::zero());
+    if (!std::exchange(m_measured, true)) {
+        m_average = took;
+        m_deviation = took / 2;
+        return;
+    }
+    const Clock::duration off = took > m_average ? took - m_average : m_average - took;
+    m_deviation += (off - m_deviation) / 4;
+    m_average += (took - m_average) / 4;
 }
 
 Clock::duration heldUpAfter(Clock::duration pace)

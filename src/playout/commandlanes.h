@@ -39,22 +39,23 @@ struct CommandTarget
     bool overlaps(const CommandTarget &other) const;
 };
 
-// The time the server recently took per command: the larger of the last reply's time and a
-// running average of them, each counted from when its command began to run (its send, or the
-// previous reply on its connection when it had to wait for that). Before the first reply a
-// command is taken to need Initial.
+// The time the server recently takes per command, each counted from when its command began
+// to run (its send, or the previous reply on its connection when it had to wait for that): a
+// running average of the replies' times plus their running deviation from it, as TCP
+// estimates its round trip, so that a server whose times vary is not expected to be faster
+// than it is. Before the first reply a command is taken to need Initial.
 class ReplyPace
 {
 public:
     static constexpr std::chrono::milliseconds Initial{100};
 
     void add(Clock::duration took);
-    Clock::duration value() const { return std::max(m_average, m_last); }
+    Clock::duration value() const { return m_average + m_deviation; }
 
 private:
     // Window thread.
     Clock::duration m_average{Initial};
-    Clock::duration m_last{0};
+    Clock::duration m_deviation{0};
     bool m_measured = false; // a reply has come
 };
 

@@ -248,7 +248,7 @@ void AmcpResponder::runNext(QTcpSocket *client)
         m_held.append({client, text});
         return;
     }
-    QTimer::singleShot(ms, client, [this, client, text] {
+    QTimer::singleShot(ms, Qt::PreciseTimer, client, [this, client, text] {
         answer(client, text);
         m_queues[client].running = false;
         runNext(client);
