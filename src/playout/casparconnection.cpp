@@ -234,12 +234,10 @@ void CasparConnection::keepOneFree()
 void CasparConnection::endSockets(bool gracefully)
 {
     m_liveness.takeWaiting(); // PINGs only
-    for (AmcpSocket *socket : {&m_liveness}) {
-        if (gracefully)
-            socket->close();
-        else
-            socket->reset();
-    }
+    if (gracefully)
+        m_liveness.close();
+    else
+        m_liveness.reset();
     for (const auto &lane : m_lanes) {
         if (gracefully)
             lane->close();
@@ -345,6 +343,7 @@ void CasparConnection::onLivenessEnded(const QString &reason)
     if (!isConnected())
         return;
     if (!m_wanted) {
+        endSockets(true);
         enter(Phase::Idle);
         endWaiting(QStringLiteral("the connection was closed"));
         return;
