@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -303,7 +304,7 @@ private Q_SLOTS:
             return plain(at, fields, day);
         };
         app::LogFileWriter writer(dir.path(), {{"hung-", ".log", {}, hung, note}, {"fine-", ".log", {}, plain, note}},
-                                  16, std::chrono::milliseconds(100));
+                                  16, app::LogFileWriter::DefaultByteCapacity, std::chrono::milliseconds(100));
         QSignalSpy failed(&writer, &app::LogFileWriter::failed);
         QSignalSpy recovered(&writer, &app::LogFileWriter::recovered);
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
@@ -316,6 +317,45 @@ private Q_SLOTS:
         release.release();
         QVERIFY(recovered.wait(60000));
         QCOMPARE(readAll(writer.fileName(0, QDate::currentDate())), QString("stuck\n"));
+    }
+
+    // A disk that falls behind a flood of long lines (a format that blocks stands for it) costs
+    // its queue's bytes and no more: the lines beyond are dropped, counted and told, and the
+    // file says how many are missing. A line too long is cut before it waits.
+    void aSlowDiskCostsOnlyItsQueueBytes()
+    {
+        QTemporaryDir dir;
+        QSemaphore formatting;
+        QSemaphore release;
+        const auto slow = [&](const QDateTime &, const QStringList &fields, QDate &day) {
+            formatting.release();
+            release.acquire();
+            day = QDate::currentDate();
+            return fields.value(0).toUtf8() + '\n';
+        };
+        const auto note = [](const QDateTime &, const QString &text) { return text.toUtf8() + '\n'; };
+        constexpr qsizetype Bytes = 256 * 1024;
+        app::LogFileWriter writer(dir.path(), {{"slow-", ".log", {}, slow, note}}, app::LogFileWriter::DefaultCapacity,
+                                  Bytes);
+        const auto unblock = qScopeGuard([&] { release.release(1 << 20); }); // should a check fail
+        QSignalSpy dropped(&writer, &app::LogFileWriter::dropped);
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        writer.post(0, now, {QString(100000, 'y')});
+        QVERIFY(formatting.tryAcquire(1, 60000)); // the writer holds it, and the disk holds the writer
+        constexpr int Flood = 1000;
+        for (int i = 0; i < Flood; ++i)
+            writer.post(0, now, {QString::number(i) + QString(4096, 'x')});
+        const quint64 kept = Flood - writer.droppedLines();
+        QVERIFY2(kept > 0 && kept * 4096 * sizeof(QChar) < Bytes, qPrintable(QString::number(kept)));
+        QTRY_COMPARE(dropped.size(), 1);
+        release.release(Flood + 1);
+        const auto lines = [&] {
+            return readAll(writer.fileName(0, QDate::currentDate())).split('\n', Qt::SkipEmptyParts);
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(lines().size(), int(kept) + 2, 60000);
+        QCOMPARE(lines()[0], QString(8192, 'y') + " …[91808 more characters cut]");
+        QCOMPARE(lines()[1], QStringLiteral("*** %1 lines missing here: the disk was too slow").arg(Flood - kept));
+        QVERIFY(lines()[2].startsWith("0x"));
     }
 
     void linesStampedBeforeMidnightBelongToThatDay()
