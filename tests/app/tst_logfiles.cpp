@@ -198,6 +198,35 @@ private Q_SLOTS:
             QCOMPARE(rows[i].first(7), expected[i]);
     }
 
+    // Every as-run row has every column, whatever made it (a firing, a restart, the note of a
+    // gap), and a server's control characters are escaped as in the logs.
+    void everyAsRunRowHasEveryColumn()
+    {
+        QTemporaryDir dir;
+        const QString asRun = dir.filePath("as-run-" + QDate::currentDate().toString(Qt::ISODate) + ".csv");
+        QVERIFY(QFile::link("/dev/full", asRun));
+        Station s(dir.path());
+        s.f.server.setReplier([](const QByteArray &line) {
+            return line.startsWith("PLAY") ? QByteArrayList{"202 PLAY OK \x1b]0;owned\x07\x1b[2J"}
+                                           : AmcpResponder::standardReply(line);
+        });
+        s.files->restarted("before the gap");
+        QTRY_COMPARE(s.historyCount("***Log files not written: " + asRun + ": not a regular file"), 1);
+        QVERIFY(QFile::remove(asRun));
+        s.goOnAir();
+        s.arm(0, "/media/on.mov");
+        s.f.port.changeCts(true);
+        QTRY_COMPARE(parseCsv(readAll(asRun)).size(), 3);
+        s.files->restarted("after the firing");
+        QList<QStringList> rows;
+        QTRY_COMPARE((rows = parseCsv(readAll(asRun))).size(), 4);
+        for (const QStringList &row : rows)
+            QCOMPARE(row.size(), rows[0].size());
+        QCOMPARE(rows[1][4], "*** 1 lines missing here: not a regular file");
+        QCOMPARE(rows[2][6], "202 PLAY OK \\x1b]0;owned\\x07\\x1b[2J");
+        QCOMPARE(rows[3].mid(1, 4), (QStringList{"restart", "", "", "after the firing"}));
+    }
+
     void refusedFileIsToldOnceAndWritingResumes()
     {
         QTemporaryDir dir;
