@@ -1,6 +1,7 @@
 // The built program's command line, seen from outside: what it prints, how it exits, and how
 // it starts with --restore and --log-dir on paths that are missing, damaged or unwritable.
 // No display: the answers need none, and the window runs on the offscreen platform.
+#include "app/station/setupfile.h"
 #include "errortrap/childprocess.h"
 #include "pseudoterminal.h"
 
@@ -220,6 +221,42 @@ private Q_SLOTS:
         QVERIFY2(waitForHistory(logs, "was removed or replaced while in use: written anew from here"),
                  run.describe().constData());
         QVERIFY2(run.terminate(), run.describe().constData());
+    }
+
+    // The set-up file keeps the backup server it names: one from the command line serves the
+    // run it was given to, and is not saved.
+    void aBackupServerIsSavedOnlyFromTheFile_data()
+    {
+        QTest::addColumn<QString>("inFile");
+        QTest::addColumn<QString>("given");
+        QTest::newRow("given only") << ""
+                                    << "127.0.0.2";
+        QTest::newRow("given over the file's") << "127.0.0.3"
+                                               << "127.0.0.2";
+        QTest::newRow("the file's") << "127.0.0.3"
+                                    << "";
+    }
+
+    void aBackupServerIsSavedOnlyFromTheFile()
+    {
+        QFETCH(QString, inFile);
+        QFETCH(QString, given);
+        QTemporaryDir dir;
+        const QString file = dir.filePath("setup.ini");
+        vantor::app::Setup setup;
+        setup.backup = inFile;
+        QFile out(file);
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(vantor::app::SetupFile::format(setup)) > 0);
+        out.close();
+        std::vector<std::string> args{"--restore", file.toStdString(), "--log-dir", dir.filePath("logs").toStdString()};
+        if (!given.isEmpty())
+            args.insert(args.end(), {"--backup-server", given.toStdString()});
+        Listener run(args, true);
+        QVERIFY2(waitForHistory(dir.filePath("logs"), "Set-up restored from "), run.describe().constData());
+        QVERIFY2(run.terminate(), run.describe().constData()); // a save still waiting is written first
+        const vantor::app::SetupFile::Loaded after = vantor::app::SetupFile::parse(file);
+        QVERIFY(after.problems.isEmpty());
+        QCOMPARE(after.setup.backup, inFile);
     }
 
     // Paths under a regular file cannot be made, also for root.
