@@ -2,6 +2,7 @@
 // it starts with --restore and --log-dir on paths that are missing, damaged or unwritable.
 // No display: the answers need none, and the window runs on the offscreen platform.
 #include "app/station/setupfile.h"
+#include "app/station/setuplock.h"
 #include "errortrap/childprocess.h"
 #include "pseudoterminal.h"
 
@@ -12,6 +13,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <optional>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -63,6 +70,45 @@ bool waitForHistory(const QString &dir, const QByteArray &text)
 {
     return QTest::qWaitFor([&] { return readAll(historyFile(dir)).contains(text); }, 15000);
 }
+
+// A folder made read-only for this test and the programs it starts, as long as this lives:
+// root passes a folder's mode, so for root a read-only bind mount of it, in a mount namespace
+// of the test's own.
+class ReadOnlyFolder
+{
+public:
+    explicit ReadOnlyFolder(const QString &path)
+        : m_path(QFile::encodeName(path))
+    {
+        if (::geteuid() != 0) {
+            m_made = ::chmod(m_path, 0555) == 0;
+            return;
+        }
+        static const bool ownMounts =
+            ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        m_mounted = ownMounts && ::mount(m_path, m_path, nullptr, MS_BIND, nullptr) == 0;
+        m_made = m_mounted && ::mount(nullptr, m_path, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+    }
+    ~ReadOnlyFolder()
+    {
+        if (m_mounted)
+            ::umount2(m_path, MNT_DETACH);
+        else
+            ::chmod(m_path, 0755);
+    }
+    bool made() const { return m_made; }
+
+private:
+    QByteArray m_path;
+    bool m_mounted = false;
+    bool m_made = false;
+};
+
+struct RecordingBox : vantor::app::RefusalBox
+{
+    QStringList shown;
+    void show(const QString &text) override { shown << text; }
+};
 
 } // namespace
 
@@ -259,17 +305,80 @@ private Q_SLOTS:
         QCOMPARE(after.setup.backup, inFile);
     }
 
-    // Paths under a regular file cannot be made, also for root.
+    // A log folder that cannot be made is told, and the program runs.
     void unwritablePathsAreToldAndTheProgramRuns()
     {
-        QTemporaryDir dir;
-        QFile regular(dir.filePath("regular"));
-        QVERIFY(regular.open(QIODevice::WriteOnly));
-        const QByteArray file = regular.fileName().toUtf8() + "/setup.ini";
-        Listener run({"--restore", file.toStdString(), "--log-dir", "/proc/vantor-listener-logs"}, true);
-        QVERIFY2(run.waitForError("***Set-up not saved to " + file + ": "), run.describe().constData());
+        Listener run({"--log-dir", "/proc/vantor-listener-logs"}, true);
         QVERIFY2(run.waitForError("***Log files not written: /proc/vantor-listener-logs/"), run.describe().constData());
         QVERIFY2(run.terminate(), run.describe().constData());
+    }
+
+    // Only a program that holds the set-up file's lock runs on it. Whatever keeps it from the
+    // lock, it says why (on standard error, and in the box of an operator at a display) and
+    // ends with 2, leaving what is at FILE.lock and the set-up file as they were.
+    void aSetUpFileThatCannotBeLockedIsNotRun_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("fifo") << "fifo"
+                              << "not a regular file: a FIFO";
+        QTest::newRow("folder") << "folder"
+                                << "not a regular file: a folder";
+        QTest::newRow("link to a regular file") << "link"
+                                                << "not a regular file: a symbolic link";
+        QTest::newRow("dangling link") << "dangling"
+                                       << "not a regular file: a symbolic link";
+        QTest::newRow("read-only folder") << "read-only" << qt_error_string(::geteuid() == 0 ? EROFS : EACCES);
+        QTest::newRow("folder that cannot be made") << "under a file" << qt_error_string(ENOTDIR);
+        QTest::newRow("held by another program") << "held"
+                                                 << "in use by another running program";
+    }
+
+    void aSetUpFileThatCannotBeLockedIsNotRun()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        QTemporaryDir dir;
+        QFile target(dir.filePath("target"));
+        QVERIFY(target.open(QIODevice::WriteOnly) && target.write("kept") == 4);
+        target.close();
+        const QString file = kind == "under a file" ? target.fileName() + "/setup.ini" : dir.filePath("setup.ini");
+        const QString lock = file + ".lock";
+        const QByteArray lockName = QFile::encodeName(lock);
+        std::optional<ReadOnlyFolder> readOnly;
+        int holder = -1;
+        if (kind == "fifo")
+            QCOMPARE(::mkfifo(lockName, 0600), 0);
+        else if (kind == "folder")
+            QVERIFY(QDir().mkdir(lock));
+        else if (kind == "link")
+            QVERIFY(QFile::link(target.fileName(), lock));
+        else if (kind == "dangling")
+            QVERIFY(QFile::link(dir.filePath("nowhere"), lock));
+        else if (kind == "held")
+            QVERIFY((holder = ::open(lockName, O_RDWR | O_CREAT | O_CLOEXEC, 0600)) >= 0
+                    && ::flock(holder, LOCK_EX) == 0);
+        if (kind == "read-only")
+            QVERIFY(readOnly.emplace(dir.path()).made());
+        struct stat before = {};
+        const bool there = ::lstat(lockName, &before) == 0;
+
+        RecordingBox box;
+        QVERIFY(!vantor::app::lockForStart(file, &box));
+        QCOMPARE(box.shown.size(), 1);
+        QVERIFY2(box.shown[0].contains(reason), qPrintable(box.shown[0]));
+        Listener run({"--restore", file.toStdString()}, true);
+        run.waitForEnd(15000);
+        QVERIFY2(run.exitedWith(2) && run.err().contains(reason.toUtf8()), run.describe().constData());
+
+        struct stat after = {};
+        QCOMPARE(::lstat(lockName, &after) == 0, there);
+        QVERIFY(!there || (after.st_ino == before.st_ino && after.st_mode == before.st_mode));
+        QVERIFY(!QFileInfo::exists(file));
+        QVERIFY(!QFileInfo::exists(dir.filePath("nowhere")));
+        QCOMPARE(readAll(target.fileName()), QByteArray("kept"));
+        if (holder >= 0)
+            ::close(holder);
     }
 };
 
