@@ -210,16 +210,19 @@ int run(int argc, char *argv[])
     addresses.setParent(&window);
     std::unique_ptr<LogFiles> logFiles;  // --log-dir
     std::unique_ptr<SetupRestore> setup; // --restore
-    // A signal at a box of the start-up ends the program there: the files' writers write what
-    // is queued first (their destructors, each waiting for its disk a bounded time).
+    std::unique_ptr<RunMarker> marker;   // --restore
+    // A signal at a box of the start-up ends the program there, and cleanly: the files' writers
+    // write what is queued, then the run marker goes (their destructors, each waiting for its
+    // disk a bounded time).
     closeOnTerminationSignals(&window, [&] {
         setup.reset();
         logFiles.reset();
+        marker.reset();
     });
     if (!command.logDir.isEmpty()) // before Form_Load, whose lines it keeps
         logFiles = std::make_unique<LogFiles>(command.logDir, window, port);
     // A dead run's marker: the first History line says so, before anything of this start.
-    const std::unique_ptr<RunMarker> marker = takeRunMarker(command.restoreFile);
+    marker = takeRunMarker(command.restoreFile);
     if (marker && marker->previousEnd()) {
         const QString line = RunMarker::startedAgainLine(*marker->previousEnd(), QDateTime::currentDateTime());
         window.SetStatus(line);

@@ -3,6 +3,7 @@
 #include "logmessages.h"
 #include "windowfixture.h"
 
+#include "app/monitor/runmarker.h"
 #include "app/station/csvwriter.h"
 #include "app/station/logfiles.h"
 #include "app/window/clickablelabel.h"
@@ -385,6 +386,27 @@ private Q_SLOTS:
         QCOMPARE(lines()[0], QString(8192, 'y') + " …[91808 more characters cut]");
         QCOMPARE(lines()[1], QStringLiteral("*** %1 lines missing here: the disk was too slow").arg(Flood - kept));
         QVERIFY(lines()[2].startsWith("0x"));
+    }
+
+    // A run marker in a folder that hangs (a touch that blocks stands for it) holds up the end
+    // a bounded time, as the file writers do; it goes once the folder answers.
+    void aHungRunMarkerHoldsUpTheEndABoundedTime()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("setup.ini.running");
+        QSemaphore touching;
+        QSemaphore release;
+        const auto unblock = qScopeGuard([&] { release.release(1 << 20); }); // should a check fail
+        auto marker = std::make_unique<app::RunMarker>(path, [&](int) {
+            touching.release();
+            release.acquire();
+        });
+        QVERIFY(marker->problem().isEmpty());
+        QVERIFY(touching.tryAcquire(1, 60000));
+        marker.reset(); // returns, after at most WriterThread::DefaultStopLimit
+        QVERIFY(QFileInfo::exists(path));
+        release.release(1);
+        QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(path), 60000);
     }
 
     void linesStampedBeforeMidnightBelongToThatDay()
