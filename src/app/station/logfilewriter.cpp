@@ -51,8 +51,11 @@ struct LogFileWriter::Channel
     qsizetype byteCapacity = 0;
 
     std::mutex mutex;
-    std::vector<Entry> queue;          // guarded by mutex
-    qsizetype queuedBytes = 0;         // guarded by mutex: the cost of the entries queued or being written
+    std::vector<Entry> queue; // guarded by mutex
+    // The cost of the entries queued or being written: added by the window thread under mutex,
+    // taken off by the writer without it, so that the writer holds the mutex only to take the
+    // queue (a writer of low priority preempted while holding it would hold up the window).
+    std::atomic<qsizetype> queuedBytes{0};
     qint64 overflowLost = 0;           // guarded by mutex: lines the full queue turned away
     LogFileWriter *receiver = nullptr; // guarded by mutex; null once the writer object is gone
     std::atomic<quint64> dropped{0};   // lines dropped so far, for any reason; any thread
@@ -221,8 +224,7 @@ struct LogFileWriter::Channel
         qsizetype cost = 0; // of the entries in `lines`, released once they are written
         const auto flush = [&] {
             write(day, std::exchange(lines, {}), std::exchange(count, 0));
-            std::lock_guard lock(mutex);
-            queuedBytes -= std::exchange(cost, 0);
+            queuedBytes.fetch_sub(std::exchange(cost, 0));
         };
         for (Entry &entry : batch) {
             QDate entryDay;
@@ -305,15 +307,16 @@ void LogFileWriter::post(int stream, qint64 atMsecs, QStringList fields)
     bool overflow = false;
     {
         std::lock_guard lock(channel.mutex);
-        if (channel.queue.size() >= channel.capacity || channel.queuedBytes + cost > channel.byteCapacity) {
+        const qsizetype queued = channel.queuedBytes.load();
+        if (channel.queue.size() >= channel.capacity || queued + cost > channel.byteCapacity) {
             ++channel.overflowLost;
             channel.dropped.fetch_add(1, std::memory_order_relaxed);
             overflow = !std::exchange(channel.overflowing, true);
         } else {
             wake = channel.queue.empty(); // the writer takes the whole queue each time it runs
             channel.queue.push_back({atMsecs, std::move(fields), cost});
-            channel.queuedBytes += cost;
-            if (channel.queue.size() < channel.capacity / 2 && channel.queuedBytes < channel.byteCapacity / 2)
+            channel.queuedBytes.fetch_add(cost);
+            if (channel.queue.size() < channel.capacity / 2 && queued < channel.byteCapacity / 2)
                 channel.overflowing = false;
         }
     }
