@@ -266,7 +266,10 @@ int runMode(const ModeName &mode, int seconds, bool triggerPage, const QString &
     QElapsedTimer recovery;
     recovery.start();
     const bool connected = QTest::qWaitFor(
-        [&] { return peer.openConnections() == 1 && caspar.state() == vantor::playout::CasparConnection::Connected; },
+        [&] {
+            return peer.openConnections() == caspar.connectionCount()
+                && caspar.state() == vantor::playout::CasparConnection::Connected;
+        },
         30000);
     if (connected)
         fire();
