@@ -31,6 +31,7 @@
 #include "serial/system/systemserialportservice.h"
 
 #include <QApplication>
+#include <QMessageBox>
 
 #include <cstdio>
 #include <cstdlib>
@@ -71,6 +72,40 @@ void noDisplay(QtMsgType type, const QMessageLogContext &, const QString &messag
     std::fflush(stderr);
     std::_Exit(2);
 }
+
+// Whether a window would show on a display: the offscreen platform shows nothing.
+bool onDisplay()
+{
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (platform.startsWith("offscreen") || platform.startsWith("minimal"))
+        return false;
+    return qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
+}
+
+// The box of a start refused for the set-up file's lock, before the program has a window.
+class MessageRefusalBox : public RefusalBox
+{
+public:
+    MessageRefusalBox(int &argc, char **argv)
+        : m_argc(argc)
+        , m_argv(argv)
+    {
+    }
+    void show(const QString &text) override
+    {
+        const QtMessageHandler standard = qInstallMessageHandler(noDisplay);
+        QApplication app(m_argc, m_argv);
+        qInstallMessageHandler(standard);
+        describe();
+        QMessageBox box(QMessageBox::Critical, MainWindow::Title, text, QMessageBox::Ok);
+        box.setTextFormat(Qt::PlainText); // a path may hold anything
+        box.exec();
+    }
+
+private:
+    int &m_argc;
+    char **m_argv;
+};
 
 // --list-ports: each number, its device, and whether this user can open it.
 QString portListing(const serial::PortMap &map)
@@ -122,19 +157,15 @@ int run(int argc, char *argv[])
         }
     }
 
-    // One program per set-up file: a second one would overwrite the first one's set-up.
+    // One program per set-up file: a second one would overwrite the first one's set-up. It
+    // runs only while it holds the lock.
+    const bool unattended = command.unattended || ServiceNotifier::underServiceManager();
     std::unique_ptr<SetupLock> setupLock;
     if (!command.restoreFile.isEmpty()) {
-        setupLock = std::make_unique<SetupLock>(command.restoreFile);
-        if (setupLock->outcome() == SetupLock::Outcome::InUse) {
-            std::fprintf(stderr, "--restore %s: the set-up file is in use by another running program (%s is locked)\n",
-                         qPrintable(command.restoreFile), qPrintable(setupLock->lockPath()));
+        MessageRefusalBox box(argc, argv);
+        setupLock = lockForStart(command.restoreFile, !unattended && onDisplay() ? &box : nullptr);
+        if (!setupLock)
             return 2;
-        }
-        if (setupLock->outcome() == SetupLock::Outcome::Skipped) // runs on, but says so
-            std::fprintf(
-                stderr, "vantor-listener: --restore %s: no lock taken (%s: %s); a second program could use it too\n",
-                qPrintable(command.restoreFile), qPrintable(setupLock->lockPath()), qPrintable(setupLock->reason()));
     }
 
     const QtMessageHandler standard = qInstallMessageHandler(noDisplay);
@@ -152,7 +183,6 @@ int run(int argc, char *argv[])
     port.setDebounce(command.options.debounce);
     serial::SystemPortProbe probe;
     MessageBoxPrompter box;
-    const bool unattended = command.unattended || ServiceNotifier::underServiceManager();
     UnattendedPrompter startUpPrompter(box);
     Prompter &prompter = unattended ? static_cast<Prompter &>(startUpPrompter) : box;
     playout::QtFileChooser chooser;
@@ -180,16 +210,19 @@ int run(int argc, char *argv[])
     addresses.setParent(&window);
     std::unique_ptr<LogFiles> logFiles;  // --log-dir
     std::unique_ptr<SetupRestore> setup; // --restore
-    // A signal at a box of the start-up ends the program there: the files' writers write what
-    // is queued first (their destructors, each waiting for its disk a bounded time).
+    std::unique_ptr<RunMarker> marker;   // --restore
+    // A signal at a box of the start-up ends the program there, and cleanly: the files' writers
+    // write what is queued, then the run marker goes (their destructors, each waiting for its
+    // disk a bounded time).
     closeOnTerminationSignals(&window, [&] {
         setup.reset();
         logFiles.reset();
+        marker.reset();
     });
     if (!command.logDir.isEmpty()) // before Form_Load, whose lines it keeps
         logFiles = std::make_unique<LogFiles>(command.logDir, window, port);
     // A dead run's marker: the first History line says so, before anything of this start.
-    const std::unique_ptr<RunMarker> marker = takeRunMarker(command.restoreFile);
+    marker = takeRunMarker(command.restoreFile);
     if (marker && marker->previousEnd()) {
         const QString line = RunMarker::startedAgainLine(*marker->previousEnd(), QDateTime::currentDateTime());
         window.SetStatus(line);

@@ -128,6 +128,23 @@ private Q_SLOTS:
         QVERIFY(s.stop(*third));
     }
 
+    // SIGTERM while a box of an attended start waits (no port at all: Error 380) is a clean end:
+    // the run marker goes.
+    void aSignalAtAStartUpBoxIsACleanEnd()
+    {
+        Station s;
+        s.writeSetup("false");
+        std::vector<std::string> args{"--restore", s.dir.filePath("setup.ini").toStdString(), "--log-dir",
+                                      s.dir.filePath("logs").toStdString()};
+        for (int n = 1; n <= 16; ++n) // every number the start looks at, none there
+            args.insert(args.end(), {"--port", std::to_string(n) + "=" + s.device().toStdString()});
+        ChildProcess run(LISTENER, args); // no NOTIFY_SOCKET: attended
+        QVERIFY(QTest::qWaitFor([&] { return s.log("port-", ".log").contains("Getting Available Com Ports"); }, 20000));
+        QVERIFY(QFile::exists(s.dir.filePath("setup.ini.running")));
+        QVERIFY2(s.stop(run), run.describe().constData());
+        QVERIFY(!QFile::exists(s.dir.filePath("setup.ini.running")));
+    }
+
 private:
     const bool m_isolated;
 };

@@ -2,6 +2,9 @@
 
 #include "app/station/setuplock.h"
 
+#include <QFile>
+
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -16,8 +19,30 @@ namespace {
 constexpr auto TouchEvery = std::chrono::seconds(1);
 } // namespace
 
-RunMarker::RunMarker(const QString &path)
-    : m_path(path)
+// The marker kept: the thread's own once it runs; it lives as long as the thread, which may
+// outlive the RunMarker when stuck.
+struct RunMarker::Kept
+{
+    QByteArray path;
+    int fd = -1; // the marker, locked; -1 once removed
+    Touch touch;
+    std::atomic<bool> ending{false}; // set by the owner: the next run removes the marker
+
+    void run()
+    {
+        if (fd < 0)
+            return;
+        if (!ending.load()) {
+            touch(fd);
+            return;
+        }
+        ::unlink(path.constData());
+        ::close(fd);
+        fd = -1;
+    }
+};
+
+RunMarker::RunMarker(const QString &path, Touch touch)
 {
     const LockedFile lock = lockRegularFile(path);
     if (lock.fd < 0) {
@@ -38,30 +63,19 @@ RunMarker::RunMarker(const QString &path)
         ::close(fd);
         return;
     }
-    m_fd = fd;
-    m_toucher = std::thread([this] { touchLoop(); });
+    m_kept = std::make_shared<Kept>();
+    m_kept->path = QFile::encodeName(path);
+    m_kept->fd = fd;
+    m_kept->touch = touch ? std::move(touch) : [](int marker) { ::futimens(marker, nullptr); };
+    m_thread = std::make_unique<WriterThread>([kept = m_kept] { kept->run(); }, "run marker", TouchEvery);
 }
 
 RunMarker::~RunMarker()
 {
-    if (m_fd < 0)
+    if (!m_thread)
         return;
-    {
-        std::lock_guard lock(m_mutex);
-        m_stop = true;
-    }
-    m_wake.notify_all();
-    m_toucher.join();
-    ::unlink(m_path.toLocal8Bit().constData());
-    ::close(m_fd);
-}
-
-void RunMarker::touchLoop()
-{
-    pthread_setname_np(pthread_self(), "run marker");
-    std::unique_lock lock(m_mutex);
-    while (!m_wake.wait_for(lock, TouchEvery, [this] { return m_stop; }))
-        ::futimens(m_fd, nullptr);
+    m_kept->ending = true;
+    m_thread->stop(); // at most WriterThread::DefaultStopLimit
 }
 
 QString RunMarker::startedAgainLine(const QDateTime &end, const QDateTime &now)

@@ -14,6 +14,8 @@ namespace vantor::app {
 struct WriterThread::Shared
 {
     std::function<void()> job;
+    const char *name = nullptr;
+    std::chrono::milliseconds period{0}; // zero: runs only when woken
     std::mutex mutex;
     std::condition_variable changed;
     bool woken = false;    // guarded by mutex
@@ -23,14 +25,18 @@ struct WriterThread::Shared
 
     void run()
     {
-        pthread_setname_np(pthread_self(), "file-writer");
+        pthread_setname_np(pthread_self(), name);
         // Background work: on a busy machine the window thread, which fires, goes first.
         setpriority(PRIO_PROCESS, id_t(gettid()), BackgroundNice);
         for (;;) {
             bool last = false;
             {
                 std::unique_lock lock(mutex);
-                changed.wait(lock, [this] { return woken || stopping; });
+                const auto due = [this] { return woken || stopping; };
+                if (period > period.zero())
+                    changed.wait_for(lock, period, due);
+                else
+                    changed.wait(lock, due);
                 woken = false;
                 last = stopping;
             }
@@ -44,10 +50,12 @@ struct WriterThread::Shared
     }
 };
 
-WriterThread::WriterThread(std::function<void()> job)
+WriterThread::WriterThread(std::function<void()> job, const char *name, std::chrono::milliseconds period)
     : m_shared(std::make_shared<Shared>())
 {
     m_shared->job = std::move(job);
+    m_shared->name = name;
+    m_shared->period = period;
     m_shared->thread = std::thread([shared = m_shared] { shared->run(); });
 }
 
