@@ -3,9 +3,11 @@
 
 #include "errortrap/runtimeerror.h"
 #include "serial/rfc2217/rfc2217backend.h"
+#include "serial/rfc2217/rfc2217server.h"
 
 #include <QElapsedTimer>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 #include <arpa/inet.h>
@@ -209,6 +211,47 @@ private Q_SLOTS:
         QTest::qWait(50);
         QCOMPARE(sink.losses.size(), std::size_t(1));
         QVERIFY_THROWS_EXCEPTION(vantor::RuntimeError, backend.write("x"));
+    }
+
+    // The package's own server says why it refuses or ends a session, and that its device has
+    // no modem lines: the port log and the port's loss say it in words.
+    void theServersOwnNoticesAreSaid_data()
+    {
+        QTest::addColumn<QByteArray>("kind");
+        QTest::addColumn<QString>("said");
+        const auto bytes = [](std::string_view kind) { return QByteArray(kind.data(), qsizetype(kind.size())); };
+        QTest::newRow("no modem lines") << bytes(rfc2217::notice::NoModemLines)
+                                        << "has no modem lines that can be watched (its server says so); contacts will "
+                                           "not fire";
+        QTest::newRow("refused") << bytes(rfc2217::notice::Refused)
+                                 << "The network serial server refuses the session: because: rfc2217://";
+        QTest::newRow("ended") << bytes(rfc2217::notice::Ended)
+                               << "The network serial server ended the session: because: rfc2217://";
+    }
+    void theServersOwnNoticesAreSaid()
+    {
+        QFETCH(QByteArray, kind);
+        QFETCH(QString, said);
+        QTcpServer own;
+        QVERIFY(own.listen(QHostAddress::LocalHost));
+        const bool ends = !kind.contains("no modem lines");
+        connect(&own, &QTcpServer::newConnection, this, [&own, kind, ends] {
+            QTcpSocket *client = own.nextPendingConnection();
+            const rfc2217::Bytes notice = rfc2217::Rfc2217ServerSession::notice(kind.toStdString(), "because");
+            client->write(notice.data(), qint64(notice.size()));
+            if (ends)
+                client->disconnectFromHost();
+        });
+        RecordingSink sink;
+        Rfc2217Backend backend(fastTiming());
+        backend.open(QStringLiteral("rfc2217://127.0.0.1:%1").arg(own.serverPort()), settings("9600,N,8,1"), sink);
+        if (ends) {
+            QTRY_COMPARE(sink.losses.size(), std::size_t(1));
+            QVERIFY2(sink.losses[0].second.startsWith(said), qPrintable(sink.losses[0].second));
+        } else {
+            QTRY_VERIFY(!sink.notices.filter(said).isEmpty());
+            QVERIFY(isNoModemLinesNotice(sink.notices.filter(said).front()));
+        }
     }
 
     void aServerThatStopsAnsweringIsALostPort()

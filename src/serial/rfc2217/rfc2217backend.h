@@ -67,6 +67,11 @@ public:
     // Whether a server accepts a connection at target within timeoutMs, the name lookup
     // included; closes it at once.
     static bool reachable(const QString &target, int timeoutMs, HostResolver &resolver);
+    // The same in two halves: the host's addresses, looked up within timeoutMs (nothing when
+    // the lookup fails or takes longer), and whether one of them accepts a connection.
+    static std::optional<QList<QHostAddress>> addressesOf(const Endpoint &endpoint, int timeoutMs,
+                                                          HostResolver &resolver);
+    static bool reachable(const QList<QHostAddress> &addresses, quint16 port, int timeoutMs);
 
 private:
     void readServer();
