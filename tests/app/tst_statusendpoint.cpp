@@ -1,12 +1,16 @@
 // The status endpoint read over HTTP on 127.0.0.1: its counters after contacts of the fake
-// port, the health check, and clients that send nothing or too much.
+// port, the health check (also while an error box waits, and for a port without modem lines),
+// other methods, and clients that send nothing, too much or slowly.
 #include "windowfixture.h"
 
+#include "app/monitor/boxwatch.h"
 #include "app/monitor/statusboard.h"
 #include "app/monitor/statusfeed.h"
 #include "app/monitor/statusserver.h"
 #include "app/window/clickablelabel.h"
 #include "app/window/lamp.h"
+#include "errortrap/errortrap.h"
+#include "serial/service/portbackend.h"
 
 #include <QCheckBox>
 #include <QNetworkAccessManager>
@@ -18,6 +22,7 @@
 #include <QTcpSocket>
 #include <QTemporaryFile>
 #include <QTest>
+#include <QTimer>
 
 using namespace vantor::app;
 
@@ -47,6 +52,17 @@ double sample(const QByteArray &metrics, const QByteArray &series)
             return line.mid(series.size() + 1).toDouble();
     return -1;
 }
+
+// A box that, while it waits, runs what it is given (a look at the endpoint) and is then answered.
+struct LookingPrompter : vantor::Prompter
+{
+    std::function<void()> look;
+    vantor::Answer ask(const std::string &) override
+    {
+        look();
+        return vantor::Answer::Ignore;
+    }
+};
 } // namespace
 
 class TestStatusEndpoint : public QObject
@@ -135,6 +151,96 @@ private Q_SLOTS:
         const Answer health = get(server.port(), "/healthz");
         QTEST(health.status, "status");
         QTEST(health.body, "body");
+    }
+
+    // What no lamp shows: an error box that waits for an answer (the trigger path may be held
+    // in it), and a port whose device has no modem lines (no contact can fire).
+    void healthSaysWhatNoLampShows_data()
+    {
+        QTest::addColumn<bool>("box");
+        QTest::addColumn<QByteArray>("body");
+        QTest::newRow("a box waits") << true
+                                     << QByteArray(
+                                            "waiting for an answer to Error 40006 (Too many commands waiting) at "
+                                            "frmMAIN.FIREME, line 12\n");
+        QTest::newRow("no modem lines") << false << QByteArray("COM 1 has no modem lines: contacts cannot fire\n");
+    }
+    void healthSaysWhatNoLampShows()
+    {
+        QFETCH(bool, box);
+        QFETCH(QByteArray, body);
+        WindowFixture f;
+        StatusBoard board;
+        StatusFeed feed(board, f.w(), f.port);
+        feed.addServer(0, *f.caspar);
+        LookingPrompter looking;
+        BoxWatch boxes(looking);
+        feed.watchBoxes(boxes);
+        StatusServer server(board);
+        QCOMPARE(server.start("127.0.0.1", 0), QString());
+        f.w().findChild<QPushButton *>("cmdCOMStatus")->click();
+        f.w().findChild<QPushButton *>("cmdCASPAR")->click();
+        QTRY_COMPARE(get(server.port(), "/healthz").status, 200);
+
+        if (box) {
+            Answer seen;
+            looking.look = [&] { seen = get(server.port(), "/healthz"); };
+            vantor::ErrorTrap(boxes).report(vantor::RuntimeError(40006, "Too many commands waiting"),
+                                            {"frmMAIN", "FIREME"}, 12);
+            QCOMPARE(seen.status, 503);
+            QCOMPARE(seen.body, body);
+            QCOMPARE(get(server.port(), "/healthz").status, 200); // answered: ok again
+        } else {
+            Q_EMIT f.port.notice(vantor::serial::noModemLinesNotice("rfc2217://127.0.0.1:2217", "its server says so"));
+            QTRY_COMPARE(get(server.port(), "/healthz").body, body);
+            f.w().findChild<QPushButton *>("cmdCOMStatus")->click(); // closed: said as closed
+            QTRY_COMPARE(get(server.port(), "/healthz").body, QByteArray("COM 1 closed\n"));
+        }
+    }
+
+    // Only GET is served, whatever the path and the method.
+    void otherMethodsAreNotAllowed()
+    {
+        StatusBoard board;
+        StatusServer server(board);
+        QCOMPARE(server.start("127.0.0.1", 0), QString());
+        QNetworkAccessManager manager;
+        const QUrl url(QStringLiteral("http://127.0.0.1:%1/healthz").arg(server.port()));
+        for (const QByteArray verb : {"POST", "PUT", "DELETE", "OPTIONS", "PATCH"}) {
+            std::unique_ptr<QNetworkReply> reply(manager.sendCustomRequest(QNetworkRequest(url), verb));
+            QSignalSpy done(reply.get(), &QNetworkReply::finished);
+            QVERIFY(done.wait(15000));
+            QVERIFY2(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 405, verb.constData());
+        }
+    }
+
+    // Clients that send their request heads slowly hold a worker each until their head time is
+    // over; six of them (a port scan, a stuck scraper) leave the health check answered at once,
+    // before they are cut off.
+    void slowClientsLeaveTheHealthCheckAnswered()
+    {
+        StatusBoard board;
+        StatusServer server(board);
+        QCOMPARE(server.start("127.0.0.1", 0), QString());
+        std::vector<std::unique_ptr<QTcpSocket>> slow;
+        int cut = 0;
+        for (int i = 0; i < 6; ++i) {
+            slow.push_back(std::make_unique<QTcpSocket>());
+            connect(slow.back().get(), &QTcpSocket::disconnected, this, [&cut] { ++cut; });
+            slow.back()->connectToHost("127.0.0.1", server.port());
+            QVERIFY(slow.back()->waitForConnected(15000));
+            slow.back()->write("GET /metrics HTTP/1.1\r\nX-Slow: ");
+        }
+        QTimer trickle;
+        connect(&trickle, &QTimer::timeout, this, [&slow] {
+            for (auto &client : slow)
+                client->write("a");
+        });
+        trickle.start(100);
+        const Answer health = get(server.port(), "/healthz");
+        const int cutBeforeTheAnswer = cut;
+        QCOMPARE(health.status, 503); // the board is empty: nothing is open
+        QVERIFY2(cutBeforeTheAnswer <= 2, qPrintable(QString::number(cutBeforeTheAnswer)));
     }
 
     // Clients that hold a connection without a request, or send a request head that never
