@@ -6,7 +6,6 @@
 namespace vantor::app {
 
 OperatorClose::OperatorClose(QWidget &window)
-    : QObject(&window)
 {
     window.installEventFilter(this);
 }
