@@ -16,14 +16,9 @@
 #include <QFile>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QTemporaryFile>
 #include <QtTest/qtestspontaneevent.h>
 
 #include <thread>
-
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 using namespace vantor;
 
@@ -98,111 +93,60 @@ private Q_SLOTS:
                 >= 0);
     }
 
-    // A box an operator can answer is no hang: the pings go on. One nobody can see (an
-    // unattended start) is, once it has waited its grace: the pings stop, the status says so,
-    // and they come back when it is answered.
-    void aBoxNobodyAnswersStopsThePingsAfterItsGrace_data()
-    {
-        QTest::addColumn<bool>("unattended");
-        QTest::newRow("attended") << false;
-        QTest::newRow("unattended") << true;
-    }
+    // A box nobody can see (an unattended start) is a hang once it has waited its grace: the
+    // pings stop, the status says so, and they come back when it is answered.
     void aBoxNobodyAnswersStopsThePingsAfterItsGrace()
     {
-        QFETCH(bool, unattended);
         app::ServiceNotifier notifier;
-        if (unattended)
-            notifier.setBoxGrace(std::chrono::milliseconds(1000));
+        notifier.setBoxGrace(std::chrono::milliseconds(1000));
         const size_t start = m_socket.take().size();
         notifier.ready(QStringLiteral("on air"));
         notifier.setBoxOpen(true);
-        QElapsedTimer open;
-        open.start();
-        if (!unattended) { // pings at 0.5 s: still there well past a second
-            const int pings = m_socket.waitFor("WATCHDOG=1", size_t(m_socket.waitFor("WATCHDOG=1", start) + 4));
-            QVERIFY(pings >= 0 && open.elapsed() > 1500);
-            QVERIFY(!notifier.pingsHeld());
-            notifier.stopping();
-            return;
-        }
         const int held = m_socket.waitFor("STATUS=on air (no answer for 1 s: watchdog pings stopped", start);
         QVERIFY(held >= 0);
-        QVERIFY(open.elapsed() >= 1000);
         QTest::qWait(1500); // three ping times, none of them sent
-        const auto &notices = m_socket.take();
-        for (size_t i = size_t(held); i < notices.size(); ++i)
-            QVERIFY(!notices[i].text.contains("WATCHDOG=1"));
-        const size_t answered = notices.size();
+        const size_t answered = m_socket.take().size();
+        QCOMPARE(m_socket.waitFor("WATCHDOG=1", size_t(held), 0), -1);
         notifier.setBoxOpen(false);
-        QVERIFY(m_socket.waitFor("STATUS=on air", answered) >= 0);
         QVERIFY(m_socket.waitFor("WATCHDOG=1", answered) >= 0);
         notifier.stopping();
     }
 
-    // Only a socket somebody listens on means a service manager: a variable left over from one
-    // that is gone must not switch off the boxes of the start.
+    // A variable left over from a service manager that is gone must not switch off the boxes.
     void aNotificationSocketMustBeThere_data()
     {
         QTest::addColumn<QByteArray>("socket");
         QTest::addColumn<bool>("there");
         QTest::newRow("listening") << m_socket.path() << true;
-        QTest::newRow("abstract, listening") << QByteArray("@vantor-notify-") + QByteArray::number(getpid()) << true;
         QTest::newRow("nothing at the path") << m_socket.path() + "-gone" << false;
-        QTemporaryFile file;
-        QVERIFY(file.open());
-        file.setAutoRemove(false);
-        QTest::newRow("a regular file") << QFile::encodeName(file.fileName()) << false;
-        QTest::newRow("empty") << QByteArray() << false;
+        QTest::newRow("a regular file") << QByteArray("/proc/self/status") << false;
     }
     void aNotificationSocketMustBeThere()
     {
         QFETCH(QByteArray, socket);
-        QFETCH(bool, there);
-        const int abstract = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        if (socket.startsWith('@')) {
-            sockaddr_un address = {};
-            address.sun_family = AF_UNIX;
-            std::memcpy(address.sun_path + 1, socket.constData() + 1, size_t(socket.size() - 1));
-            QVERIFY(::bind(abstract, reinterpret_cast<sockaddr *>(&address),
-                           socklen_t(offsetof(sockaddr_un, sun_path) + size_t(socket.size())))
-                    == 0);
-        }
         qputenv("NOTIFY_SOCKET", socket);
         const bool found = app::ServiceNotifier::underServiceManager();
         qputenv("NOTIFY_SOCKET", m_socket.path());
-        ::close(abstract);
-        if (socket.startsWith('/') && !socket.startsWith(m_socket.path()))
-            QFile::remove(QFile::decodeName(socket));
-        QCOMPARE(found, there);
+        QTEST(found, "there");
     }
 
-    // The unit restarts every end but the close button's: that one's exit status is the unit's
-    // RestartPreventExitStatus=; the signals' close (SIGTERM, SIGINT) ends with 0, restarted.
+    // The unit restarts every end but the close button's, whose status is its
+    // RestartPreventExitStatus=; the signals' close (SIGTERM, SIGINT) ends with 0.
     void theCloseButtonsEndIsOneTheUnitDoesNotRestart()
     {
         QFile unit(QStringLiteral(UNIT_FILE));
         QVERIFY(unit.open(QIODevice::ReadOnly));
-        const QString text = QString::fromUtf8(unit.readAll());
-        QVERIFY(
-            text.contains(QRegularExpression(QStringLiteral("^Restart=always$"), QRegularExpression::MultilineOption)));
-        const QStringList notRestarted =
-            QRegularExpression(QStringLiteral("^RestartPreventExitStatus=(.*)$"), QRegularExpression::MultilineOption)
-                .match(text)
-                .captured(1)
-                .split(QLatin1Char(' '), Qt::SkipEmptyParts);
-
-        QWidget byButton;
-        const app::OperatorClose button(byButton);
+        const QString notRestarted = QRegularExpression(QStringLiteral("\nRestartPreventExitStatus=(.*)\n"))
+                                         .match(QString::fromUtf8(unit.readAll()))
+                                         .captured(1);
+        QWidget byButton, bySignal;
+        const app::OperatorClose button(byButton), signal(bySignal);
         QCloseEvent fromTheWindowSystem;
         QSpontaneKeyEvent::setSpontaneous(&fromTheWindowSystem);
         QCoreApplication::instance()->notify(&byButton, &fromTheWindowSystem); // as QTest delivers its own
-        QVERIFY2(notRestarted.contains(QString::number(button.exitStatus(0))), qPrintable(notRestarted.join(' ')));
-
-        QWidget bySignal;
-        const app::OperatorClose signal(bySignal);
         bySignal.close();
+        QCOMPARE(notRestarted, QString::number(button.exitStatus(0)));
         QCOMPARE(signal.exitStatus(0), 0);
-        QVERIFY(!notRestarted.contains(QStringLiteral("0")));
     }
 };
 

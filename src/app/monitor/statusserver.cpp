@@ -22,17 +22,8 @@ public:
         m_answer(connection);
         return true;
     }
-    // Only GET is served; the other methods get 405 here, and not civetweb's mix of 404 and 405.
-    bool handlePost(CivetServer *, mg_connection *connection) override { return notAllowed(connection); }
-    bool handleHead(CivetServer *, mg_connection *connection) override { return notAllowed(connection); }
-    bool handlePut(CivetServer *, mg_connection *connection) override { return notAllowed(connection); }
-    bool handleDelete(CivetServer *, mg_connection *connection) override { return notAllowed(connection); }
-    bool handleOptions(CivetServer *, mg_connection *connection) override { return notAllowed(connection); }
-    bool handlePatch(CivetServer *, mg_connection *connection) override { return notAllowed(connection); }
 
 private:
-    static bool notAllowed(mg_connection *connection);
-
     Answer m_answer;
 };
 
@@ -47,15 +38,6 @@ void reply(mg_connection *connection, int status, const char *type, const std::s
     mg_write(connection, body.data(), body.size());
 }
 } // namespace
-
-bool StatusServer::Handler::notAllowed(mg_connection *connection)
-{
-    mg_response_header_start(connection, 405);
-    mg_response_header_add(connection, "Allow", "GET", -1);
-    mg_response_header_add(connection, "Content-Length", "0", -1);
-    mg_response_header_send(connection);
-    return true;
-}
 
 StatusServer::StatusServer(const StatusBoard &board)
     : m_board(board)

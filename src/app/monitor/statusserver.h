@@ -15,8 +15,8 @@ class StatusBoard;
 //   GET /healthz  200 "ok" while the port is open (on a device with modem lines), the server
 //                 connected, the window thread answering and no error box waiting for an
 //                 answer; 503 with the reasons, one a line, otherwise.
-// Another method on these paths is 405; another path 404 (civetweb's own answer: 405 for PUT
-// and DELETE), a request that is not HTTP 400. Bounded whatever the clients do: Workers
+// Anything else gets civetweb's own answer: 404, or 405 for PUT and DELETE, and 400 for a
+// request it cannot read. Bounded whatever the clients do: Workers
 // connections are served at once and QueuedConnections more wait (then the listening
 // socket's backlog), a request's head is at most MaxRequestBytes and must be all there within
 // RequestTimeoutMs of the connection's turn (civetweb counts the whole head, not each read),
