@@ -1,6 +1,8 @@
 #include "app/application.h"
 
 #include "app/commandline.h"
+#include "app/monitor/boxwatch.h"
+#include "app/monitor/operatorclose.h"
 #include "app/monitor/portreopener.h"
 #include "app/monitor/runmarker.h"
 #include "app/monitor/servicenotifier.h"
@@ -17,6 +19,7 @@
 #include "app/station/stationnotice.h"
 #include "app/station/storedmoviechooser.h"
 #include "app/terminationsignals.h"
+#include "app/window/activitylog.h"
 #include "app/window/mainwindow.h"
 #include "app/window/messageboxprompter.h"
 #include "app/window/windowicon.h"
@@ -33,6 +36,7 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -40,6 +44,10 @@
 namespace vantor::app {
 
 namespace {
+// How long a box may wait for an answer in a start that nobody watches before the watchdog's
+// pings stop.
+constexpr std::chrono::seconds BoxGrace{60};
+
 void describe()
 {
     QCoreApplication::setApplicationName(QStringLiteral("vantor-listener"));
@@ -121,6 +129,20 @@ QString portListing(const serial::PortMap &map)
     return text;
 }
 
+// A start that nobody watches: the port log's "***" lines (why the port did not open, what
+// failed) go to standard error as well, the journal under the service manager.
+void echoFailures(ActivityLog &log)
+{
+    QObject::connect(&log, &ActivityLog::rowsInserted, &log, [&log](const QModelIndex &, int first, int last) {
+        for (int row = first; row <= last && row < log.count(); ++row) {
+            const QString &line = log.at(row);
+            const qsizetype at = line.indexOf(QLatin1String(" : ***"));
+            if (at >= 0 && at <= 8)
+                std::fprintf(stderr, "vantor-listener: %s\n", qPrintable(line.mid(at + 3)));
+        }
+    });
+}
+
 // The run marker lives beside the set-up file: the station's state directory under the
 // service unit.
 std::unique_ptr<RunMarker> takeRunMarker(const QString &restoreFile)
@@ -183,8 +205,9 @@ int run(int argc, char *argv[])
     port.setDebounce(command.options.debounce);
     serial::SystemPortProbe probe;
     MessageBoxPrompter box;
-    UnattendedPrompter startUpPrompter(box);
-    Prompter &prompter = unattended ? static_cast<Prompter &>(startUpPrompter) : box;
+    BoxWatch boxes(box); // every box of the trap, seen open by the health check and the watchdog
+    UnattendedPrompter startUpPrompter(boxes);
+    Prompter &prompter = unattended ? static_cast<Prompter &>(startUpPrompter) : boxes;
     playout::QtFileChooser chooser;
     playout::QtAddressChooser addresses;
     StoredMovieChooser movies(chooser); // --restore picks its movies through it
@@ -202,10 +225,10 @@ int run(int argc, char *argv[])
 
     MainWindow window(services, command.options);
     box.setParent(&window);
-    startUpPrompter.setLog([&window](const QString &line) {
-        window.SetStatus1(line);
-        std::fprintf(stderr, "vantor-listener: %s\n", qPrintable(line));
-    });
+    const OperatorClose operatorClose(window);
+    startUpPrompter.setLog([&window](const QString &line) { window.SetStatus1(line); });
+    if (unattended)
+        echoFailures(window.portLog());
     chooser.setParent(&window);
     addresses.setParent(&window);
     std::unique_ptr<LogFiles> logFiles;  // --log-dir
@@ -235,6 +258,13 @@ int run(int argc, char *argv[])
     ServiceNotifier notifier;
     StationStatus status(window, port); // after LogFiles, whose firing record it passes on
     QObject::connect(&status, &StationStatus::changed, &notifier, &ServiceNotifier::setStatus);
+    // A box nobody can see is a hang: after the grace the watchdog restarts the program.
+    if (unattended)
+        notifier.setBoxGrace(BoxGrace);
+    QObject::connect(&boxes, &BoxWatch::changed, &status, [&](const QString &waitingFor) {
+        notifier.setBoxOpen(!waitingFor.isEmpty());
+        status.setWaiting(waitingFor);
+    });
     if (!command.restoreFile.isEmpty())
         setup = std::make_unique<SetupRestore>(command.restoreFile, window, port, movies, command.options.mediaFolder);
     StatusBoard board; // --status: what monitoring reads; the server's threads stop before it goes
@@ -243,6 +273,7 @@ int run(int argc, char *argv[])
     if (command.status) {
         feed = std::make_unique<StatusFeed>(board, window, port);
         feed->addServer(playout::CasparServers::Main, caspar);
+        feed->watchBoxes(boxes);
         if (backup)
             feed->addServer(playout::CasparServers::Backup, *backup);
         if (logFiles)
@@ -261,8 +292,9 @@ int run(int argc, char *argv[])
     }
     if (setup)
         setup->restore();
+    // A restored port that does not open is opened as soon as it can be, attended or not.
     std::unique_ptr<PortReopener> reopener;
-    if (unattended && setup) {
+    if (setup) {
         reopener = std::make_unique<PortReopener>(
             window.session(), port, numbers, probe, [&setup] { return setup->setup().portOpen; },
             [&window](const QString &line) { stationNotice(window, line); });
@@ -272,7 +304,7 @@ int run(int argc, char *argv[])
     mainLoopStarts();
     const int code = QApplication::exec();
     notifier.stopping();
-    return code;
+    return operatorClose.exitStatus(code);
 }
 
 } // namespace vantor::app

@@ -4,10 +4,12 @@
 #include "serial/rfc2217/rfc2217backend.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QUrl>
+#include <QtEndian>
 
 #include <cerrno>
 #include <csignal>
@@ -141,13 +143,66 @@ qint64 SystemPortProbe::lockHolder(const QString &devicePath) const
     return 0;
 }
 
+bool SystemPortProbe::available(const QString &target) const
+{
+    if (PortMap::isNetworkTarget(target))
+        return Rfc2217Backend::parseTarget(target).has_value();
+    return check(target) == Verdict::Available;
+}
+
 SystemPortProbe::Verdict SystemPortProbe::checkNetwork(const QString &target) const
 {
-    const QUrl url(target);
-    if (url.host().isEmpty() || url.port() <= 0)
+    const auto endpoint = Rfc2217Backend::parseTarget(target);
+    if (!endpoint)
         return Verdict::Missing;
-    return Rfc2217Backend::reachable(target, int(m_connectTimeout.count()), *m_resolver) ? Verdict::Available
-                                                                                         : Verdict::Unreachable;
+    QElapsedTimer clock;
+    clock.start();
+    const int timeoutMs = int(m_connectTimeout.count());
+    const auto addresses = Rfc2217Backend::addressesOf(*endpoint, timeoutMs, *m_resolver);
+    if (!addresses)
+        return Verdict::Unreachable;
+    if (connectedFromHere(*addresses, endpoint->port))
+        return Verdict::InUse;
+    return Rfc2217Backend::reachable(*addresses, endpoint->port, timeoutMs - int(clock.elapsed()))
+        ? Verdict::Available
+        : Verdict::Unreachable;
+}
+
+// A line of /proc/net/tcp: "sl local_address rem_address st ...", an address as the hex digits
+// of its 32-bit words in this machine's byte order (one word for IPv4, four for IPv6), then ':'
+// and the port in hex; state 01 is ESTABLISHED.
+bool SystemPortProbe::connectedFromHere(const QList<QHostAddress> &addresses, quint16 port)
+{
+    constexpr qint64 MaxTableBytes = 16 << 20; // a machine with very many connections is read this far
+    for (const char *table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        QFile file(QString::fromLatin1(table));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QList<QByteArray> lines = file.read(MaxTableBytes).split('\n');
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const QList<QByteArray> fields = lines[i].simplified().split(' ');
+            if (fields.size() < 4 || fields[3] != "01")
+                continue;
+            const QList<QByteArray> remote = fields[2].split(':');
+            if (remote.size() != 2 || remote[1].toUInt(nullptr, 16) != port || remote[0].size() % 8 != 0)
+                continue;
+            QByteArray bytes;
+            for (qsizetype at = 0; at < remote[0].size(); at += 8) {
+                const quint32 word = remote[0].mid(at, 8).toUInt(nullptr, 16);
+                bytes.append(reinterpret_cast<const char *>(&word), sizeof word);
+            }
+            QHostAddress peer;
+            if (bytes.size() == 4)
+                peer.setAddress(qFromBigEndian<quint32>(bytes.constData()));
+            else if (bytes.size() == 16)
+                peer.setAddress(reinterpret_cast<const quint8 *>(bytes.constData()));
+            for (const QHostAddress &address : addresses) {
+                if (peer.isEqual(address, QHostAddress::TolerantConversion))
+                    return true;
+            }
+        }
+    }
+    return false;
 }
 
 } // namespace vantor::serial
