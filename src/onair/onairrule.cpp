@@ -45,7 +45,7 @@ OnAirRule::Verdict OnAirRule::judge(const LayerView &view) const
 
 QString OnAirRule::whyNot(const LayerView &view) const
 {
-    if (view.lastDatagram < m_sentAt || view.lastDatagram == TimePoint{})
+    if (view.lastDatagram <= m_sentAt)
         return QStringLiteral("no state from the server");
     const Playing *fg = view.playing(Side::Foreground);
     if (!fg)

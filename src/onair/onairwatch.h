@@ -65,3 +65,6 @@ private:
 };
 
 } // namespace vantor::onair
+
+Q_DECLARE_METATYPE(vantor::onair::OnAirWatch::Firing)
+Q_DECLARE_METATYPE(vantor::onair::TimePoint)
