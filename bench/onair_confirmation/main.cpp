@@ -1,9 +1,10 @@
 // On-air confirmation bench. A fake 2.2 server (its own thread, 25 bundles a second) plays a
 // new clip every 300 ms; the window thread (this one) watches each firing and measures, per
 // phase, how long after the first bundle that showed the clip the firing was confirmed, how
-// late a 10 ms timer of its own runs, and the process's memory. Phases: quiet; a flood from a
-// stranger's address; a flood from the main server's own address (parsed up to the rate, the
-// rest dropped).
+// late a 10 ms timer of its own runs, and the process's memory. Phases: quiet; a flood sent to
+// a port nobody reads (what making the flood costs this machine, without the receiver); a
+// flood from a stranger's address; a flood from the main server's own address (parsed up to
+// the rate, the rest dropped).
 //   bench_onair_confirmation [--seconds S] [--flood PER_SECOND]
 #include "flooder.h"
 #include "onair/onairwatch.h"
@@ -51,6 +52,7 @@ struct Phase
 {
     const char *name;
     const char *source; // of the flood; none when quiet
+    bool elsewhere;     // the flood goes to a port nobody reads: what sending it costs alone
 };
 
 struct Figures
@@ -117,8 +119,8 @@ Figures run(const Phase &phase, int seconds, int floodRate)
         OscPlayout junk;
         junk.play(1, 20, QStringLiteral("junk"), QStringLiteral("junk.mov"));
         const QByteArray d = junk.bundle(1);
-        flood =
-            std::make_unique<Flooder>(phase.source, receiver.port(), std::vector<char>(d.begin(), d.end()), floodRate);
+        flood = std::make_unique<Flooder>(phase.source, phase.elsewhere ? quint16(9) : receiver.port(),
+                                          std::vector<char>(d.begin(), d.end()), floodRate);
         if (!flood->ok()) {
             std::fprintf(stderr, "cannot send from %s\n", phase.source);
             std::exit(1);
@@ -184,9 +186,10 @@ int main(int argc, char *argv[])
             floodRate = args[i + 1].toInt();
     }
     const Phase phases[] = {
-        {"quiet", nullptr},
-        {"flood from a stranger", "127.0.0.3"},
-        {"flood from the main server's address", "127.0.0.1"},
+        {"quiet", nullptr, false},
+        {"flood to a port nobody reads (its sending alone)", "127.0.0.3", true},
+        {"flood from a stranger", "127.0.0.3", false},
+        {"flood from the main server's address", "127.0.0.1", false},
     };
     std::printf("On-air confirmation: %d s per phase, flood %d datagrams/s, fake 2.2 server at 25 bundles/s, "
                 "a firing every 300 ms\n\n",
@@ -207,7 +210,7 @@ int main(int argc, char *argv[])
             static_cast<unsigned long long>(f.counts.strangers), static_cast<unsigned long long>(f.counts.overRate));
         if (f.notOnAir)
             std::printf("|   | not on air: %d, the last \"%s\" |||||||||\n", f.notOnAir, qPrintable(f.lastReason));
-        if (!p.source || p.source == std::string("127.0.0.3"))
+        if (!p.source || (p.source == std::string("127.0.0.3") && !p.elsewhere))
             met = met && !c.empty() && percentile(c, 0.99) <= 2.0;
     }
     std::printf("\nGoal \"confirmed within 2 frames of the first bundle that shows the clip (p99)\", quiet and under a "

@@ -5,60 +5,70 @@
 #include <QMutexLocker>
 #include <QUdpSocket>
 
+#include <algorithm>
+#include <future>
+#include <memory>
+
 #include <vector>
 
 namespace vantor::onair {
 
 namespace {
 
-// Datagrams read in one turn of the receiver thread's event loop before it looks at its other
-// events (stop) again.
+// Datagrams read at one time, before the window thread is told and stop() is looked at.
 constexpr int ReadsPerTurn = 1024;
 
 } // namespace
 
-// Everything here runs on the receiver thread.
-class OscReceiver::Worker : public QObject
+// Everything here runs on the receiver thread. The socket is waited on directly
+// (waitForReadyRead, a tenth of a second at a time, so that stop() is seen): a socket that
+// signals readyRead through an event loop stops being watched under a flood, whereas this
+// keeps reading as fast as the datagrams come.
+class OscReceiver::Worker
 {
 public:
-    Worker(OscReceiver &receiver, QUdpSocket *socket)
+    explicit Worker(OscReceiver &receiver)
         : m_receiver(receiver)
         , m_shared(receiver.m_shared)
         , m_limits(receiver.m_limits)
-        , m_socket(socket)
         , m_buffer(OscDecoder::MaxDatagram)
     {
-        m_socket->setParent(this);
         m_updates.reserve(OscDecoder::MaxUpdates);
-        connect(m_socket, &QUdpSocket::readyRead, this, &Worker::readAvailable);
+    }
+
+    // Exclusively: a port another program holds, even one that allows sharing, is an error
+    // rather than a share of its datagrams. The port bound, or 0 and why not.
+    quint16 bind(const QHostAddress &address, quint16 port, QString &error)
+    {
+        m_socket = std::make_unique<QUdpSocket>();
+        if (!m_socket->bind(address, port, QAbstractSocket::DontShareAddress)) {
+            error = m_socket->errorString();
+            return 0;
+        }
+        return m_socket->localPort();
+    }
+
+    void run(const std::atomic<bool> &stop)
+    {
+        while (!stop.load(std::memory_order_relaxed)) {
+            if (!m_socket->hasPendingDatagrams() && !m_socket->waitForReadyRead(100))
+                continue;
+            bool changed = false;
+            for (int i = 0; i < ReadsPerTurn && m_socket->hasPendingDatagrams(); ++i) {
+                const qint64 size = m_socket->readDatagram(m_buffer.data(), qint64(m_buffer.size()), &m_sender);
+                if (size < 0)
+                    break;
+                changed |= take(std::string_view(m_buffer.data(), std::size_t(size)));
+            }
+            if (changed && !m_shared.notifying.exchange(true)) {
+                QMetaObject::invokeMethod(
+                    &m_receiver, [r = &m_receiver] { r->deliverChange(); }, Qt::QueuedConnection);
+            }
+        }
+        m_socket.reset();
     }
 
 private:
-    void readAvailable()
-    {
-        bool changed = false;
-        for (int i = 0; i < ReadsPerTurn && m_socket->hasPendingDatagrams(); ++i) {
-            const qint64 size = m_socket->readDatagram(m_buffer.data(), qint64(m_buffer.size()), &m_sender);
-            if (size < 0)
-                break;
-            changed |= take(std::string_view(m_buffer.data(), std::size_t(size)));
-        }
-        if (changed && !m_shared.notifying.exchange(true)) {
-            QMetaObject::invokeMethod(
-                &m_receiver, [r = &m_receiver] { r->deliverChange(); }, Qt::QueuedConnection);
-        }
-        if (m_socket->hasPendingDatagrams() && !m_again) {
-            m_again = true;
-            QMetaObject::invokeMethod(
-                this,
-                [this] {
-                    m_again = false;
-                    readAvailable();
-                },
-                Qt::QueuedConnection);
-        }
-    }
-
     // One datagram from m_sender: true when it changed a server's state.
     bool take(std::string_view datagram)
     {
@@ -68,14 +78,10 @@ private:
             return false;
         }
         const TimePoint now = Clock::now();
-        Window &w = m_windows[std::size_t(server)];
-        if (now - w.start >= std::chrono::seconds(1))
-            w = {now, 0};
-        if (w.parsed >= m_limits.parsedPerSecond) {
+        if (!m_buckets[std::size_t(server)].take(now, m_limits.parsedPerSecond)) {
             m_shared.overRate.fetch_add(1, std::memory_order_relaxed);
             return false;
         }
-        ++w.parsed;
         const OscDecoder::Result result = OscDecoder::decode(datagram, m_updates);
         m_shared.parsed.fetch_add(1, std::memory_order_relaxed);
         if (!result.wellFormed)
@@ -106,23 +112,38 @@ private:
         return -1;
     }
 
-    struct Window
+    // parsedPerSecond datagrams a second, evenly: at most a tenth of a second's worth at once,
+    // so that a flood that uses up the rate leaves the server's own bundles a share all along
+    // rather than a second's silence after each burst.
+    struct Bucket
     {
-        TimePoint start{};
-        int parsed = 0;
+        double tokens = 0;
+        TimePoint at{};
+
+        bool take(TimePoint now, int perSecond)
+        {
+            const double burst = std::max(1.0, perSecond / 10.0);
+            tokens = at == TimePoint{}
+                ? burst
+                : std::min(burst, tokens + std::chrono::duration<double>(now - at).count() * perSecond);
+            at = now;
+            if (tokens < 1)
+                return false;
+            tokens -= 1;
+            return true;
+        }
     };
 
     OscReceiver &m_receiver;
     Shared &m_shared;
     const Limits m_limits;
-    QUdpSocket *m_socket; // a child
+    std::unique_ptr<QUdpSocket> m_socket; // created, used and deleted on the receiver thread
     std::vector<char> m_buffer;
     std::vector<LayerUpdate> m_updates;
     QHostAddress m_sender;
     std::array<QList<QHostAddress>, Servers> m_addresses; // a copy of the shared ones
     std::uint64_t m_generation = ~std::uint64_t(0);
-    std::array<Window, Servers> m_windows{};
-    bool m_again = false; // a read is queued for datagrams left over
+    std::array<Bucket, Servers> m_buckets{};
 };
 
 OscReceiver::OscReceiver(QObject *parent)
@@ -134,7 +155,6 @@ OscReceiver::OscReceiver(Limits limits, QObject *parent)
     : QObject(parent)
     , m_limits(limits)
 {
-    m_thread.setObjectName(QStringLiteral("osc receiver"));
     QMutexLocker lock(&m_shared.mutex);
     for (ServerState &s : m_shared.states)
         s = ServerState(m_limits.layersPerServer);
@@ -148,30 +168,45 @@ OscReceiver::~OscReceiver()
 bool OscReceiver::start(quint16 port, const QHostAddress &address)
 {
     stop();
-    auto *socket = new QUdpSocket;
-    // Exclusively: a port another program holds, even one that allows sharing, is an error
-    // rather than a share of its datagrams.
-    if (!socket->bind(address, port, QAbstractSocket::DontShareAddress)) {
-        m_error = QStringLiteral("UDP port %1: %2").arg(port).arg(socket->errorString());
-        delete socket;
+    m_worker = std::make_unique<Worker>(*this);
+    m_stop = false;
+    auto bound = std::make_shared<std::promise<std::pair<quint16, QString>>>();
+    std::future<std::pair<quint16, QString>> result = bound->get_future();
+    m_thread.reset(QThread::create([this, port, address, bound] {
+        QString error;
+        const quint16 at = m_worker->bind(address, port, error);
+        bound->set_value({at, error});
+        if (at != 0)
+            m_worker->run(m_stop);
+    }));
+    m_thread->setObjectName(QStringLiteral("osc receiver"));
+    m_thread->start();
+    // A bind answers at once; the wait is bounded all the same (the thread, asked to stop,
+    // ends once its bind returns).
+    if (result.wait_for(std::chrono::seconds(2)) != std::future_status::ready) {
+        m_stop = true;
+        m_error = QStringLiteral("UDP port %1: no answer from the receiver thread").arg(port);
         return false;
     }
-    m_port = socket->localPort();
+    const auto [at, error] = result.get();
+    if (at == 0) {
+        stop();
+        m_error = QStringLiteral("UDP port %1: %2").arg(port).arg(error);
+        return false;
+    }
+    m_port = at;
     m_error.clear();
-    m_worker = new Worker(*this, socket);
-    m_worker->moveToThread(&m_thread);
-    m_thread.start();
     return true;
 }
 
 void OscReceiver::stop()
 {
-    if (!m_worker)
-        return;
-    m_thread.quit();
-    m_thread.wait();
-    delete m_worker;
-    m_worker = nullptr;
+    m_stop = true;
+    if (m_thread) {
+        m_thread->wait();
+        m_thread.reset();
+    }
+    m_worker.reset();
     m_port = 0;
 }
 

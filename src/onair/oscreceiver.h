@@ -11,19 +11,22 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 namespace vantor::onair {
 
 // Listens for the playout servers' OSC state on a UDP port (6250 by default) on a thread of
-// its own, so that no amount of datagrams delays the window thread, and keeps each server's
-// state (ServerState) for the window thread to read.
+// its own ("osc receiver", which waits on the socket itself, without an event loop), so that
+// no amount of datagrams delays the window thread, and keeps each server's state
+// (ServerState) for the window thread to read. What the receiver thread cannot read in time
+// the system drops: the socket's own buffer bounds it.
 //
 // Bounded throughout:
 // - Only the servers it was told about are heard: a datagram from any other address is
 //   dropped unread and counted (the main and backup servers are told apart by their source
 //   address; their source port is of no account).
-// - Per server, at most Limits::parsedPerSecond datagrams are parsed in each second; the rest
-//   are dropped and counted. A datagram is at most 64 KiB (the UDP maximum); what is kept of it
+// - Per server, at most Limits::parsedPerSecond datagrams are parsed a second (evenly, a tenth
+//   of a second's worth at most at once); the rest are dropped and counted. A datagram is at most 64 KiB (the UDP maximum); what is kept of it
 //   is bounded by ServerState (channel-layers per server, texts of 512 bytes).
 // - The window thread learns of changes through changed(): one queued notification at most
 //   is on its way at any time; changes meanwhile merge into it.
@@ -61,7 +64,7 @@ public:
     // is taken exclusively: one held by another program is an error, in errorString().
     bool start(quint16 port = DefaultPort, const QHostAddress &address = QHostAddress::Any);
     void stop();
-    bool isListening() const { return m_thread.isRunning(); }
+    bool isListening() const { return m_port != 0; }
     quint16 port() const { return m_port; }
     QString errorString() const { return m_error; }
 
@@ -98,10 +101,11 @@ private:
 
     Limits m_limits;
     Shared m_shared;
-    QThread m_thread;           // the receiver thread, running while listening
-    Worker *m_worker = nullptr; // lives on m_thread; deleted by stop()
-    quint16 m_port = 0;         // window thread: the port listened on
-    QString m_error;            // window thread: why start() failed
+    std::unique_ptr<QThread> m_thread; // the receiver thread, running while listening
+    std::atomic<bool> m_stop{false};   // asks the receiver thread to end
+    std::unique_ptr<Worker> m_worker;  // used by m_thread only, while it runs
+    quint16 m_port = 0;                // window thread: the port listened on
+    QString m_error;                   // window thread: why start() failed
 };
 
 } // namespace vantor::onair
