@@ -97,9 +97,16 @@ private Q_SLOTS:
         send(*mainSocket, message(QByteArray(path).replace("%1", "1"), QByteArray(60000, 'y')));
         QTRY_COMPARE(pathOf(*receiver, OscReceiver::Main, 1).size(), qsizetype(ServerState::MaxText));
         QVERIFY(receiver->counts().cut >= 1);
-        // Layers past the bound are dropped and counted; the state keeps the bound.
+        // Layers past the bound are dropped and counted; the state keeps the bound. (One
+        // datagram, so that the rate does not drop any of them.)
+        std::vector<char> buffer(8192);
+        osc::OutboundPacketStream layers(buffer.data(), buffer.size());
+        layers << osc::BeginBundleImmediate;
         for (int layer = 2; layer < 40; ++layer)
-            send(*mainSocket, message(QByteArray(path).replace("%1", QByteArray::number(layer)), "z.mov"));
+            layers << osc::BeginMessage(QByteArray(path).replace("%1", QByteArray::number(layer)).constData())
+                   << "z.mov" << osc::EndMessage;
+        layers << osc::EndBundle;
+        send(*mainSocket, QByteArray(layers.Data(), qsizetype(layers.Size())));
         QTRY_VERIFY(receiver->counts().droppedLayers > 0);
         QCOMPARE(receiver->state(OscReceiver::Main).layers().size(), std::size_t(8));
         // Not OSC at all: counted.
