@@ -51,13 +51,21 @@ public:
     void run(const std::atomic<bool> &stop)
     {
         while (!stop.load(std::memory_order_relaxed)) {
+            // A socket in error returns at once from every wait: it is looked at again later
+            // rather than in a loop that takes a processor.
+            if (m_socket->state() != QAbstractSocket::BoundState) {
+                QThread::msleep(100);
+                continue;
+            }
             if (!m_socket->hasPendingDatagrams() && !m_socket->waitForReadyRead(100))
                 continue;
             bool changed = false;
             for (int i = 0; i < ReadsPerTurn && m_socket->hasPendingDatagrams(); ++i) {
                 const qint64 size = m_socket->readDatagram(m_buffer.data(), qint64(m_buffer.size()), &m_sender);
-                if (size < 0)
+                if (size < 0) {
+                    QThread::msleep(1);
                     break;
+                }
                 changed |= take(std::string_view(m_buffer.data(), std::size_t(size)));
             }
             if (changed && !m_shared.notifying.exchange(true)) {
