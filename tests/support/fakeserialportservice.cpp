@@ -32,3 +32,10 @@ void FakeSerialPortService::raise(qint16 code, const QByteArray &data)
 {
     post({code, false, data, Clock::now()});
 }
+
+void FakeSerialPortService::setDeviceDtr(bool asserted)
+{
+    if (dtrError)
+        throw RuntimeError(*dtrError, "Scripted DTR failure");
+    dtrLevels << asserted;
+}

@@ -3,6 +3,7 @@
 #include "serial/service/serialportservice.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QSet>
 
 #include <optional>
@@ -21,6 +22,8 @@ public:
     bool cts = false;
     bool dsr = false;
     QByteArray written;
+    QList<bool> dtrLevels;          // every level DTR was set to, in order
+    std::optional<qint32> dtrError; // setting DTR fails with this number
     int opens = 0;
     int closes = 0;
 
@@ -36,4 +39,5 @@ protected:
     bool presentCts() const override { return cts; }
     bool presentDsr() const override { return dsr; }
     void writeDevice(const QByteArray &bytes) override { written += bytes; }
+    void setDeviceDtr(bool asserted) override;
 };

@@ -55,6 +55,7 @@ void AmcpMonitor::accept()
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         m_pending.insert(socket, {});
+        Q_EMIT clientConnected(socket->peerAddress());
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readClient(socket); });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
             m_pending.remove(socket);
@@ -82,6 +83,12 @@ void AmcpMonitor::readClient(QTcpSocket *socket)
             const QByteArray reply = answer(QString::fromUtf8(line));
             socket->write(reply);
             Q_EMIT received(peer, line, reply);
+            const QStringList params = parameters(QString::fromUtf8(line));
+            if (reply.startsWith("202") && params.size() >= 3 && params.at(0).toUpper() == QLatin1String("PLAY")) {
+                const QString at = params.at(1);
+                Q_EMIT played(socket->peerAddress(), at.section(QLatin1Char('-'), 0, 0).toInt(),
+                              at.section(QLatin1Char('-'), 1, 1).toInt(), params.at(2));
+            }
         }
         from = end + LineEnd.size();
     }
@@ -142,6 +149,18 @@ bool AmcpMonitor::hasClip(const QString &clip) const
             return true;
     }
     return false;
+}
+
+QString AmcpMonitor::fileOf(const QString &clip) const
+{
+    const QString wanted = clip.toLower();
+    for (const QString &listed : m_clips) {
+        const QString name = listed.trimmed();
+        if (name.toLower() == wanted || name.section(QLatin1Char('.'), 0, -2).toLower() == wanted)
+            return name;
+    }
+    const qsizetype slash = clip.lastIndexOf(QLatin1Char('/'));
+    return clip.indexOf(QLatin1Char('.'), slash + 1) > slash + 1 ? clip : clip + QStringLiteral(".mov");
 }
 
 QByteArray AmcpMonitor::printable(const QByteArray &bytes)

@@ -29,6 +29,9 @@ public:
     // The reply to one command line (without its CR LF), lines joined by CR LF, ended by CR LF.
     QByteArray answer(const QString &line) const;
     bool hasClip(const QString &clip) const;
+    // The file a clip that plays stands for, relative to the media folder: the listed name
+    // that matched, else the clip with ".mov" where it has no extension.
+    QString fileOf(const QString &clip) const;
 
     // The parameters of a command line: split on spaces, double quotes group, and inside
     // them \" and \\ stand for themselves and \n for a line feed; other backslash pairs drop.
@@ -40,6 +43,10 @@ public:
 
 Q_SIGNALS:
     void received(const QString &peer, const QByteArray &line, const QByteArray &reply);
+    void clientConnected(const QHostAddress &address);
+    // A PLAY of a clip was answered 202: the clip plays on the channel-layer (layer 0 when
+    // none was given).
+    void played(const QHostAddress &client, int channel, int layer, const QString &clip);
     // A line of `size` bytes (line end included) went unanswered for its length.
     void dropped(const QString &peer, qint64 size);
 

@@ -1,10 +1,12 @@
 #include "amcpmonitor.h"
+#include "oscplayout.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
 
 #include <cstdio>
+#include <optional>
 
 int main(int argc, char *argv[])
 {
@@ -26,9 +28,26 @@ int main(int argc, char *argv[])
         QStringLiteral("clips"),
         QStringLiteral("Comma-separated clip names that play; others fail with 404 (default: all play)."),
         QStringLiteral("LIST"));
+    const QCommandLineOption osc(
+        QStringLiteral("osc"),
+        QStringLiteral("After a clip plays, send OSC like server VERSION (2.0.7, 2.1, 2.2 or 2.3) "
+                       "to each client's address."),
+        QStringLiteral("VERSION"));
+    const QCommandLineOption oscRate(QStringLiteral("osc-rate"),
+                                     QStringLiteral("OSC bundles a second per channel: 25 or 50."), QStringLiteral("N"),
+                                     QStringLiteral("25"));
+    const QCommandLineOption oscPort(QStringLiteral("osc-port"),
+                                     QStringLiteral("UDP port of the clients (default 6250)."), QStringLiteral("N"),
+                                     QStringLiteral("6250"));
+    const QCommandLineOption oscFault(
+        QStringLiteral("osc-fault"),
+        QStringLiteral("Report clips that stall, are paused, or play on the next layer up: "
+                       "stall, pause or other-layer."),
+        QStringLiteral("FAULT"));
     parser.addOption(listen);
     parser.addOption(port);
     parser.addOption(clips);
+    parser.addOptions({osc, oscRate, oscPort, oscFault});
     parser.process(app);
 
     const QHostAddress address(parser.value(listen));
@@ -45,6 +64,29 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "vantor-amcp-monitor: cannot listen on %s:%u: %s\n", qPrintable(address.toString()),
                      portNumber, qPrintable(monitor.errorString()));
         return 1;
+    }
+    OscPlayout playout;
+    if (parser.isSet(osc)) {
+        const auto version = OscPlayout::versionOf(parser.value(osc));
+        const int rate = parser.value(oscRate).toInt();
+        const uint udpPort = parser.value(oscPort).toUInt(&ok);
+        const auto fault = parser.isSet(oscFault) ? OscPlayout::faultOf(parser.value(oscFault))
+                                                  : std::optional(OscPlayout::Fault::None);
+        if (!version || (rate != 25 && rate != 50) || !ok || udpPort == 0 || udpPort > 65535 || !fault) {
+            std::fprintf(stderr, "vantor-amcp-monitor: invalid OSC version, rate, port or fault\n");
+            return 2;
+        }
+        playout.setVersion(*version);
+        playout.setRate(rate);
+        playout.setFault(*fault);
+        QObject::connect(
+            &monitor, &AmcpMonitor::clientConnected, &playout,
+            [&playout, udpPort](const QHostAddress &client) { playout.addTarget(client, quint16(udpPort)); });
+        QObject::connect(&monitor, &AmcpMonitor::played, &playout,
+                         [&playout, &monitor](const QHostAddress &, int channel, int layer, const QString &clip) {
+                             playout.play(channel, layer, clip, monitor.fileOf(clip));
+                         });
+        playout.start();
     }
     std::printf("vantor-amcp-monitor: listening on %s:%u\n", qPrintable(address.toString()), monitor.port());
     std::fflush(stdout);

@@ -79,6 +79,28 @@ private Q_SLOTS:
         QCOMPARE(client.readAll(), QByteArray("202 PLAY OK\r\n"));
     }
 
+    // A clip that plays is announced with its channel-layer, for the fake server's OSC; a
+    // refused one is not.
+    void announcesTheClipsThatPlay()
+    {
+        AmcpMonitor m;
+        m.setClips({"news/intro.mov"});
+        QVERIFY(m.listen(QHostAddress::LocalHost, 0));
+        QList<QStringList> played;
+        connect(&m, &AmcpMonitor::played, this,
+                [&played](const QHostAddress &client, int c, int l, const QString &clip) {
+                    played << QStringList{client.toString(), QString::number(c), QString::number(l), clip};
+                });
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, m.port());
+        QVERIFY(client.waitForConnected(2000));
+        client.write("PLAY 1-10 other\r\nPLAY 1-10 \"NEWS/INTRO\"\r\nPLAY 1 news/intro\r\n");
+        QTRY_COMPARE(played.size(), 2);
+        QCOMPARE(played.at(0), (QStringList{"127.0.0.1", "1", "10", "NEWS/INTRO"}));
+        QCOMPARE(played.at(1), (QStringList{"127.0.0.1", "1", "0", "news/intro"}));
+        QCOMPARE(m.fileOf("NEWS/INTRO"), QStringLiteral("news/intro.mov"));
+    }
+
     void printsClientBytesEscaped()
     {
         QCOMPARE(AmcpMonitor::printable("PLAY 1 \"my clip\" Br\xc3\xbc"

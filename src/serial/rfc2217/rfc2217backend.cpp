@@ -217,6 +217,7 @@ void Rfc2217Backend::open(const QString &target, const SettingsString &settings,
     m_lost = false;
     m_socket = std::move(socket);
     m_session = std::make_unique<Rfc2217Session>(parametersOf(settings));
+    m_session->setDtr(m_dtr);
 
     QObject::connect(m_socket.get(), &QTcpSocket::readyRead, m_socket.get(), [this] { readServer(); });
     QObject::connect(m_socket.get(), &QTcpSocket::disconnected, m_socket.get(),
@@ -294,6 +295,18 @@ void Rfc2217Backend::write(const QByteArray &bytes)
     if (!m_socket || !m_session || m_lost)
         throw RuntimeError(errors::DeviceNotOpen);
     send(m_session->encodeData(std::string_view(bytes.constData(), std::size_t(bytes.size()))));
+}
+
+void Rfc2217Backend::setDtr(bool asserted)
+{
+    m_dtr = asserted;
+    if (!m_session || m_lost)
+        return;
+    if (m_session->comPortRefused())
+        throw RuntimeError(errors::DeviceNotOpen,
+                           "No DTR line to drive: the network serial server refuses the Com Port option: "
+                               + m_target.toStdString());
+    send(m_session->setDtr(asserted));
 }
 
 void Rfc2217Backend::send(const Bytes &bytes)

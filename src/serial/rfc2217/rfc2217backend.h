@@ -65,6 +65,9 @@ public:
     bool cts() const override;
     bool dsr() const override;
     void write(const QByteArray &bytes) override;
+    // SET-CONTROL DTR ON/OFF to the server (at once when the Com Port option is agreed, else
+    // with the settings once it is). Throws while the server refuses the Com Port option.
+    void setDtr(bool asserted) override;
 
     // "rfc2217://HOST:PORT" (HOST may be a name, an IPv4 address or [IPv6]).
     static std::optional<Endpoint> parseTarget(const QString &target);
@@ -99,6 +102,7 @@ private:
     std::optional<Clock::time_point> m_nextSlice; // no read before this
     std::unique_ptr<rfc2217::Rfc2217Session> m_session;
     bool m_lost = false;
+    bool m_dtr = true; // the level DTR is held at, open or not
 };
 
 } // namespace vantor::serial

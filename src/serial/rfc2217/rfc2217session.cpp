@@ -213,6 +213,8 @@ void Rfc2217Session::ourSide(std::uint8_t option, bool agreed, Output &out)
     Q &state = ours(option);
     if (!negotiate(state, option, agreed, supported, WILL, WONT, out))
         return;
+    if (option == option::ComPort)
+        m_comPortAnswered = true;
     updateCarriageReturn();
     if (option == option::ComPort) {
         if (state == Q::Yes) {
@@ -255,7 +257,7 @@ void Rfc2217Session::sendSettings(Output &out)
     out.reply += comPort(SetParity, m_parameters.parity);
     out.reply += comPort(SetStopSize, m_parameters.stopSize);
     out.reply += comPort(SetControl, control::NoFlowControl);
-    out.reply += comPort(SetControl, control::DtrOn);
+    out.reply += comPort(SetControl, m_dtr ? control::DtrOn : control::DtrOff);
     out.reply += comPort(SetControl, control::RtsOn);
     out.reply += comPort(SetModemStateMask, ModemMaskValue);
     out.reply += comPort(SetLineStateMask, LineMaskValue);
@@ -317,7 +319,7 @@ void Rfc2217Session::comPortMessage(std::string_view payload, Output &out)
         if (byte >= control::NoFlowControl && byte <= control::Hardware)
             acknowledge(FlowControl, byte == control::NoFlowControl, "keeps flow control on", out);
         else if (byte == control::DtrOn || byte == control::DtrOff)
-            acknowledge(Dtr, byte == control::DtrOn, "keeps DTR off", out);
+            acknowledge(Dtr, (byte == control::DtrOn) == m_dtr, m_dtr ? "keeps DTR off" : "keeps DTR on", out);
         else if (byte == control::RtsOn || byte == control::RtsOff)
             acknowledge(Rts, byte == control::RtsOn, "keeps RTS off: contacts fed from RTS cannot close", out);
         break;
@@ -403,6 +405,16 @@ void Rfc2217Session::settle(Output &out)
                               + " (taken as asked; line changes are used as the server reports them)");
     if (m_ourBinary == Q::WantYes || m_theirBinary == Q::WantYes)
         out.notices.push_back("The network serial server did not answer binary transmission");
+}
+
+Bytes Rfc2217Session::setDtr(bool asserted)
+{
+    m_dtr = asserted;
+    if (!comPortActive() || m_faulted)
+        return {};
+    // An answer still due for the settings' DTR would now tell of the level before.
+    m_pending &= ~unsigned(Dtr);
+    return comPort(cpc::SetControl, asserted ? cpc::control::DtrOn : cpc::control::DtrOff);
 }
 
 Bytes Rfc2217Session::encodeData(std::string_view data) const

@@ -98,6 +98,11 @@ public:
     void watchChanges() { m_watching = true; }
 
     bool comPortActive() const;
+    // The server refused the Com Port option: no line can be set.
+    bool comPortRefused() const { return m_ourComPort == Q::No && m_comPortAnswered; }
+    // Sets the level of DTR: the bytes to send now (SET-CONTROL DTR ON/OFF) once the Com Port
+    // option is agreed, else none, and the level goes with the settings when it is.
+    Bytes setDtr(bool asserted);
     bool level(Signal signal) const { return m_modem.level(signal); }
     std::size_t droppedSubnegotiations() const { return m_parser.droppedSubnegotiations(); }
 
@@ -142,6 +147,8 @@ private:
     Q m_none = Q::No;
     unsigned m_pending = 0;
     bool m_settled = false;
+    bool m_dtr = true;              // the level of DTR asked for
+    bool m_comPortAnswered = false; // the server has answered our Com Port offer
     bool m_watching = false;
     bool m_markAsked = false;               // a probe's DO TIMING-MARK awaits its answer
     bool m_faulted = false;                 // the server was taken as broken: nothing more is read or sent

@@ -45,6 +45,10 @@ public:
     virtual bool cts() const = 0;
     virtual bool dsr() const = 0;
     virtual void write(const QByteArray &bytes) = 0;
+    // The level of DTR (the tally contact): set at once while open, and kept for every later
+    // open (asserted until first set). RTS stays asserted: it feeds the contacts. Throws when
+    // the open device cannot set it.
+    virtual void setDtr(bool asserted) = 0;
 };
 
 } // namespace vantor::serial

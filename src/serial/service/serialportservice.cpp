@@ -74,6 +74,8 @@ void SerialPortService::setPortOpen(bool open)
     if (open) {
         m_session = m_inbox.open();
         try {
+            if (m_dtrSet)
+                setDeviceDtr(m_dtr);
             openDevice();
         } catch (...) {
             m_inbox.close();
@@ -122,6 +124,14 @@ QByteArray SerialPortService::input()
     if (!m_current)
         return {};
     return std::exchange(m_current->data, QByteArray());
+}
+
+void SerialPortService::setDtr(bool asserted)
+{
+    m_dtr = asserted;
+    m_dtrSet = true;
+    if (m_open)
+        setDeviceDtr(asserted);
 }
 
 void SerialPortService::output(const QByteArray &bytes)

@@ -58,6 +58,12 @@ public:
     // Sends the bytes as they are. Fails while the port is closed.
     void output(const QByteArray &bytes);
 
+    // The level of DTR, the tally contact: set on the device at once while the port is open,
+    // and at every open from then on (until first set, DTR is asserted while open). RTS stays
+    // asserted. Throws when the open device cannot set it.
+    void setDtr(bool asserted);
+    bool dtr() const { return m_dtr; }
+
     // Thread-safe: queues an event of the session open now for the user-interface thread.
     void post(CommEvent event) { post(EventInbox::Current, std::move(event)); }
 
@@ -79,6 +85,9 @@ protected:
     virtual bool presentCts() const = 0;
     virtual bool presentDsr() const = 0;
     virtual void writeDevice(const QByteArray &bytes) = 0;
+    // The level of DTR: called while open when it is set, and before openDevice() once it
+    // has been set, so that the device opens with it.
+    virtual void setDeviceDtr(bool asserted) = 0;
 
     using Session = EventInbox::Session;
     // The session being opened or open (0 while closed). User-interface thread.
@@ -109,6 +118,8 @@ private:
     qint16 m_commPort = 1;
     QString m_settings = QStringLiteral("9600,n,8,1");
     bool m_open = false;
+    bool m_dtr = true;                            // the level of DTR asked for
+    bool m_dtrSet = false;                        // setDtr() was called: every open sets the level
     Session m_session = 0;                        // the session being opened or open; 0 while closed
     EventInbox m_inbox;                           // from the backends' threads to this one
     std::deque<CommEvent> m_pending;              // passed the bounce filter, to be handed out

@@ -72,6 +72,8 @@ void SystemSerialPortService::openDevice()
         throw RuntimeError(errors::InvalidPropertyValue);
     std::unique_ptr<PortBackend> backend = m_factory(target);
     auto sink = std::make_unique<Sink>(*this, session());
+    if (m_dtr)
+        backend->setDtr(*m_dtr);
     backend->open(target, *settings, *sink);
     m_backend = std::move(backend);
     m_sink = std::move(sink);
@@ -101,6 +103,13 @@ void SystemSerialPortService::writeDevice(const QByteArray &bytes)
     if (!m_backend)
         throw RuntimeError(errors::DeviceNotOpen);
     m_backend->write(bytes);
+}
+
+void SystemSerialPortService::setDeviceDtr(bool asserted)
+{
+    m_dtr = asserted;
+    if (m_backend)
+        m_backend->setDtr(asserted);
 }
 
 } // namespace vantor::serial

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace vantor::serial {
 
@@ -44,6 +45,7 @@ protected:
     bool presentCts() const override;
     bool presentDsr() const override;
     void writeDevice(const QByteArray &bytes) override;
+    void setDeviceDtr(bool asserted) override;
 
 private:
     class Sink;
@@ -54,6 +56,7 @@ private:
     std::function<void()> m_watcherThreadStart; // for the default factory's local ports
     std::unique_ptr<PortBackend> m_backend;
     std::unique_ptr<Sink> m_sink; // the open backend's, tagged with its session
+    std::optional<bool> m_dtr;    // the level of DTR to open with, once set
 };
 
 } // namespace vantor::serial

@@ -176,13 +176,29 @@ void TtyBackend::configure(const SettingsString &s)
     m_port.clearError();
 }
 
-// RTS feeds the contacts; DTR is raised as well for boxes powered from it. A pseudo-terminal
-// has neither line, so failures are not errors here.
+// RTS feeds the contacts; DTR is raised as well for boxes powered from it, unless it serves as
+// the tally contact (setDtr). A pseudo-terminal has neither line, so failures are not errors
+// here.
 void TtyBackend::assertControlLines()
 {
-    m_port.setDataTerminalReady(true);
+    m_port.setDataTerminalReady(m_dtr);
     m_port.setRequestToSend(true);
     m_port.clearError();
+}
+
+// DTR alone, with TIOCMBIS/TIOCMBIC: RTS, which feeds the contacts, is not touched.
+void TtyBackend::setDtr(bool asserted)
+{
+    m_dtr = asserted;
+    if (!m_port.isOpen())
+        return;
+    const int bits = TIOCM_DTR;
+    if (::ioctl(int(m_port.handle()), asserted ? TIOCMBIS : TIOCMBIC, &bits) != 0) {
+        const int err = errno;
+        failWith(err, m_path,
+                 err == ENOTTY || err == EINVAL ? QStringLiteral("No DTR line to drive on")
+                                                : QString::fromLocal8Bit(std::strerror(err)));
+    }
 }
 
 // USB serial adapters gather received bytes for up to 16 ms by default; low-latency mode

@@ -31,6 +31,7 @@ public:
     bool cts() const override;
     bool dsr() const override;
     void write(const QByteArray &bytes) override;
+    void setDtr(bool asserted) override;
 
     bool isOpen() const { return m_port.isOpen(); }
     // How line changes are watched while open.
@@ -54,6 +55,7 @@ private:
     PortSink *m_sink = nullptr;
     QString m_path;
     bool m_lost = false;
+    bool m_dtr = true; // the level DTR is held at, open or not
 };
 
 } // namespace vantor::serial
