@@ -1,6 +1,8 @@
 #include "app/application.h"
 
 #include "app/commandline.h"
+#include "app/confirm/onairconfirmation.h"
+#include "app/confirm/tallycontact.h"
 #include "app/monitor/boxwatch.h"
 #include "app/monitor/operatorclose.h"
 #include "app/monitor/portreopener.h"
@@ -25,6 +27,8 @@
 #include "app/window/windowicon.h"
 
 #include "errortrap/protector.h"
+
+#include "onair/oscreceiver.h"
 
 #include "playout/casparconnection.h"
 #include "playout/casparservers.h"
@@ -212,9 +216,25 @@ int run(int argc, char *argv[])
     playout::QtAddressChooser addresses;
     StoredMovieChooser movies(chooser); // --restore picks its movies through it
     playout::CasparConnection caspar;
-    // The backup server: from the command line, else from the set-up file.
-    if (command.options.backupServer.isEmpty() && !command.restoreFile.isEmpty())
-        command.options.backupServer = SetupFile::parse(command.restoreFile).setup.backup;
+    // The backup server and the on-air confirmation: from the command line, else from the
+    // set-up file.
+    if (!command.restoreFile.isEmpty() && (command.options.backupServer.isEmpty() || !command.confirm)) {
+        const Setup saved = SetupFile::parse(command.restoreFile).setup;
+        if (command.options.backupServer.isEmpty())
+            command.options.backupServer = saved.backup;
+        if (!command.confirm)
+            command.confirm = SetupFile::confirmPort(saved.confirm, onair::OscReceiver::DefaultPort);
+    }
+    // --confirm: the servers' OSC, on a thread of its own; without it, no socket and no thread.
+    std::unique_ptr<onair::OscReceiver> osc;
+    QString oscError;
+    if (command.confirm) {
+        osc = std::make_unique<onair::OscReceiver>();
+        if (!osc->start(*command.confirm)) {
+            oscError = osc->errorString();
+            osc.reset();
+        }
+    }
     std::unique_ptr<playout::CasparConnection> backup;
     if (!command.options.backupServer.isEmpty())
         backup = std::make_unique<playout::CasparConnection>();
@@ -243,7 +263,7 @@ int run(int argc, char *argv[])
         marker.reset();
     });
     if (!command.logDir.isEmpty()) // before Form_Load, whose lines it keeps
-        logFiles = std::make_unique<LogFiles>(command.logDir, window, port);
+        logFiles = std::make_unique<LogFiles>(command.logDir, window, port, osc != nullptr);
     // A dead run's marker: the first History line says so, before anything of this start.
     marker = takeRunMarker(command.restoreFile);
     if (marker && marker->previousEnd()) {
@@ -279,7 +299,21 @@ int run(int argc, char *argv[])
         if (logFiles)
             feed->setDroppedLogLines([&writer = logFiles->writer()] { return writer.droppedLines(); });
     }
+    std::unique_ptr<OnAirConfirmation> confirmation; // --confirm
+    if (osc) {
+        confirmation = std::make_unique<OnAirConfirmation>(window, *osc, command.confirmMs);
+        if (feed)
+            feed->followOnAir([&osc](int server) { return osc->lastDatagram(onair::OscReceiver::Server(server)); });
+    }
+    std::unique_ptr<TallyContact> tally; // --tally
+    if (command.tally)
+        tally = std::make_unique<TallyContact>(*command.tally, window, port, confirmation.get());
     window.Form_Load();
+    if (command.confirm) {
+        stationNotice(window,
+                      osc ? QStringLiteral("On-air confirmation: the servers' state on UDP port %1").arg(osc->port())
+                          : QStringLiteral("***On-air confirmation off: ") + oscError);
+    }
     if (command.realtime)
         window.SetStatus1(QString::fromStdString(realtime.summary()));
     if (command.status) {

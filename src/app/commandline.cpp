@@ -1,5 +1,7 @@
 #include "app/commandline.h"
 
+#include "onair/oscreceiver.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
@@ -58,8 +60,23 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         QStringLiteral("Starts without waiting for a person: errors of the start go to the port log instead of a "
                        "box, and the restored port is opened as soon as it can be. Implied under a service manager "
                        "(NOTIFY_SOCKET)."));
-    parser.addOptions(
-        {port, listPorts, mediaFolder, debounce, restore, logDir, realtime, status, backupServer, unattended});
+    const QCommandLineOption confirm(
+        {QStringLiteral("confirm")},
+        QStringLiteral("Confirms each firing from the playout server's own state, its OSC received on UDP port "
+                       "6250 (--confirm=PORT: on PORT), and writes whether the clip went on air. Overrides the "
+                       "set-up file's [caspar] confirm."),
+        QStringLiteral("PORT"));
+    const QCommandLineOption confirmMs(
+        {QStringLiteral("confirm-ms")},
+        QStringLiteral("How long after its send a firing may take to show on air (default 500)."), QStringLiteral("N"),
+        QStringLiteral("500"));
+    const QCommandLineOption tally(
+        {QStringLiteral("tally")},
+        QStringLiteral("Drives the port's DTR line as a tally contact: dtr (asserted while a clip fired from here is "
+                       "on air) or dtr:pulse=MS (a pulse for each firing on air)."),
+        QStringLiteral("MODE"));
+    parser.addOptions({port, listPorts, mediaFolder, debounce, restore, logDir, realtime, status, backupServer,
+                       unattended, confirm, confirmMs, tally});
 
     const auto fail = [&](const QString &message) {
         result.exit = true;
@@ -67,7 +84,16 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         result.output = message + QLatin1Char('\n');
         return result;
     };
-    if (!parser.parse(arguments))
+    // --confirm takes its port only as --confirm=PORT: alone, it stands for the default port.
+    QStringList args = arguments;
+    for (qsizetype i = 1; i < args.size() && args[i] != QLatin1String("--"); ++i) {
+        if (args[i] != QLatin1String("--confirm"))
+            continue;
+        if (i + 1 < args.size() && !args[i + 1].startsWith(QLatin1Char('-')))
+            return fail(QStringLiteral("--confirm takes its port as --confirm=PORT"));
+        args[i] = QStringLiteral("--confirm=%1").arg(onair::OscReceiver::DefaultPort);
+    }
+    if (!parser.parse(args))
         return fail(parser.errorText());
     if (parser.isSet(help)) {
         result.exit = true;
@@ -105,6 +131,22 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         result.status = StatusAddress::parse(parser.value(status), &error);
         if (!result.status)
             return fail(QStringLiteral("--status %1: %2").arg(parser.value(status), error));
+    }
+    if (parser.isSet(confirm)) {
+        const uint udp = parser.value(confirm).toUInt(&ok);
+        if (!ok || udp < 1 || udp > 65535)
+            return fail(QStringLiteral("--confirm=%1: takes a UDP port, 1 to 65535").arg(parser.value(confirm)));
+        result.confirm = quint16(udp);
+    }
+    const int deadline = parser.value(confirmMs).toInt(&ok);
+    if (!ok || deadline < 40 || deadline > 10000)
+        return fail(QStringLiteral("--confirm-ms %1: takes 40 to 10000").arg(parser.value(confirmMs)));
+    result.confirmMs = std::chrono::milliseconds(deadline);
+    if (parser.isSet(tally)) {
+        result.tally = onair::Tally::Mode::parse(parser.value(tally));
+        if (!result.tally)
+            return fail(
+                QStringLiteral("--tally %1: takes dtr or dtr:pulse=MS (MS 10 to 10000)").arg(parser.value(tally)));
     }
     result.listPorts = parser.isSet(listPorts);
     result.realtime = parser.isSet(realtime);

@@ -3,10 +3,13 @@
 #include "app/monitor/statusaddress.h"
 #include "app/window/services.h"
 
+#include "onair/onairrule.h"
+#include "onair/tally.h"
 #include "serial/system/portmap.h"
 
 #include <QStringList>
 
+#include <chrono>
 #include <optional>
 #include <vector>
 
@@ -23,7 +26,10 @@ struct CommandLine
     bool realtime = false;                  // --realtime
     bool unattended = false;                // --unattended
     std::optional<StatusAddress> status;    // --status ADDRESS:PORT
-    bool exit = false;                      // --help, --version, --list-ports or an error
+    std::optional<quint16> confirm;         // --confirm[=PORT]: on-air confirmation; none: the set-up file's
+    std::chrono::milliseconds confirmMs{onair::OnAirRule::DefaultDeadline}; // --confirm-ms N
+    std::optional<onair::Tally::Mode> tally;                                // --tally dtr|dtr:pulse=MS
+    bool exit = false; // --help, --version, --list-ports or an error
     int exitCode = 0;
     QString output; // what to print before exiting
 

@@ -40,22 +40,22 @@ OnAirRule::Verdict OnAirRule::judge(const LayerView &view) const
         return {Verdict::Kind::OnAir, fg->positionAt, {}};
     if (m_clock->now() < deadline())
         return {};
-    return {Verdict::Kind::NotOnAir, {}, whyNot(view)};
+    auto [why, reason] = whyNot(view);
+    return {Verdict::Kind::NotOnAir, {}, std::move(reason), why};
 }
 
-QString OnAirRule::whyNot(const LayerView &view) const
+std::pair<OnAirRule::Why, QString> OnAirRule::whyNot(const LayerView &view) const
 {
     if (view.lastDatagram <= m_sentAt)
-        return QStringLiteral("no state from the server");
+        return {Why::NoState, QStringLiteral("no state from the server")};
     const Playing *fg = view.playing(Side::Foreground);
     if (!fg)
-        return QStringLiteral("nothing");
-    if (!m_clip.isNamedBy(*fg, view.layout)) {
-        return QStringLiteral("%1 plays %2").arg(m_address, shown(fg->shownName()));
-    }
+        return {Why::Nothing, QStringLiteral("nothing")};
+    if (!m_clip.isNamedBy(*fg, view.layout))
+        return {Why::OtherClip, QStringLiteral("%1 plays %2").arg(m_address, shown(fg->shownName()))};
     if (fg->paused)
-        return QStringLiteral("paused");
-    return QStringLiteral("stalled");
+        return {Why::Paused, QStringLiteral("paused")};
+    return {Why::Stalled, QStringLiteral("stalled")};
 }
 
 std::optional<bool> OnAirRule::inBackground(const LayerView &view, const ClipName &clip)

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <optional>
+#include <utility>
 
 namespace vantor::onair {
 
@@ -28,12 +29,16 @@ class OnAirRule
 public:
     static constexpr std::chrono::milliseconds DefaultDeadline{500};
 
+    // Why a firing is not on air, in the order above.
+    enum class Why { NoState, Nothing, OtherClip, Paused, Stalled };
+
     struct Verdict
     {
         enum class Kind { Waiting, OnAir, NotOnAir };
         Kind kind = Kind::Waiting;
-        TimePoint at{}; // OnAir: the report that showed it
-        QString reason; // NotOnAir
+        TimePoint at{};         // OnAir: the report that showed it
+        QString reason;         // NotOnAir
+        Why why = Why::NoState; // NotOnAir
     };
 
     // `address` is how the operator knows the channel-layer ("1-10").
@@ -54,7 +59,7 @@ public:
     static std::optional<bool> inBackground(const LayerView &view, const ClipName &clip);
 
 private:
-    QString whyNot(const LayerView &view) const;
+    std::pair<Why, QString> whyNot(const LayerView &view) const;
 
     const OnAirClock *m_clock;
     ClipName m_clip;

@@ -45,7 +45,7 @@ void OnAirWatch::check()
         if (verdict.kind == OnAirRule::Verdict::Kind::OnAir)
             Q_EMIT onAir(firing, verdict.at);
         else
-            Q_EMIT notOnAir(firing, verdict.reason);
+            Q_EMIT notOnAir(firing, verdict.reason, verdict.why);
     }
 }
 

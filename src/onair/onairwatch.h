@@ -47,7 +47,8 @@ public:
 Q_SIGNALS:
     // `at`: the report that showed it on air.
     void onAir(const vantor::onair::OnAirWatch::Firing &firing, vantor::onair::TimePoint at);
-    void notOnAir(const vantor::onair::OnAirWatch::Firing &firing, const QString &reason);
+    void notOnAir(const vantor::onair::OnAirWatch::Firing &firing, const QString &reason,
+                  vantor::onair::OnAirRule::Why why);
 
 private:
     struct Waiting
@@ -68,3 +69,4 @@ private:
 
 Q_DECLARE_METATYPE(vantor::onair::OnAirWatch::Firing)
 Q_DECLARE_METATYPE(vantor::onair::TimePoint)
+Q_DECLARE_METATYPE(vantor::onair::OnAirRule::Why)

@@ -236,6 +236,12 @@ LayerView OscReceiver::view(Server server, int channel, int layer) const
     return viewOf(m_shared.states[std::size_t(server)], channel, layer);
 }
 
+TimePoint OscReceiver::lastDatagram(Server server) const
+{
+    QMutexLocker lock(&m_shared.mutex);
+    return m_shared.states[std::size_t(server)].lastDatagram();
+}
+
 ServerState OscReceiver::state(Server server) const
 {
     QMutexLocker lock(&m_shared.mutex);

@@ -74,6 +74,9 @@ public:
 
     // Copies, any thread.
     LayerView view(Server server, int channel, int layer) const;
+    // When the server's latest datagram came; {} before the first (or since its addresses
+    // changed).
+    TimePoint lastDatagram(Server server) const;
     ServerState state(Server server) const;
     Counts counts() const;
 

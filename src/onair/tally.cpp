@@ -67,6 +67,16 @@ void Tally::check(const Source &source)
     drive(!m_onAir.empty());
 }
 
+void Tally::cleared(OscReceiver::Server server, int channel, int layer)
+{
+    if (m_mode.pulse)
+        return;
+    std::erase_if(m_onAir, [&](const OnAir &a) {
+        return a.server == server && a.channel == channel && (layer < 0 || a.layer == layer);
+    });
+    drive(!m_onAir.empty());
+}
+
 void Tally::release()
 {
     m_onAir.clear();

@@ -51,6 +51,9 @@ public:
     // changed() and to a slow timer, for a server that goes silent). Without confirmation no
     // source is ever read, and the level holds until release().
     void check(const Source &source);
+    // Level mode without confirmation: this program stopped or cleared the channel-layer (a
+    // layer of -1: the whole channel), so what it fired there is no longer on air.
+    void cleared(OscReceiver::Server server, int channel, int layer);
     void release();
 
     bool asserted() const { return m_asserted; }

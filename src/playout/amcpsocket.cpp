@@ -138,6 +138,11 @@ qintptr AmcpSocket::descriptor() const
     return m_socket->socketDescriptor();
 }
 
+QHostAddress AmcpSocket::peerAddress() const
+{
+    return m_socket->peerAddress();
+}
+
 void AmcpSocket::onEnded(const QString &reason)
 {
     if (m_ended)

@@ -4,6 +4,7 @@
 #include "commandlanes.h"
 #include "commandreply.h"
 
+#include <QHostAddress>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -69,6 +70,8 @@ public:
     std::deque<Command> takeWaiting();
 
     qintptr descriptor() const;
+    // The server's address on this connection; null while not connected.
+    QHostAddress peerAddress() const;
 
 Q_SIGNALS:
     void connected();

@@ -132,6 +132,10 @@ public:
     int connectionCount() const;
     // The first command connection's socket, or -1 without one.
     qintptr socketDescriptor() const;
+    // The host asked for (connectTo), and the address the liveness connection reached (null
+    // while not connected): where the server's own state comes from.
+    QString host() const { return m_host; }
+    QHostAddress peerAddress() const { return m_liveness.peerAddress(); }
 
 Q_SIGNALS:
     // Ready (answering) or no longer.

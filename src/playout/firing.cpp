@@ -86,6 +86,11 @@ void Firing::fire(qint16 triggerid, Clock::time_point contact, bool test)
         record.command = outcome.command[server];
         record.result = outcome.result[server];
         record.sentAt = outcome.sentAt[server];
+        record.address = m_triggers.command(triggerid).address;
+        record.preloaded = outcome.preloaded[server];
+        record.contact = contact;
+        if (m_watchOnAir && record.sent && withMovie)
+            record.onAir = std::make_shared<PendingOnAir>();
         if (m_controls.record)
             m_controls.record(record);
         for (const auto &[owner, tell] : others)

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -26,31 +27,60 @@ namespace vantor::playout {
 class Preloader;
 class TriggerSlots;
 
-// The reply to one sent command, whether it comes before or after someone asks for it.
-class PendingReply
+// A value that comes later (a command's reply, a firing's on-air verdict), whether it comes
+// before or after someone asks for it. Each of its few readers is told once.
+template <class T>
+class Pending
 {
 public:
-    // The connection's handler: called once.
-    void deliver(const CommandReply &reply)
+    // At most this many readers; one more is refused (then() returns false).
+    static constexpr std::size_t MaxReaders = 4;
+
+    // The producer's side: called once.
+    void deliver(const T &value)
     {
-        if (m_then)
-            std::exchange(m_then, {})(reply);
-        else
-            m_reply = reply;
+        if (m_value)
+            return;
+        m_value = value;
+        for (auto &handler : std::exchange(m_then, {}))
+            handler(*m_value);
     }
-    // handler is called once with the reply: at once if it has come, else when it comes.
-    void then(ReplyHandler handler)
+    // handler is called once with the value: at once if it has come, else when it comes.
+    bool then(std::function<void(const T &)> handler)
     {
-        if (m_reply)
-            handler(*m_reply);
-        else
-            m_then = std::move(handler);
+        if (m_value) {
+            handler(*m_value);
+            return true;
+        }
+        if (m_then.size() >= MaxReaders)
+            return false;
+        m_then.push_back(std::move(handler));
+        return true;
     }
+    bool delivered() const { return m_value.has_value(); }
 
 private:
-    std::optional<CommandReply> m_reply;
-    ReplyHandler m_then;
+    std::optional<T> m_value;
+    std::vector<std::function<void(const T &)>> m_then;
 };
+
+// The reply to one sent command.
+using PendingReply = Pending<CommandReply>;
+
+// Whether the server's own state showed a firing's clip on air, and if not, why not.
+struct OnAirVerdict
+{
+    // Why not: the server's state after the deadline (the order of OnAirRule's reasons), or it
+    // was not looked at.
+    enum class Outcome { Confirmed, NoState, Nothing, OtherClip, Paused, Stalled, NotWatched };
+    Outcome outcome = Outcome::NotWatched;
+    double ms = 0;                              // Confirmed: from the send to the report that showed it
+    std::chrono::steady_clock::time_point at{}; // Confirmed: when that report came
+    QString reason;                             // otherwise: "1-10 plays other.mov", "no state from the server"
+
+    bool confirmed() const { return outcome == Outcome::Confirmed; }
+};
+using PendingOnAir = Pending<OnAirVerdict>;
 
 // What one firing did on one server, for records kept outside the window (an as-run log). Handed over after
 // the command has been sent and the History line written.
@@ -73,7 +103,13 @@ struct FiringRecord
         NotSent,      // refused: it could not begin to run within its bound, or the socket did not take it
     };
     Result result = Result::NotSent;
-    std::chrono::steady_clock::time_point sentAt; // when the command was handed over (Sent only)
+    std::chrono::steady_clock::time_point sentAt;    // when the command was handed over (Sent only)
+    SlotAddress address{};                           // where the slot's command went
+    bool preloaded = false;                          // a bare PLAY of the clip loaded in the background
+    std::chrono::steady_clock::time_point contact{}; // the line change that fired it, or the test fire's click
+    // With on-air confirmation (setWatchOnAir), for a sent command with a clip: whether the
+    // server showed it on air; whoever watches delivers it, within its deadline.
+    std::shared_ptr<PendingOnAir> onAir{};
 };
 
 // Fires trigger slots: sends the slot's command to the server (by default PLAY 1 and the
@@ -125,6 +161,9 @@ public:
     // setting an owner's record empty stops telling it.
     using Record = std::function<void(const FiringRecord &record)>;
     void setRecord(const void *owner, Record record);
+    // Whether every record of a sent command with a clip carries an on-air verdict to come
+    // (FiringRecord::onAir), for someone told of the firings to deliver.
+    void setWatchOnAir(bool watch) { m_watchOnAir = watch; }
 
 private:
     void fire(qint16 triggerid, Clock::time_point contact, bool test);
@@ -154,6 +193,7 @@ private:
     Preloader *m_preloader = nullptr;
     ContactTime m_contactTime;
     std::vector<std::pair<const void *, Record>> m_records; // window thread
+    bool m_watchOnAir = false;                              // window thread: records carry a verdict to come
 };
 
 } // namespace vantor::playout

@@ -38,6 +38,26 @@ ClientMetric gauge(double value, std::vector<ClientMetric::Label> labels = {})
     m.gauge.value = value;
     return m;
 }
+// A histogram from per-bucket counts (not cumulative; the last above every bound): the count
+// is their sum, so the two agree.
+template <std::size_t N>
+ClientMetric histogram(const std::array<double, N> &bounds,
+                       const std::array<std::atomic<std::uint64_t>, N + 1> &buckets, std::uint64_t sumNs,
+                       std::vector<ClientMetric::Label> labels = {})
+{
+    ClientMetric h;
+    h.label = std::move(labels);
+    std::uint64_t cumulative = 0;
+    for (size_t b = 0; b < N; ++b) {
+        cumulative += buckets[b].load(Relaxed);
+        h.histogram.bucket.push_back({cumulative, bounds[b]});
+    }
+    cumulative += buckets[N].load(Relaxed);
+    h.histogram.bucket.push_back({cumulative, std::numeric_limits<double>::infinity()});
+    h.histogram.sample_count = cumulative;
+    h.histogram.sample_sum = double(sumNs) / 1e9;
+    return h;
+}
 } // namespace
 
 void StatusBoard::lineChanged(int line)
@@ -120,6 +140,36 @@ void StatusBoard::setWaitingFor(const std::string &what)
 void StatusBoard::setNoModemLines(bool none)
 {
     m_noModemLines.store(none, Relaxed);
+}
+
+void StatusBoard::setConfirming(bool on)
+{
+    m_confirming.store(on, Relaxed);
+}
+
+void StatusBoard::onAirConfirmed(int server, Clock::duration took)
+{
+    if (server < 0 || server >= Servers)
+        return;
+    const double seconds = std::chrono::duration<double>(took).count();
+    const auto bucket =
+        std::lower_bound(ConfirmationBounds.begin(), ConfirmationBounds.end(), seconds) - ConfirmationBounds.begin();
+    m_confirmationBuckets[size_t(server)][size_t(bucket)].fetch_add(1, Relaxed);
+    m_confirmationSumNs[size_t(server)].fetch_add(
+        std::uint64_t(std::max<Clock::rep>(0, std::chrono::duration_cast<std::chrono::nanoseconds>(took).count())),
+        Relaxed);
+}
+
+void StatusBoard::notOnAir(int server, NotOnAir why)
+{
+    if (server >= 0 && server < Servers)
+        m_notOnAir[size_t(server)][size_t(why)].fetch_add(1, Relaxed);
+}
+
+void StatusBoard::setLastBundle(int server, Clock::time_point at)
+{
+    if (server >= 0 && server < Servers)
+        m_lastBundle[size_t(server)].store(at == Clock::time_point{} ? 0 : ticks(at), Relaxed);
 }
 
 StatusBoard::Health StatusBoard::health(Clock::time_point now) const
@@ -231,7 +281,41 @@ std::string StatusBoard::metricsText(Clock::time_point now) const
     latency.metric.push_back(std::move(h));
     out.push_back(std::move(latency));
 
+    if (m_confirming.load(Relaxed))
+        onAirMetrics(now, out);
     return prometheus::TextSerializer().Serialize(out);
+}
+
+void StatusBoard::onAirMetrics(Clock::time_point now, std::vector<prometheus::MetricFamily> &out) const
+{
+    auto confirmation = family("vantor_onair_confirmation_seconds",
+                               "Time from a line change to the playout server's report that showed its clip on air.",
+                               MetricType::Histogram);
+    auto notOnAir = family("vantor_firings_not_on_air_total",
+                           "Firings by contact whose clip the playout server did not show on air by the deadline, "
+                           "by reason.",
+                           MetricType::Counter);
+    // No sample before a server's first datagram: there is no time to count from.
+    auto silence =
+        family("vantor_osc_seconds_since_last_bundle",
+               "Seconds since the playout server's latest OSC datagram (its state) came.", MetricType::Gauge);
+    for (int s = 0; s < Servers; ++s) {
+        if (!m_serverUsed[size_t(s)].load(Relaxed))
+            continue;
+        const char *server = ServerNames[size_t(s)];
+        confirmation.metric.push_back(histogram(ConfirmationBounds, m_confirmationBuckets[size_t(s)],
+                                                m_confirmationSumNs[size_t(s)].load(Relaxed), {{"server", server}}));
+        for (size_t r = 0; r < NotOnAirNames.size(); ++r)
+            notOnAir.metric.push_back(
+                counter(m_notOnAir[size_t(s)][r].load(Relaxed), {{"reason", NotOnAirNames[r]}, {"server", server}}));
+        if (const std::int64_t last = m_lastBundle[size_t(s)].load(Relaxed))
+            silence.metric.push_back(
+                gauge(std::chrono::duration<double>(now - Clock::time_point(Clock::duration(last))).count(),
+                      {{"server", server}}));
+    }
+    out.push_back(std::move(confirmation));
+    out.push_back(std::move(notOnAir));
+    out.push_back(std::move(silence));
 }
 
 } // namespace vantor::app

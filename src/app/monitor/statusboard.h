@@ -7,6 +7,11 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+namespace prometheus {
+struct MetricFamily;
+}
 
 namespace vantor::app {
 
@@ -38,6 +43,13 @@ public:
     // Upper bounds of the contact-to-send histogram, in seconds.
     static constexpr std::array<double, 12> LatencyBounds{0.0005, 0.001, 0.002, 0.005, 0.01, 0.02,
                                                           0.05,   0.1,   0.25,  0.5,   1.0,  2.5};
+    // On-air confirmation (--confirm): upper bounds of the confirmation histogram, in seconds,
+    // and why firings were not on air (label values in the same order).
+    static constexpr std::array<double, 12> ConfirmationBounds{0.01, 0.02, 0.04, 0.06, 0.08, 0.1,
+                                                               0.15, 0.2,  0.3,  0.5,  1.0,  2.5};
+    enum class NotOnAir { OtherClip, Nothing, Paused, Stalled, NoState };
+    static constexpr std::array<const char *, 5> NotOnAirNames{"other_clip", "nothing", "paused", "stalled",
+                                                               "no_state"};
     // The window thread is taken for stuck when it has not been heard of for this long.
     static constexpr std::chrono::seconds StuckAfter{3};
 
@@ -58,6 +70,13 @@ public:
     void setWaitingFor(const std::string &what);
     // The open port's device has no modem lines that can be watched: no contact can fire.
     void setNoModemLines(bool none);
+    // On-air confirmation runs: its metrics are shown (and only then).
+    void setConfirming(bool on);
+    // A firing by contact confirmed on air, `took` after its contact; or not on air.
+    void onAirConfirmed(int server, Clock::duration took);
+    void notOnAir(int server, NotOnAir why);
+    // When the server's latest OSC datagram came; {} before the first.
+    void setLastBundle(int server, Clock::time_point at);
 
     // Any thread.
     struct Health
@@ -71,6 +90,7 @@ public:
 
 private:
     using Count = std::atomic<std::uint64_t>;
+    void onAirMetrics(Clock::time_point now, std::vector<prometheus::MetricFamily> &out) const;
     static std::int64_t ticks(Clock::time_point t) { return t.time_since_epoch().count(); }
 
     std::array<Count, Lines> m_lineChanges{};
@@ -91,6 +111,11 @@ private:
     std::atomic<bool> m_noModemLines{false};                        // the open port cannot see contacts
     std::array<Count, LatencyBounds.size() + 1> m_latencyBuckets{}; // per bucket, not cumulative; last: above all
     Count m_latencySumNs{0};
+    std::atomic<bool> m_confirming{false};
+    std::array<std::array<Count, ConfirmationBounds.size() + 1>, Servers> m_confirmationBuckets{}; // as latency's
+    std::array<Count, Servers> m_confirmationSumNs{};
+    std::array<std::array<Count, NotOnAirNames.size()>, Servers> m_notOnAir{};
+    std::array<std::atomic<std::int64_t>, Servers> m_lastBundle{}; // Clock ticks; 0 before the first
 };
 
 } // namespace vantor::app

@@ -10,6 +10,8 @@
 #include "serial/service/portbackend.h"
 #include "serial/service/serialportservice.h"
 
+#include <QPointer>
+
 #include <memory>
 #include <utility>
 
@@ -53,6 +55,8 @@ StatusFeed::StatusFeed(StatusBoard &board, MainWindow &window, serial::SerialPor
     window.firing().setRecord(this, [this](const playout::FiringRecord &record) {
         if (record.sent)
             m_board.sentAt(record.sentAt);
+        if (record.onAir && !record.test && m_lastBundle)
+            countOnAir(record);
         if (record.server != playout::CasparServers::Main)
             return;
         m_board.fired(record.slot, outcomeOf(record.result), record.test);
@@ -96,8 +100,39 @@ void StatusFeed::watchBoxes(BoxWatch &boxes)
             [this](const QString &waitingFor) { m_board.setWaitingFor(waitingFor.toStdString()); });
 }
 
+void StatusFeed::followOnAir(LastBundle lastBundle)
+{
+    m_lastBundle = std::move(lastBundle);
+    m_board.setConfirming(true);
+    poll();
+}
+
+// Each server's verdict on a firing by contact, from the contact on.
+void StatusFeed::countOnAir(const playout::FiringRecord &record)
+{
+    record.onAir->then([self = QPointer<StatusFeed>(this), server = record.server,
+                        contact = record.contact](const playout::OnAirVerdict &verdict) {
+        if (!self)
+            return;
+        StatusBoard *board = &self->m_board;
+        using O = playout::OnAirVerdict::Outcome;
+        using N = StatusBoard::NotOnAir;
+        switch (verdict.outcome) {
+        case O::Confirmed: board->onAirConfirmed(server, verdict.at - contact); break;
+        case O::NoState: board->notOnAir(server, N::NoState); break;
+        case O::Nothing: board->notOnAir(server, N::Nothing); break;
+        case O::OtherClip: board->notOnAir(server, N::OtherClip); break;
+        case O::Paused: board->notOnAir(server, N::Paused); break;
+        case O::Stalled: board->notOnAir(server, N::Stalled); break;
+        case O::NotWatched: break; // not looked at: no reason the server gave
+        }
+    });
+}
+
 void StatusFeed::poll()
 {
+    for (int server = 0; m_lastBundle && server < StatusBoard::Servers; ++server)
+        m_board.setLastBundle(server, m_lastBundle(server));
     m_board.setPort(m_port.commPort(), m_port.portOpen());
     if (!m_port.portOpen())
         m_board.setNoModemLines(false); // said again by the device of the next open

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <chrono>
 #include <functional>
 
 namespace vantor::serial {
@@ -10,7 +11,8 @@ class SerialPortService;
 }
 namespace vantor::playout {
 class CasparConnection;
-}
+struct FiringRecord;
+} // namespace vantor::playout
 
 namespace vantor::app {
 
@@ -41,15 +43,22 @@ public:
 
     // Follows the boxes of the error trap.
     void watchBoxes(BoxWatch &boxes);
+    // With on-air confirmation: the verdicts of the firings by contact are counted, and when
+    // each server's latest OSC datagram came is read every PollMs ({} before the first).
+    using LastBundle = std::function<std::chrono::steady_clock::time_point(int server)>;
+    void followOnAir(LastBundle lastBundle);
 
     // Reads everything polled now (also done every PollMs).
     void poll();
 
 private:
+    void countOnAir(const playout::FiringRecord &record);
+
     StatusBoard &m_board;
     MainWindow &m_window;
     serial::SerialPortService &m_port;
     std::function<quint64()> m_droppedLogLines;
+    LastBundle m_lastBundle; // with on-air confirmation
     QTimer m_poll;
 };
 

@@ -28,41 +28,55 @@ QByteArray logNote(const QDateTime &at, const QString &text)
     return (at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss : ")) + text + QLatin1Char('\n')).toUtf8();
 }
 
-// A row with every column of the header, whatever it was handed; control characters escaped
-// as in the logs, so that a server's reply runs nothing on a terminal that shows the file.
-QByteArray asRunRow(const QDateTime &at, const QStringList &fields, QDate &day)
+// A row with every column of the header (`columns` of them, the time included), whatever it
+// was handed; control characters escaped as in the logs, so that a server's reply runs nothing
+// on a terminal that shows the file.
+QByteArray asRunRow(const QDateTime &at, const QStringList &fields, qsizetype columns)
 {
-    day = at.date();
     QStringList row{at.toString(TimeOfRow)};
     for (const QString &field : fields)
         row << LogFiles::escapeControls(field);
-    static const qsizetype columns = AsRunRecord::header().size();
     row.resize(columns);
     return csvRow(row);
 }
 
-// The note of a gap, in the outcome column.
-QByteArray asRunNote(const QDateTime &at, const QString &text)
+std::vector<LogFileWriter::Stream> streams(bool onAirColumns)
 {
-    QDate day;
-    return asRunRow(at, {{}, {}, {}, text}, day);
-}
-
-std::vector<LogFileWriter::Stream> streams()
-{
+    const QStringList header = AsRunRecord::header(onAirColumns);
+    const QStringList olderHeader = AsRunRecord::header();
+    const auto format = [](qsizetype columns) {
+        return [columns](const QDateTime &at, const QStringList &fields, QDate &day) {
+            day = at.date();
+            return asRunRow(at, fields, columns);
+        };
+    };
+    // The note of a gap, in the outcome column.
+    const auto note = [](qsizetype columns) {
+        return [columns](const QDateTime &at, const QString &text) {
+            return asRunRow(at, {{}, {}, {}, text}, columns);
+        };
+    };
+    LogFileWriter::Stream asRun{QStringLiteral("as-run-"), QStringLiteral(".csv"), csvRow(header),
+                                format(header.size()), note(header.size())};
+    if (onAirColumns) {
+        asRun.olderHeader = csvRow(olderHeader);
+        asRun.olderFormat = format(olderHeader.size());
+        asRun.olderNote = note(olderHeader.size());
+    }
     return {{QStringLiteral("history-"), QStringLiteral(".log"), {}, logLine, logNote},
             {QStringLiteral("port-"), QStringLiteral(".log"), {}, logLine, logNote},
-            {QStringLiteral("as-run-"), QStringLiteral(".csv"), csvRow(AsRunRecord::header()), asRunRow, asRunNote}};
+            std::move(asRun)};
 }
 
 } // namespace
 
-LogFiles::LogFiles(const QString &directory, MainWindow &window, serial::SerialPortService &port, QObject *parent)
+LogFiles::LogFiles(const QString &directory, MainWindow &window, serial::SerialPortService &port, bool onAirColumns,
+                   QObject *parent)
     : QObject(parent)
     , m_window(window)
     , m_port(port)
-    , m_writer(directory, streams())
-    , m_asRun([this](qint64 at, QStringList columns) { m_writer.post(AsRun, at, std::move(columns)); })
+    , m_writer(directory, streams(onAirColumns))
+    , m_asRun([this](qint64 at, QStringList columns) { m_writer.post(AsRun, at, std::move(columns)); }, onAirColumns)
 {
     follow(window.history(), History);
     follow(window.portLog(), Port);

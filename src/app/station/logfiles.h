@@ -25,7 +25,10 @@ class LogFiles : public QObject
 public:
     enum StreamIndex { History, Port, AsRun };
 
-    LogFiles(const QString &directory, MainWindow &window, serial::SerialPortService &port, QObject *parent = nullptr);
+    // onAirColumns: the as-run record has the on-air columns (--confirm). A day's file begun
+    // without them keeps its header, and its rows go on without them until the next day.
+    LogFiles(const QString &directory, MainWindow &window, serial::SerialPortService &port, bool onAirColumns = false,
+             QObject *parent = nullptr);
     ~LogFiles() override;
 
     LogFileWriter &writer() { return m_writer; }

@@ -73,6 +73,8 @@ struct LogFileWriter::Channel
     dev_t device = 0; // of the open file, to see it removed or replaced
     ino_t inode = 0;
     QDate date;         // the day the open file is for
+    QDate formDay;      // the day whose file's form is known
+    bool older = false; // that file began with the stream's older header
     qint64 lost = 0;    // lines missing in this stream since it last wrote
     QString lostReason; // why the last of them went missing
     QString reason;     // of the last failure to open or write
@@ -131,6 +133,27 @@ struct LogFileWriter::Channel
             || named.st_ino != inode;
     }
 
+    // Whether the day's file began with the stream's older header: its first line, read once a
+    // day, without waiting, from a regular file only.
+    bool olderFile(QDate day)
+    {
+        if (stream.olderHeader.isEmpty())
+            return false;
+        if (day == formDay)
+            return older;
+        formDay = day;
+        older = false;
+        const int in = ::open(QFile::encodeName(pathOf(day)).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (in < 0)
+            return false;
+        struct stat st = {};
+        QByteArray first(stream.olderHeader.size(), '\0');
+        if (::fstat(in, &st) == 0 && S_ISREG(st.st_mode))
+            older = ::pread(in, first.data(), size_t(first.size()), 0) == first.size() && first == stream.olderHeader;
+        ::close(in);
+        return older;
+    }
+
     // Opens the day's file for appending: a regular file only, and without waiting.
     bool open(QDate day, bool &reopened)
     {
@@ -163,7 +186,7 @@ struct LogFileWriter::Channel
         char last = '\n';
         bool ok = true;
         if (st.st_size == 0 && !stream.header.isEmpty())
-            ok = writeAll(stream.header);
+            ok = writeAll(day == formDay && older ? stream.olderHeader : stream.header);
         else if (st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n')
             ok = writeAll("\n");
         if (!ok)
@@ -176,15 +199,16 @@ struct LogFileWriter::Channel
         bool reopened = false;
         QByteArray bytes;
         const bool opened = open(day, reopened);
+        const auto &note = olderFile(day) ? stream.olderNote : stream.note;
         if (reopened) {
-            bytes += stream.note(QDateTime::currentDateTime(),
-                                 QStringLiteral("*** this file was removed or replaced while in use: the lines before "
-                                                "this one are not in it"));
+            bytes += note(QDateTime::currentDateTime(),
+                          QStringLiteral("*** this file was removed or replaced while in use: the lines before "
+                                         "this one are not in it"));
             tell([file = pathOf(day)](LogFileWriter *r) { Q_EMIT r->reopened(file); });
         }
         if (lost > 0) {
-            bytes += stream.note(QDateTime::currentDateTime(),
-                                 QStringLiteral("*** %1 lines missing here: %2").arg(lost).arg(lostReason));
+            bytes += note(QDateTime::currentDateTime(),
+                          QStringLiteral("*** %1 lines missing here: %2").arg(lost).arg(lostReason));
         }
         bytes += lines;
         if (opened && writeAll(bytes)) {
@@ -228,7 +252,10 @@ struct LogFileWriter::Channel
         };
         for (Entry &entry : batch) {
             QDate entryDay;
-            const QByteArray line = stream.format(QDateTime::fromMSecsSinceEpoch(entry.at), entry.fields, entryDay);
+            const QDateTime at = QDateTime::fromMSecsSinceEpoch(entry.at);
+            QByteArray line = stream.format(at, entry.fields, entryDay);
+            if (olderFile(entryDay))
+                line = stream.olderFormat(at, entry.fields, entryDay);
             entry.fields = {}; // its text lives on in `line` only
             if (count > 0 && (entryDay != day || lines.size() + line.size() > ChunkBytes))
                 flush();

@@ -27,7 +27,9 @@ namespace vantor::app {
 // write call; nothing is kept in a buffer.
 //
 // Only a regular file (or a link to one) is opened, without waiting (a FIFO in its place is
-// refused at once), and nothing is ever truncated. Before each batch the writer checks that
+// refused at once), and nothing is ever truncated. A stream whose form changed (new columns)
+// may name its older header: a day's file begun under it keeps it, and its lines keep the
+// older form, so that a file never mixes two forms under one header. Before each batch the writer checks that
 // the open file is still the one at its path: a file removed or replaced while in use (its
 // folder removed) is opened anew, and both the new file and reopened() say so.
 //
@@ -56,6 +58,11 @@ public:
         std::function<QByteArray(const QDateTime &at, const QStringList &fields, QDate &day)> format;
         // Writer thread: the line that notes a gap, in the file's own form.
         std::function<QByteArray(const QDateTime &at, const QString &text)> note;
+        // A day's file that begins with this older header (a file an older form began) keeps
+        // it: its lines and notes take the older form for the rest of that day. Empty: none.
+        QByteArray olderHeader{};
+        std::function<QByteArray(const QDateTime &at, const QStringList &fields, QDate &day)> olderFormat{};
+        std::function<QByteArray(const QDateTime &at, const QString &text)> olderNote{};
     };
 
     static constexpr int DefaultCapacity = 16384;                     // lines per stream

@@ -285,8 +285,21 @@ QByteArray SetupFile::format(const Setup &s)
     out += "\n[caspar]\naddress=" + iniValue(s.server) + "\nconnected=" + iniBool(s.connected) + "\n";
     if (!s.backup.isEmpty())
         out += "backup_address=" + iniValue(s.backup) + "\n";
+    if (!s.confirm.isEmpty())
+        out += "confirm=" + iniValue(s.confirm) + "\n";
     out += "\n[window]\ncollapsed=" + iniBool(s.collapsed) + "\n";
     return out;
+}
+
+std::optional<quint16> SetupFile::confirmPort(const QString &value, quint16 defaultPort)
+{
+    if (value.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
+        return defaultPort;
+    bool ok = false;
+    const uint port = value.toUInt(&ok);
+    if (!ok || port < 1 || port > 65535)
+        return std::nullopt;
+    return quint16(port);
 }
 
 SetupFile::Loaded SetupFile::load() const
@@ -349,6 +362,9 @@ SetupFile::Loaded SetupFile::parse(const QString &path)
     read.text(QStringLiteral("caspar/address"), s.server);
     read.flag(QStringLiteral("caspar/connected"), s.connected);
     read.optional(QStringLiteral("caspar/backup_address"), s.backup, {});
+    read.optional(QStringLiteral("caspar/confirm"), s.confirm, [](const QString &v) {
+        return confirmPort(v, 1) || v.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0;
+    });
     read.flag(QStringLiteral("window/collapsed"), s.collapsed);
     read.finish();
     return loaded;

@@ -30,7 +30,8 @@ struct Setup
     std::array<playout::SlotCommand, Slots> commands{};
     QString server = QStringLiteral("127.0.0.1");
     bool connected = false;
-    QString backup; // the backup server's address; empty without one
+    QString backup;  // the backup server's address; empty without one
+    QString confirm; // on-air confirmation: "true", "false" or a UDP port; empty when the file has none
     bool collapsed = false;
 
     bool operator==(const Setup &) const = default;
@@ -42,7 +43,8 @@ struct Setup
 //   [triggers]   cts_on, cts_on_movie, cts_on_channel, cts_on_layer, cts_on_action, cts_off, ...
 //                (channel 1 to 99; layer empty for none or 0 to 9999; action play, preloaded,
 //                stop or clear; files without the last three keys play on channel 1)
-//   [caspar]     address, connected, backup_address (only with a backup server)
+//   [caspar]     address, connected, backup_address (only with a backup server), confirm
+//                (only where the operator set it: true, false or a UDP port)
 //   [window]     collapsed
 //
 // Saving replaces the file as a whole (a new file, synced, renamed over the old one in the
@@ -77,6 +79,9 @@ public:
     Loaded load() const;
     static Loaded parse(const QString &path);
     static QByteArray format(const Setup &setup);
+    // The UDP port a `confirm` value asks for ("true": defaultPort); none for "false", for none
+    // at all, or for a value that is neither.
+    static std::optional<quint16> confirmPort(const QString &value, quint16 defaultPort);
 
     // Queues the set-up to be written; saved() or failed() tells how it went.
     void save(const Setup &setup);

@@ -77,9 +77,10 @@ void SetupRestore::restore()
     m_setup = snapshot();
     if (loaded.readable) {
         // What the operator asked for, even where the world did not follow. The backup server
-        // is the file's: one given on the command line serves this run only.
+        // and the on-air confirmation are the file's: the command line's serve this run only.
         m_setup.portOpen = loaded.setup.portOpen;
         m_setup.backup = loaded.setup.backup;
+        m_setup.confirm = loaded.setup.confirm;
     }
     if (!loaded.regular) {
         say(QStringLiteral("***Set-up file %1 is not a regular file: left as it is, the set-up is not kept")
