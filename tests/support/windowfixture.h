@@ -28,19 +28,26 @@ struct WindowFixture
     ScriptedAddressChooser addresses;
     AmcpResponder server;
     std::unique_ptr<vantor::playout::CasparConnection> caspar;
+    std::unique_ptr<vantor::playout::CasparConnection> backup; // with options.backupServer
     std::unique_ptr<vantor::app::MainWindow> window;
 
-    // serverPort: the playout server the window connects to; 0 for `server`.
-    explicit WindowFixture(vantor::app::Options options = {}, bool load = true, quint16 serverPort = 0)
+    // serverPort: the playout server the window connects to; 0 for `server`. With
+    // options.backupServer, the backup server is that host on backupPort (0: serverPort).
+    explicit WindowFixture(vantor::app::Options options = {}, bool load = true, quint16 serverPort = 0,
+                           quint16 backupPort = 0)
     {
         portMap.refresh();
         probe.openable = {"/dev/ttyS0", "/dev/ttyS2"};
         port.existing = {1, 3};
         server.listen();
-        caspar = std::make_unique<vantor::playout::CasparConnection>(serverPort ? serverPort : server.port(),
-                                                                     vantor::playout::ConnectionTiming{50, 100, 2000});
+        const vantor::playout::ConnectionTiming timing{50, 100, 2000};
+        caspar = std::make_unique<vantor::playout::CasparConnection>(serverPort ? serverPort : server.port(), timing);
+        if (!options.backupServer.isEmpty())
+            backup =
+                std::make_unique<vantor::playout::CasparConnection>(backupPort ? backupPort : caspar->port(), timing);
         vantor::app::Services services{
             port, portMap, probe, [] { return std::vector<vantor::serial::PortEntry>{}; }, prompter, movies, *caspar};
+        services.casparBackup = backup.get();
         services.addressChooser = &addresses;
         port.setDebounce(options.debounce);
         window = std::make_unique<vantor::app::MainWindow>(services, options);

@@ -83,12 +83,8 @@ void AmcpMonitor::readClient(QTcpSocket *socket)
             const QByteArray reply = answer(QString::fromUtf8(line));
             socket->write(reply);
             Q_EMIT received(peer, line, reply);
-            const QStringList params = parameters(QString::fromUtf8(line));
-            if (reply.startsWith("202") && params.size() >= 3 && params.at(0).toUpper() == QLatin1String("PLAY")) {
-                const QString at = params.at(1);
-                Q_EMIT played(socket->peerAddress(), at.section(QLatin1Char('-'), 0, 0).toInt(),
-                              at.section(QLatin1Char('-'), 1, 1).toInt(), params.at(2));
-            }
+            if (reply.startsWith("202"))
+                took(socket->peerAddress(), parameters(QString::fromUtf8(line)));
         }
         from = end + LineEnd.size();
     }
@@ -100,6 +96,35 @@ void AmcpMonitor::readClient(QTcpSocket *socket)
         buffer.remove(0, buffer.size() - keep);
     }
     socket->flush();
+}
+
+namespace {
+// "1-10" and "1": the channel-layer a command names, layer 0 (or -1) when it names none.
+QString layerKey(const QString &at)
+{
+    return at.contains(QLatin1Char('-')) ? at : at + QStringLiteral("-0");
+}
+} // namespace
+
+// What a command answered 202 did.
+void AmcpMonitor::took(const QHostAddress &client, const QStringList &params)
+{
+    const QString command = params.value(0).toUpper();
+    const QString at = params.value(1);
+    const int channel = at.section(QLatin1Char('-'), 0, 0).toInt();
+    const int layer = at.section(QLatin1Char('-'), 1, 1).toInt();
+    if (command == QLatin1String("PLAY") && params.size() >= 3) {
+        Q_EMIT played(client, channel, layer, params.at(2));
+    } else if (command == QLatin1String("PLAY")) {
+        Q_EMIT played(client, channel, layer, m_loaded.take(layerKey(at)));
+    } else if (command == QLatin1String("LOADBG")) {
+        if (m_loaded.size() < MaxLoaded || m_loaded.contains(layerKey(at)))
+            m_loaded.insert(layerKey(at), params.at(2));
+        Q_EMIT loaded(client, channel, layer, params.at(2));
+    } else {
+        const bool wholeChannel = command == QLatin1String("CLEAR") && !at.contains(QLatin1Char('-'));
+        Q_EMIT stopped(client, channel, wholeChannel ? -1 : layer);
+    }
 }
 
 QStringList AmcpMonitor::parameters(const QString &line)
@@ -192,13 +217,19 @@ QByteArray AmcpMonitor::answer(const QString &line) const
     const QString command = params.value(0).toUpper();
     if (command == QLatin1String("PING"))
         return "PONG" + LineEnd;
-    if (command != QLatin1String("PLAY"))
+    const bool stop = command == QLatin1String("STOP") || command == QLatin1String("CLEAR");
+    if (command != QLatin1String("PLAY") && command != QLatin1String("LOADBG") && !stop)
         return "400 ERROR" + LineEnd + line.toUtf8() + LineEnd;
+    const QByteArray verb = command.toLatin1();
     if (params.size() < 2)
-        return "402 PLAY FAILED" + LineEnd;
+        return "402 " + verb + " FAILED" + LineEnd;
     if (params.at(1).section(QLatin1Char('-'), 0, 0) != QLatin1String("1"))
-        return "401 PLAY ERROR" + LineEnd;
-    if (params.size() < 3)
-        return "402 PLAY FAILED" + LineEnd;
-    return (hasClip(params.at(2)) ? "202 PLAY OK" : "404 PLAY FAILED") + LineEnd;
+        return "401 " + verb + " ERROR" + LineEnd;
+    if (stop)
+        return "202 " + verb + " OK" + LineEnd;
+    if (params.size() < 3) {
+        const bool loadedThere = verb == "PLAY" && m_loaded.contains(layerKey(params.at(1)));
+        return (loadedThere ? "202 PLAY OK" : "402 " + verb + " FAILED") + LineEnd;
+    }
+    return (hasClip(params.at(2)) ? "202 " + verb + " OK" : "404 " + verb + " FAILED") + LineEnd;
 }

@@ -10,14 +10,17 @@ class QTcpSocket;
 
 // Listens like a playout server and answers each command line the way the real server does:
 // "202 PLAY OK", or "404 PLAY FAILED" for a clip that is not in the list of clips (an empty
-// list plays everything). Every line received is reported with its peer. A line longer than
-// MaxLine bytes is not a command: it is dropped whole, unanswered, and reported as dropped.
+// list plays everything); LOADBG likewise, and a bare PLAY c-l plays what was loaded there
+// ("402 PLAY FAILED" when nothing was); STOP and CLEAR "202". Every line received is reported
+// with its peer. A line longer than MaxLine bytes is not a command: it is dropped whole,
+// unanswered, and reported as dropped. At most MaxLoaded channel-layers hold a loaded clip.
 class AmcpMonitor : public QObject
 {
     Q_OBJECT
 
 public:
     static constexpr qsizetype MaxLine = 1 << 20;
+    static constexpr qsizetype MaxLoaded = 64;
 
     explicit AmcpMonitor(QObject *parent = nullptr);
 
@@ -45,8 +48,12 @@ Q_SIGNALS:
     void received(const QString &peer, const QByteArray &line, const QByteArray &reply);
     void clientConnected(const QHostAddress &address);
     // A PLAY of a clip was answered 202: the clip plays on the channel-layer (layer 0 when
-    // none was given).
+    // none was given); a bare PLAY plays the clip loaded there.
     void played(const QHostAddress &client, int channel, int layer, const QString &clip);
+    // A LOADBG was answered 202: the clip waits in the background of the channel-layer.
+    void loaded(const QHostAddress &client, int channel, int layer, const QString &clip);
+    // A STOP or CLEAR was answered 202: the layer is empty (layer -1: CLEAR of the whole channel).
+    void stopped(const QHostAddress &client, int channel, int layer);
     // A line of `size` bytes (line end included) went unanswered for its length.
     void dropped(const QString &peer, qint64 size);
 
@@ -60,8 +67,10 @@ private:
 
     void accept();
     void readClient(QTcpSocket *socket);
+    void took(const QHostAddress &client, const QStringList &params);
 
     QTcpServer *m_server;
     QStringList m_clips;
     QHash<QTcpSocket *, Pending> m_pending; // per connected client; all on the monitor's thread
+    QHash<QString, QString> m_loaded;       // "c-l" -> the clip LOADBG put there; at most MaxLoaded
 };

@@ -86,6 +86,12 @@ int main(int argc, char *argv[])
                          [&playout, &monitor](const QHostAddress &, int channel, int layer, const QString &clip) {
                              playout.play(channel, layer, clip, monitor.fileOf(clip));
                          });
+        QObject::connect(&monitor, &AmcpMonitor::loaded, &playout,
+                         [&playout, &monitor](const QHostAddress &, int channel, int layer, const QString &clip) {
+                             playout.loadBackground(channel, layer, clip, monitor.fileOf(clip));
+                         });
+        QObject::connect(&monitor, &AmcpMonitor::stopped, &playout,
+                         [&playout](const QHostAddress &, int channel, int layer) { playout.clear(channel, layer); });
         playout.start();
     }
     std::printf("vantor-amcp-monitor: listening on %s:%u\n", qPrintable(address.toString()), monitor.port());

@@ -79,6 +79,7 @@ void OscPlayout::play(int channel, int layer, const QString &name, const QString
 {
     if (Layer *l = this->layer(channel, layer)) {
         l->foreground = {name.left(MaxName), file.left(MaxName)};
+        l->background = {}; // a PLAY takes the background's place, loaded or not
         l->elapsed = 0;
     }
 }
@@ -91,7 +92,7 @@ void OscPlayout::loadBackground(int channel, int layer, const QString &name, con
 
 void OscPlayout::clear(int channel, int layer)
 {
-    std::erase_if(m_layers, [=](const Layer &l) { return l.channel == channel && l.layer == layer; });
+    std::erase_if(m_layers, [=](const Layer &l) { return l.channel == channel && (layer < 0 || l.layer == layer); });
 }
 
 void OscPlayout::tick()

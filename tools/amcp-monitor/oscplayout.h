@@ -49,9 +49,11 @@ public:
     bool bindSource(const QHostAddress &address);
     void addTarget(const QHostAddress &address, quint16 port = DefaultPort);
 
-    // `name` as given in PLAY, `file` the clip's file relative to the media folder.
+    // `name` as given in PLAY, `file` the clip's file relative to the media folder. A play
+    // takes the place of what the layer's background held.
     void play(int channel, int layer, const QString &name, const QString &file);
     void loadBackground(int channel, int layer, const QString &name, const QString &file);
+    // Empties the layer (-1: every layer of the channel).
     void clear(int channel, int layer);
 
     // Sending every frame; tick() is one frame.

@@ -31,6 +31,9 @@ private Q_SLOTS:
         QCOMPARE(m.answer("PLAY 1 intro"), QByteArray("202 PLAY OK\r\n"));
         QCOMPARE(m.answer("PLAY 1"), QByteArray("402 PLAY FAILED\r\n"));
         QCOMPARE(m.answer("PLAY 2 intro.mov"), QByteArray("401 PLAY ERROR\r\n"));
+        QCOMPARE(m.answer("LOADBG 1-10 outro.mov"), QByteArray("404 LOADBG FAILED\r\n"));
+        QCOMPARE(m.answer("PLAY 1-10"), QByteArray("402 PLAY FAILED\r\n")); // nothing loaded there
+        QCOMPARE(m.answer("CLEAR 1"), QByteArray("202 CLEAR OK\r\n"));
         QCOMPARE(m.answer("PING"), QByteArray("PONG\r\n"));
         QCOMPARE(m.answer("HELLO there"), QByteArray("400 ERROR\r\nHELLO there\r\n"));
     }
@@ -94,10 +97,17 @@ private Q_SLOTS:
         QTcpSocket client;
         client.connectToHost(QHostAddress::LocalHost, m.port());
         QVERIFY(client.waitForConnected(2000));
-        client.write("PLAY 1-10 other\r\nPLAY 1-10 \"NEWS/INTRO\"\r\nPLAY 1 news/intro\r\n");
-        QTRY_COMPARE(played.size(), 2);
+        client.write("PLAY 1-10 other\r\nPLAY 1-10 \"NEWS/INTRO\"\r\nPLAY 1 news/intro\r\n"
+                     "LOADBG 1-20 news/intro\r\nPLAY 1-20\r\nPLAY 1-20\r\n");
+        QTRY_COMPARE(played.size(), 3);
         QCOMPARE(played.at(0), (QStringList{"127.0.0.1", "1", "10", "NEWS/INTRO"}));
         QCOMPARE(played.at(1), (QStringList{"127.0.0.1", "1", "0", "news/intro"}));
+        QCOMPARE(played.at(2), (QStringList{"127.0.0.1", "1", "20", "news/intro"})); // the loaded clip, once
+        QByteArray replies;
+        QTRY_VERIFY((replies += client.readAll()).endsWith("402 PLAY FAILED\r\n"));
+        QCOMPARE(replies,
+                 "404 PLAY FAILED\r\n202 PLAY OK\r\n202 PLAY OK\r\n202 LOADBG OK\r\n202 PLAY OK\r\n402 PLAY "
+                 "FAILED\r\n");
         QCOMPARE(m.fileOf("NEWS/INTRO"), QStringLiteral("news/intro.mov"));
     }
 
