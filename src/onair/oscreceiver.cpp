@@ -1,6 +1,7 @@
 #include "oscreceiver.h"
 
 #include "oscdecoder.h"
+#include "sourcefilter.h"
 
 #include <QMutexLocker>
 #include <QUdpSocket>
@@ -45,6 +46,9 @@ public:
             error = m_socket->errorString();
             return 0;
         }
+        QMutexLocker lock(&m_shared.mutex);
+        m_shared.socket = m_socket->socketDescriptor();
+        filterSources(m_shared);
         return m_socket->localPort();
     }
 
@@ -72,6 +76,11 @@ public:
                 QMetaObject::invokeMethod(
                     &m_receiver, [r = &m_receiver] { r->deliverChange(); }, Qt::QueuedConnection);
             }
+        }
+        {
+            QMutexLocker lock(&m_shared.mutex);
+            m_shared.socket = -1;
+            m_shared.systemFilter = false;
         }
         m_socket.reset();
     }
@@ -228,6 +237,14 @@ void OscReceiver::setServers(const QList<QHostAddress> &main, const QList<QHostA
     }
     m_shared.addresses = next;
     m_shared.addressGeneration.fetch_add(1, std::memory_order_release);
+    filterSources(m_shared);
+}
+
+void OscReceiver::filterSources(Shared &shared)
+{
+    if (shared.socket < 0)
+        return;
+    shared.systemFilter = admitOnly(shared.socket, shared.addresses[Main] + shared.addresses[Backup]);
 }
 
 LayerView OscReceiver::view(Server server, int channel, int layer) const
@@ -259,6 +276,7 @@ OscReceiver::Counts OscReceiver::counts() const
     QMutexLocker lock(&m_shared.mutex);
     for (const ServerState &s : m_shared.states)
         c.droppedLayers += s.droppedLayers();
+    c.systemFilter = m_shared.systemFilter;
     return c;
 }
 

@@ -24,7 +24,9 @@ namespace vantor::onair {
 // Bounded throughout:
 // - Only the servers it was told about are heard: a datagram from any other address is
 //   dropped unread and counted (the main and backup servers are told apart by their source
-//   address; their source port is of no account).
+//   address; their source port is of no account). Where the system can (sourcefilter.h), it
+//   drops them itself, before they take room in the socket's buffer that the servers' own
+//   datagrams need; they are not counted then.
 // - Per server, at most Limits::parsedPerSecond datagrams are parsed a second (evenly, a tenth
 //   of a second's worth at most at once); the rest are dropped and counted. A datagram is at most 64 KiB (the UDP maximum); what is kept of it
 //   is bounded by ServerState (channel-layers per server, texts of 512 bytes).
@@ -54,6 +56,7 @@ public:
         std::uint64_t malformed = 0;     // parsed, but not OSC
         std::uint64_t cut = 0;           // texts cut, updates past the bound, bundles too deep
         std::uint64_t droppedLayers = 0; // updates for channel-layers past the bound
+        bool systemFilter = false;       // the system drops strangers' datagrams (not counted then)
     };
 
     explicit OscReceiver(QObject *parent = nullptr);
@@ -98,8 +101,12 @@ private:
         std::atomic<std::uint64_t> addressGeneration{0};
         std::atomic<bool> notifying{false}; // a changed() is on its way to the window thread
         std::atomic<std::uint64_t> parsed{0}, strangers{0}, overRate{0}, malformed{0}, cut{0};
+        qintptr socket = -1;       // under mutex: the bound socket, for its system filter; -1 without
+        bool systemFilter = false; // under mutex: the system filter admits only the addresses
     };
 
+    // With m_shared.mutex held: the system's filter follows the addresses.
+    static void filterSources(Shared &shared);
     void deliverChange();
 
     Limits m_limits;

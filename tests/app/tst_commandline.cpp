@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QUdpSocket>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -115,6 +116,12 @@ private Q_SLOTS:
         QTest::newRow("status short address")
             << QStringList{"--status", "10.1:9101"} << QByteArray("--status 10.1:9101: takes an IPv4 address");
         QTest::newRow("status port zero") << QStringList{"--status", "0"} << QByteArray("--status 0: takes a port");
+        QTest::newRow("confirm port apart")
+            << QStringList{"--confirm", "7000"} << QByteArray("--confirm takes its port as --confirm=PORT");
+        QTest::newRow("confirm port zero") << QStringList{"--confirm=0"} << QByteArray("--confirm=0: takes a UDP port");
+        QTest::newRow("confirm deadline too short")
+            << QStringList{"--confirm-ms", "5"} << QByteArray("--confirm-ms 5: takes 40 to 10000");
+        QTest::newRow("tally on another line") << QStringList{"--tally", "rts"} << QByteArray("--tally rts: takes dtr");
     }
 
     void badValuesExitWithTwo()
@@ -139,6 +146,18 @@ private Q_SLOTS:
         const std::string port = std::to_string(taken.serverPort());
         Listener run({"--status", port}, true);
         QVERIFY2(run.waitForError("***Status not served: cannot listen on 127.0.0.1:" + QByteArray(port.c_str())),
+                 run.describe().constData());
+        QVERIFY2(run.terminate(), run.describe().constData());
+    }
+
+    // Another program holding the OSC port costs the confirmation, not the triggers.
+    void confirmPortInUseIsReported()
+    {
+        QUdpSocket taken;
+        QVERIFY(taken.bind(QHostAddress::Any, 0));
+        const std::string port = std::to_string(taken.localPort());
+        Listener run({"--confirm=" + port}, true);
+        QVERIFY2(run.waitForError("***On-air confirmation off: UDP port " + QByteArray(port.c_str()) + ": "),
                  run.describe().constData());
         QVERIFY2(run.terminate(), run.describe().constData());
     }
@@ -229,19 +248,31 @@ private Q_SLOTS:
         QVERIFY2(run.terminate(), run.describe().constData());
     }
 
-    // The set-up file keeps the backup server it names: one from the command line serves the
-    // run it was given to, and is not saved.
-    void aBackupServerIsSavedOnlyFromTheFile()
+    // The set-up file keeps the backup server and the confirmation it names: those from the
+    // command line serve the run they were given to, and are not saved.
+    void aBackupServerAndConfirmationAreSavedOnlyFromTheFile()
     {
         QTemporaryDir dir;
         QFile file(dir.filePath("setup.ini"));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("[caspar]\nbackup_address=127.0.0.3\n") > 0);
+        QVERIFY(file.open(QIODevice::WriteOnly)
+                && file.write("[caspar]\nbackup_address=127.0.0.3\nconfirm=false\n") > 0);
         file.close();
         const std::string path = file.fileName().toStdString();
-        Listener run({"--restore", path, "--log-dir", dir.path().toStdString(), "--backup-server", "127.0.0.2"}, true);
+        quint16 free = 0;
+        {
+            QUdpSocket probe;
+            QVERIFY(probe.bind(QHostAddress::Any, 0));
+            free = probe.localPort();
+        }
+        Listener run({"--restore", path, "--log-dir", dir.path().toStdString(), "--backup-server", "127.0.0.2",
+                      "--confirm=" + std::to_string(free)},
+                     true);
         QVERIFY2(waitForHistory(dir.path(), "Set-up restored from "), run.describe().constData());
+        QVERIFY2(waitForHistory(dir.path(), "On-air confirmation: the servers' state on UDP port "
+                                                + QByteArray::number(free)),
+                 run.describe().constData());
         QVERIFY2(run.terminate(), run.describe().constData()); // the save of the damaged file is written first
-        QVERIFY(readAll(file.fileName()).contains("\nbackup_address=127.0.0.3\n"));
+        QVERIFY(readAll(file.fileName()).contains("\nbackup_address=127.0.0.3\nconfirm=false\n"));
     }
 
     // A log folder that cannot be made is told, and the program runs.

@@ -170,6 +170,32 @@ private Q_SLOTS:
         }
     }
 
+    // With the on-air columns, a day's as-run file begun without them keeps its header and its
+    // rows the older form, so that no file mixes two; a new file has them.
+    void aFileBegunWithoutTheOnAirColumnsKeepsItsForm_data()
+    {
+        QTest::addColumn<bool>("begun");
+        QTest::newRow("begun without them") << true;
+        QTest::newRow("new") << false;
+    }
+
+    void aFileBegunWithoutTheOnAirColumnsKeepsItsForm()
+    {
+        QFETCH(bool, begun);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("as-run-" + QDate::currentDate().toString(Qt::ISODate) + ".csv");
+        QFile file(path);
+        QVERIFY(!begun || (file.open(QIODevice::WriteOnly) && file.write(app::csvRow(app::AsRunRecord::header())) > 0));
+        file.close();
+        WindowFixture f({}, false);
+        LogFiles files(dir.path(), f.w(), f.port, true);
+        files.restarted("Started again");
+        QList<QStringList> rows;
+        QTRY_COMPARE((rows = parseCsv(readAll(path))).size(), 2);
+        QCOMPARE(rows[0], app::AsRunRecord::header(!begun));
+        QCOMPARE(rows[1].size(), rows[0].size());
+    }
+
     // Each row takes its own command's reply, whenever it comes; rows keep the firing order.
     void unansweredCommandsEndCleanly()
     {

@@ -89,6 +89,20 @@ private Q_SLOTS:
         QCOMPARE(receiver->view(OscReceiver::Backup, 1, 10).layout, Layout::Layered);
     }
 
+    // A server on IPv6 is heard through the system's filter as well.
+    void anIpv6ServerIsHeard()
+    {
+        QUdpSocket v6;
+        if (!v6.bind(QHostAddress::LocalHostIPv6, 0))
+            QSKIP("no IPv6 loopback here");
+        receiver->setServers({QHostAddress::LocalHostIPv6}, {BackupAddress});
+        QVERIFY(QTest::qWaitFor([&] {
+            v6.writeDatagram(message("/channel/1/stage/layer/3/file/path", "six.mov"), QHostAddress::LocalHostIPv6,
+                             receiver->port());
+            return pathOf(*receiver, OscReceiver::Main, 3) == QStringLiteral("six.mov");
+        }));
+    }
+
     // What a stranger, an over-long text, too many layers or too many datagrams cannot do.
     void hostileDatagramsAreBounded()
     {
@@ -121,12 +135,23 @@ private Q_SLOTS:
         const OscReceiver::Counts c = receiver->counts();
         QVERIFY2(c.parsed <= quint64(100 * (clock.elapsed() / 1000 + 2)), qPrintable(QString::number(c.parsed)));
         QCOMPARE(receiver->state(OscReceiver::Backup).lastDatagram(), TimePoint{});
-        // A stranger's flood is dropped unread.
+        // A stranger's flood is dropped unread, by the system where it can (then uncounted).
         for (int i = 0; i < 2000; ++i)
             strangerSocket->writeDatagram(message(QByteArray(path).replace("%1", "1"), "x.mov"),
                                           QHostAddress::LocalHost, receiver->port());
-        QTRY_VERIFY(receiver->counts().strangers > 0);
-        QCOMPARE(receiver->state(OscReceiver::Main).find(1, 1)->foreground.path, std::string("w.mov"));
+        // The backup's datagram comes after them (sent again until one is read: without the
+        // system's filter, the flood may have filled the socket's buffer).
+        QUdpSocket backupSocket;
+        QVERIFY(backupSocket.bind(BackupAddress, 0));
+        QVERIFY(QTest::qWaitFor([&] {
+            send(backupSocket, message(QByteArray(path).replace("%1", "1"), "v.mov"));
+            return pathOf(*receiver, OscReceiver::Backup, 1) == QStringLiteral("v.mov");
+        }));
+        const OscReceiver::Counts after = receiver->counts();
+#ifdef Q_OS_LINUX
+        QVERIFY(after.systemFilter);
+#endif
+        QVERIFY(after.systemFilter ? after.strangers == 0 : after.strangers > 0);
     }
 
     // Another program holding the port, even one that allows sharing it, is an error to show.
