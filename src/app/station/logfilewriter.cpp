@@ -1,5 +1,7 @@
 #include "app/station/logfilewriter.h"
 
+#include "app/window/activitylog.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -287,12 +289,7 @@ QString LogFileWriter::fileName(int stream, QDate date) const
 
 QString LogFileWriter::cut(const QString &field)
 {
-    if (field.size() <= MaxFieldLength)
-        return field;
-    qsizetype keep = MaxFieldLength;
-    if (field.at(keep - 1).isHighSurrogate()) // never split a character in two
-        --keep;
-    return field.first(keep) + QStringLiteral(" …[%1 more characters cut]").arg(field.size() - keep);
+    return ActivityLog::cut(field, MaxFieldLength);
 }
 
 void LogFileWriter::post(int stream, qint64 atMsecs, QStringList fields)
