@@ -1,6 +1,7 @@
 #include "app/application.h"
 
 #include "app/commandline.h"
+#include "app/edition.h"
 #include "app/monitor/portreopener.h"
 #include "app/monitor/runmarker.h"
 #include "app/monitor/servicenotifier.h"
@@ -98,6 +99,7 @@ std::unique_ptr<RunMarker> takeRunMarker(const QString &restoreFile)
 
 int run(int argc, char *argv[])
 {
+    edition::connectStandardStreams();
     {
         // The fault filter goes in first, before any port, socket or list exists.
         StandardErrorPrompter console;
