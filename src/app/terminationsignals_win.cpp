@@ -17,9 +17,10 @@
 //     seen by a console): it arrives on a thread the system starts for it, which hands it to
 //     the event loop; the window closes as its close button does. A second one while the first
 //     still waits for the event loop (the program hangs) ends the process at once, with the
-//     status the system's own handler gives (STATUS_CONTROL_C_EXIT). For the console's closing, log-off and shut-down the system ends the process as
-//     soon as the handler returns, so the handler waits (up to 4.5 s of the 5 s the system
-//     allows) while the event loop ends the program;
+//     status the system's own handler gives (STATUS_CONTROL_C_EXIT). For the console's
+//     closing, log-off and shut-down the system ends the process as soon as the handler
+//     returns, so the handler waits (up to 4.5 s of the 5 s the system allows) while the event
+//     loop ends the program;
 //   - WM_ENDSESSION, the end of the user's session: the system may end the process as soon as
 //     the message is handled, so the window closes and what is queued for the files is written
 //     before it returns, and the program ends there;
