@@ -43,7 +43,8 @@ fi
 desktop-file-validate "$root/usr/share/applications/vantor-listener.desktop" \
   "$root/usr/share/doc/vantor-listener/examples/vantor-listener-autostart.desktop"
 grep -qx 'Categories=AudioVideo;Video;' "$root/usr/share/applications/vantor-listener.desktop"
-grep -q -- '--restore .* --log-dir ' "$root/usr/share/doc/vantor-listener/examples/vantor-listener-autostart.desktop"
+# It starts unattended, as the unit does: no box of the start waits at login for a person.
+grep -q -- '--unattended --restore .* --log-dir ' "$root/usr/share/doc/vantor-listener/examples/vantor-listener-autostart.desktop"
 dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6' || { echo "check-package: no Qt in Depends" >&2; exit 1; }
 dpkg-deb -f "$deb" Depends | grep -q 'libsystemd0' || { echo "check-package: no libsystemd0 in Depends" >&2; exit 1; }
 # The status endpoint's HTTP server and text format.
@@ -54,6 +55,14 @@ for page in "$root"/usr/share/man/man1/*.1.gz; do
   warnings=$(LC_ALL=C.UTF-8 man --warnings -l -Tutf8 "$page" 2>&1 >/dev/null)
   [[ -z $warnings ]] || { echo "check-package: $page: $warnings" >&2; exit 1; }
 done
+
+# The listener's manual page names every option its --help names, and the package's server.
+page=$(zcat "$root/usr/share/man/man1/vantor-listener.1.gz" | sed 's/\\-/-/g')
+for option in $(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/usr/bin/vantor-listener" --help |
+  grep -o -- '--[a-z][a-z-]*' | sort -u); do
+  grep -q -- "$option" <<<"$page" || { echo "check-package: man vantor-listener lacks $option" >&2; exit 1; }
+done
+grep -q 'vantor-port-server (1)' <<<"$page" || { echo "check-package: man vantor-listener lacks vantor-port-server(1)" >&2; exit 1; }
 
 answer=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/usr/bin/vantor-listener" --version)
 [[ $answer == "vantor-listener $version" ]] || { echo "check-package: --version said '$answer'" >&2; exit 1; }

@@ -1,6 +1,7 @@
 // Hostile playout servers against the whole window.
 //
-//   QT_QPA_PLATFORM=offscreen bench_hostile_playout [--seconds 10] [--trigger-page] [--mode NAME]
+//   QT_QPA_PLATFORM=offscreen bench_hostile_playout [--seconds 10] [--trigger-page] [--log-dir DIR]
+//                                                  [--slow-disk] [--mode NAME]
 //
 // Without --mode, runs every mode in a child process of its own (so that each peak is its
 // own) and prints a table. One mode: the window with its fakes for the serial port and the
@@ -12,7 +13,11 @@
 // late a 10 ms timer of the window's event loop came at worst, and "own lag" the same less the
 // time the window's thread spent waiting for a processor meanwhile (run-queue delay from
 // /proc/self/task/<tid>/schedstat): on a shared machine, the program's own share. A run whose
-// memory passes 2 GiB is stopped early, to spare the machine.
+// memory passes 2 GiB is stopped early, to spare the machine. With --log-dir the logs are also
+// written to daily files in DIR (each mode in a folder of its own under it), as the service unit
+// runs the program; --slow-disk stands for a disk far slower than the flood while the peer does
+// its worst: the file writers' threads run under SCHED_IDLE on one processor that a busy thread
+// of the bench keeps to itself, so that they write a little now and then.
 #include "../trigger_latency/runqueuewait.h"
 #include "fakeportprobe.h"
 #include "fakeserialportservice.h"
@@ -21,6 +26,7 @@
 #include "scriptedfilechooser.h"
 #include "scriptedprompter.h"
 
+#include "app/station/logfiles.h"
 #include "app/window/mainwindow.h"
 #include "app/window/services.h"
 #include "app/window/tabcontrol.h"
@@ -30,13 +36,20 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
 
+#include <atomic>
 #include <cstdio>
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include <sched.h>
 
 using Mode = HostilePlayoutPeer::Mode;
 
@@ -108,8 +121,53 @@ private:
     qint64 m_last = 0, m_lastWaited = 0, m_worst = 0, m_worstOwn = 0;
 };
 
+// --slow-disk: the file writers' threads get a processor only when a busy thread of our own,
+// on the same processor, leaves it (SCHED_IDLE), as long as this object lives.
+class SlowDisk
+{
+public:
+    SlowDisk()
+    {
+        cpu_set_t allowed;
+        CPU_ZERO(&allowed);
+        sched_getaffinity(0, sizeof allowed, &allowed);
+        int cpu = 0;
+        while (cpu < CPU_SETSIZE && !CPU_ISSET(cpu, &allowed))
+            ++cpu;
+        CPU_ZERO(&m_one);
+        CPU_SET(cpu, &m_one);
+        const QDir tasks(QStringLiteral("/proc/self/task"));
+        for (const QString &tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile comm(tasks.filePath(tid + QStringLiteral("/comm")));
+            if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != "file-writer")
+                continue;
+            const sched_param idle{0};
+            if (sched_setscheduler(tid.toInt(), SCHED_IDLE, &idle) == 0
+                && sched_setaffinity(tid.toInt(), sizeof m_one, &m_one) == 0)
+                ++m_slowed;
+        }
+        m_busy = std::thread([this] {
+            sched_setaffinity(0, sizeof m_one, &m_one);
+            while (!m_stop.load(std::memory_order_relaxed)) {
+            }
+        });
+    }
+    ~SlowDisk()
+    {
+        m_stop = true;
+        m_busy.join();
+    }
+    int slowed() const { return m_slowed; }
+
+private:
+    cpu_set_t m_one;
+    int m_slowed = 0;
+    std::atomic<bool> m_stop{false};
+    std::thread m_busy;
+};
+
 // One mode in this process. Prints one line "RESULT mode peak-MiB lag-ms ..." for the parent.
-int runMode(const ModeName &mode, int seconds, bool triggerPage)
+int runMode(const ModeName &mode, int seconds, bool triggerPage, const QString &logDir, bool slowDisk)
 {
     HostilePlayoutPeer peer(std::chrono::seconds(seconds + 120));
     if (!peer.listen())
@@ -130,6 +188,10 @@ int runMode(const ModeName &mode, int seconds, bool triggerPage)
     options.debounce = std::chrono::milliseconds(0);
     port.setDebounce(options.debounce);
     vantor::app::MainWindow window(services, options);
+    std::unique_ptr<vantor::app::LogFiles> logFiles;
+    if (!logDir.isEmpty())
+        logFiles =
+            std::make_unique<vantor::app::LogFiles>(QDir(logDir).filePath(QLatin1String(mode.name)), window, port);
     window.Form_Load();
     window.findChild<QPushButton *>(QStringLiteral("cmdCOMStatus"))->click();
     window.findChild<QCheckBox *>(QStringLiteral("chkTRIGGER(2)"))->click(); // CTS CHANGE
@@ -176,6 +238,14 @@ int runMode(const ModeName &mode, int seconds, bool triggerPage)
             fire();
         }
     });
+    std::optional<SlowDisk> slow;
+    if (slowDisk && logFiles) {
+        slow.emplace();
+        if (slow->slowed() != 3) {
+            std::fprintf(stderr, "--slow-disk: %d of 3 file writers slowed\n", slow->slowed());
+            return 2;
+        }
+    }
     watch.start();
     clock.start();
     driver.start(50);
@@ -183,6 +253,7 @@ int runMode(const ModeName &mode, int seconds, bool triggerPage)
     loop.exec();
     driver.stop();
     watch.stop();
+    slow.reset();
     const double ran = clock.elapsed() / 1000.0;
     const qint64 peak = statusField("VmHWM:");
     const double lag = watch.worstMs();
@@ -195,7 +266,10 @@ int runMode(const ModeName &mode, int seconds, bool triggerPage)
     QElapsedTimer recovery;
     recovery.start();
     const bool connected = QTest::qWaitFor(
-        [&] { return peer.openConnections() == 1 && caspar.state() == vantor::playout::CasparConnection::Connected; },
+        [&] {
+            return peer.openConnections() == caspar.connectionCount()
+                && caspar.state() == vantor::playout::CasparConnection::Connected;
+        },
         30000);
     if (connected)
         fire();
@@ -205,9 +279,10 @@ int runMode(const ModeName &mode, int seconds, bool triggerPage)
     const qint64 failuresSent = peer.failuresSent(); // a flood line begun is finished after the switch
     const int held = window.history().count();
 
-    std::printf("RESULT %s %.1f %.1f %.1f %.1f %d %lld %lld %lld %d %d %s %.1f\n", mode.name, mib(peak), lag, ownLag,
-                ran, connections, qlonglong(failuresSent), qlonglong(failuresReported), qlonglong(linesWritten), held,
-                shownUp, works ? "yes" : "no", recovery.elapsed() / 1000.0);
+    std::printf("RESULT %s %.1f %.1f %.1f %.1f %d %lld %lld %lld %d %d %s %.1f %lld\n", mode.name, mib(peak), lag,
+                ownLag, ran, connections, qlonglong(failuresSent), qlonglong(failuresReported), qlonglong(linesWritten),
+                held, shownUp, works ? "yes" : "no", recovery.elapsed() / 1000.0,
+                logFiles ? qlonglong(logFiles->writer().droppedLines()) : -1LL);
     std::printf("  %s%s\n", mode.name, guarded ? ": stopped early, memory passed 2 GiB" : "");
     std::fflush(stdout);
     return works ? 0 : 1;
@@ -220,34 +295,47 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     int seconds = 10;
     QString only;
+    QString logDir;
     const QStringList args = app.arguments();
     const bool triggerPage = args.contains(QLatin1String("--trigger-page"));
+    const bool slowDisk = args.contains(QLatin1String("--slow-disk"));
     for (int i = 1; i + 1 < args.size(); ++i) {
         if (args[i] == QLatin1String("--seconds"))
             seconds = args[++i].toInt();
         else if (args[i] == QLatin1String("--mode"))
             only = args[++i];
+        else if (args[i] == QLatin1String("--log-dir"))
+            logDir = QDir(args[++i]).absolutePath();
     }
     for (const ModeName &mode : Modes) {
         if (only == QLatin1String(mode.name))
-            return runMode(mode, seconds, triggerPage);
+            return runMode(mode, seconds, triggerPage, logDir, slowDisk);
     }
     if (!only.isEmpty()) {
         std::fprintf(stderr, "unknown mode %s\n", qPrintable(only));
         return 2;
     }
 
-    std::printf("Command: QT_QPA_PLATFORM=%s %s --seconds %d%s\n\n", qgetenv("QT_QPA_PLATFORM").constData(),
-                qPrintable(args[0]), seconds, triggerPage ? " --trigger-page" : "");
-    std::printf("%-19s %9s %9s %9s %6s %6s %10s %10s %9s %6s %5s %6s %9s\n", "mode", "peak MiB", "lag ms", "own ms",
-                "ran s", "conns", "fail sent", "fail rep.", "hist.lines", "held", "green", "works", "after s");
+    std::printf("Command: QT_QPA_PLATFORM=%s %s --seconds %d%s%s%s\n\n", qgetenv("QT_QPA_PLATFORM").constData(),
+                qPrintable(args[0]), seconds, triggerPage ? " --trigger-page" : "",
+                logDir.isEmpty() ? "" : qPrintable(QStringLiteral(" --log-dir ") + logDir),
+                slowDisk ? " --slow-disk" : "");
+    std::printf("%-19s %9s %9s %9s %6s %6s %10s %10s %9s %6s %5s %6s %9s %9s\n", "mode", "peak MiB", "lag ms", "own ms",
+                "ran s", "conns", "fail sent", "fail rep.", "hist.lines", "held", "green", "works", "after s",
+                "dropped");
     int status = 0;
     for (const ModeName &mode : Modes) {
         QProcess child;
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        child.start(args[0],
-                    {QStringLiteral("--mode"), QLatin1String(mode.name), QStringLiteral("--seconds"),
-                     QString::number(seconds)});
+        QStringList childArgs{QStringLiteral("--mode"), QLatin1String(mode.name), QStringLiteral("--seconds"),
+                              QString::number(seconds)};
+        if (triggerPage)
+            childArgs << QStringLiteral("--trigger-page");
+        if (!logDir.isEmpty())
+            childArgs << QStringLiteral("--log-dir") << logDir;
+        if (slowDisk)
+            childArgs << QStringLiteral("--slow-disk");
+        child.start(args[0], childArgs);
         if (!child.waitForFinished((seconds + 120) * 1000)) {
             child.kill();
             child.waitForFinished();
@@ -258,13 +346,13 @@ int main(int argc, char *argv[])
             if (!line.startsWith("RESULT "))
                 continue;
             const QByteArrayList f = line.split(' ');
-            if (f.size() < 14)
+            if (f.size() < 15)
                 continue;
             reported = true;
-            std::printf("%-19s %9s %9s %9s %6s %6s %10s %10s %9s %6s %5s %6s %9s\n", f[1].constData(), f[2].constData(),
-                        f[3].constData(), f[4].constData(), f[5].constData(), f[6].constData(), f[7].constData(),
-                        f[8].constData(), f[9].constData(), f[10].constData(), f[11].constData(), f[12].constData(),
-                        f[13].constData());
+            std::printf("%-19s %9s %9s %9s %6s %6s %10s %10s %9s %6s %5s %6s %9s %9s\n", f[1].constData(),
+                        f[2].constData(), f[3].constData(), f[4].constData(), f[5].constData(), f[6].constData(),
+                        f[7].constData(), f[8].constData(), f[9].constData(), f[10].constData(), f[11].constData(),
+                        f[12].constData(), f[13].constData(), f[14] == "-1" ? "-" : f[14].constData());
         }
         for (const QByteArray &line : lines) {
             if (line.startsWith("  ") && line.contains("stopped early"))
@@ -279,6 +367,7 @@ int main(int argc, char *argv[])
                 "\nevent loop; own ms: the same less the window thread's wait for a processor; conns: connections the "
                 "peer accepted; fail sent/rep.: failure replies the peer wrote"
                 "\nin full / the connection reported; hist.lines: History lines written, held: still held; green: times"
-                "\nthe lamp turned green; works: a PLAY went out after the peer began to behave, after s seconds.\n");
+                "\nthe lamp turned green; works: a PLAY went out after the peer began to behave, after s seconds;"
+                "\ndropped: log-file lines dropped (--log-dir).\n");
     return status;
 }

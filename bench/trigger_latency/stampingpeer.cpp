@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <ctime>
 #include <future>
+#include <vector>
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -81,46 +82,51 @@ void StampingPeer::clear()
 
 void StampingPeer::run()
 {
+    struct Client
+    {
+        int fd;
+        QByteArray pending;
+    };
+    std::vector<Client> clients;
     for (;;) {
-        pollfd fds[] = {{m_listen, POLLIN, 0}, {m_stop, POLLIN, 0}};
-        if (poll(fds, 2, PollLimitMs) < 0 && errno != EINTR)
-            return;
-        if (fds[1].revents)
-            return;
-        if (!fds[0].revents)
+        std::vector<pollfd> fds{{m_stop, POLLIN, 0}, {m_listen, POLLIN, 0}};
+        for (const Client &c : clients)
+            fds.push_back({c.fd, POLLIN, 0});
+        if (poll(fds.data(), nfds_t(fds.size()), PollLimitMs) < 0 && errno != EINTR)
+            break;
+        if (fds[0].revents)
+            break;
+        // Clients first, in the order they came: a line already queued is read before a newcomer.
+        for (size_t i = clients.size(); i-- > 0;) {
+            const short events = fds[2 + i].revents;
+            if (!(events & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            // A peer that never ends a line, or one that left, is closed.
+            if (clients[i].pending.size() > 64 * 1024 || !readFrom(clients[i].fd, clients[i].pending)
+                || (events & (POLLHUP | POLLERR))) {
+                close(clients[i].fd);
+                clients.erase(clients.begin() + qsizetype(i));
+            }
+        }
+        if (!(fds[1].revents & POLLIN))
             continue;
         const int client = accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
         if (client < 0)
             continue;
+        if (clients.size() >= size_t(MaxClients)) {
+            close(client);
+            continue;
+        }
         const int on = 1;
         setsockopt(client, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
         setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        serve(client);
-        close(client);
+        clients.push_back({client, {}});
     }
+    for (const Client &c : clients)
+        close(c.fd);
 }
 
-// Until the client leaves or the peer is stopped.
-void StampingPeer::serve(int client)
-{
-    QByteArray pending;
-    for (;;) {
-        pollfd fds[] = {{client, POLLIN, 0}, {m_stop, POLLIN, 0}};
-        if (poll(fds, 2, PollLimitMs) < 0 && errno != EINTR)
-            return;
-        if (fds[1].revents)
-            return; // run() sees the stop, too: it is never read
-        if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-            if (pending.size() > 64 * 1024) // a peer that never ends a line
-                return;
-            readFrom(client, pending);
-            if (fds[0].revents & (POLLHUP | POLLERR))
-                return;
-        }
-    }
-}
-
-void StampingPeer::readFrom(int client, QByteArray &pending)
+bool StampingPeer::readFrom(int client, QByteArray &pending)
 {
     char data[4096];
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
@@ -132,8 +138,10 @@ void StampingPeer::readFrom(int client, QByteArray &pending)
     message.msg_controllen = sizeof control;
     const ssize_t n = recvmsg(client, &message, MSG_DONTWAIT);
     const Clock::time_point now = Clock::now();
-    if (n <= 0)
-        return;
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
+        return false;
+    if (n < 0)
+        return true;
     Clock::time_point arrived = now;
     for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c))
         if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS)
@@ -141,17 +149,24 @@ void StampingPeer::readFrom(int client, QByteArray &pending)
 
     pending.append(data, n);
     const quint64 read = ++m_reads;
-    int complete = 0;
+    QList<bool> complete; // per line: a PING
     {
         std::lock_guard lock(m_mutex);
-        for (qsizetype end; (end = pending.indexOf("\r\n")) >= 0; ++complete) {
-            m_lines.append(Line{pending.left(end), now, read, arrived});
+        for (qsizetype end; (end = pending.indexOf("\r\n")) >= 0;) {
+            const QByteArray line = pending.left(end);
             pending.remove(0, end + 2);
+            complete.append(line == "PING");
+            if (!complete.back())
+                m_lines.append(Line{line, now, read, arrived});
         }
     }
-    for (int i = 0; i < complete; ++i) {
-        static constexpr char Reply[] = "202 PLAY OK\r\n";
-        [[maybe_unused]] const auto sent = send(client, Reply, sizeof Reply - 1, MSG_NOSIGNAL);
-        m_lineRead();
+    for (const bool ping : complete) {
+        static constexpr char Played[] = "202 PLAY OK\r\n";
+        static constexpr char Pong[] = "PONG\r\n";
+        [[maybe_unused]] const auto sent = ping ? send(client, Pong, sizeof Pong - 1, MSG_NOSIGNAL)
+                                                : send(client, Played, sizeof Played - 1, MSG_NOSIGNAL);
+        if (!ping)
+            m_lineRead();
     }
+    return true;
 }

@@ -9,8 +9,9 @@
 #include <mutex>
 #include <thread>
 
-// The playout-server peer of the benchmark: listens on 127.0.0.1, takes one client at a time
-// and answers every command line with "202 PLAY OK". For each line it keeps two moments: when
+// The playout-server peer of the benchmark: listens on 127.0.0.1, serves every connection the
+// link makes (its liveness connection and its command connections), answers PING with PONG and
+// every other command line with "202 PLAY OK". For each command line but PING it keeps two moments: when
 // the line arrived at its socket (the kernel's receive time stamp: the program's part of the
 // road ends there) and when its blocking read returned (the peer's own wake-up added, which
 // on a busy machine is the server's share). An ordinary thread of its own, like a server's.
@@ -41,8 +42,8 @@ public:
 
 private:
     void run();
-    void serve(int client);
-    void readFrom(int client, QByteArray &pending);
+    // False when the client is to be closed.
+    bool readFrom(int client, QByteArray &pending);
 
     const std::function<void()> m_lineRead;
     int m_listen = -1;
@@ -52,6 +53,7 @@ private:
     std::thread m_thread;
 
     mutable std::mutex m_mutex;
-    QList<Line> m_lines; // guarded by m_mutex
-    quint64 m_reads = 0; // the peer's thread only
+    QList<Line> m_lines;                 // guarded by m_mutex
+    quint64 m_reads = 0;                 // the peer's thread only
+    static constexpr int MaxClients = 8; // the link makes at most five per server
 };

@@ -20,6 +20,8 @@
 
 #include "../trigger_latency/latencystats.h"
 
+#include "app/monitor/operatorclose.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QNetworkAccessManager>
@@ -47,6 +49,7 @@ struct Edition
     QByteArray platform;                              // QT_QPA_PLATFORM
     std::function<std::string(const QString &)> path; // a path as the program takes it
     std::vector<std::string> stop;                    // what ends it as the close button does; empty: SIGTERM
+    int endStatus;                                    // the program's exit status for that end
 };
 
 struct Outcome
@@ -185,7 +188,7 @@ Outcome drive(const Edition &edition, int changes)
         stop.waitForEnd(60000);
     }
     program->waitForEnd(60000);
-    if (!program->exitedWith(0)) {
+    if (!program->exitedWith(edition.endStatus)) {
         std::fprintf(stderr, "%s: did not end cleanly: %s\n", edition.name, program->describe().constData());
         outcome.ok = false;
     }
@@ -218,12 +221,13 @@ int main(int argc, char *argv[])
     const std::string wineRun = WINE_RUN;
     const std::string prefix = (windowsBuild + QStringLiteral("/wineprefix-mainroad")).toStdString();
     const auto windowsPath = [](const QString &path) { return "Z:" + QDir::toNativeSeparators(path).toStdString(); };
-    const Edition linux{"Linux", {LISTENER}, "offscreen", [](const QString &p) { return p.toStdString(); }, {}};
+    const Edition linux{"Linux", {LISTENER}, "offscreen", [](const QString &p) { return p.toStdString(); }, {}, 0};
     const Edition windows{"Windows (Wine)",
                           {wineRun, "--prefix", prefix, exe.toStdString()},
                           "windows",
                           windowsPath,
-                          {wineRun, "--prefix", prefix, "taskkill", "/IM", "vantor-listener.exe"}};
+                          {wineRun, "--prefix", prefix, "taskkill", "/IM", "vantor-listener.exe"},
+                          vantor::app::OperatorClose::ExitStatus}; // WM_CLOSE, as the close button
 
     const Outcome onLinux = drive(linux, changes);
     const Outcome onWindows = drive(windows, changes);

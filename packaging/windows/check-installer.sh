@@ -62,7 +62,10 @@ for _ in $(seq 1200); do
 done
 [[ -n $shown ]] || { kill "$program" 2>/dev/null; fail "the installed program showed no window within 60 s"; }
 run taskkill /IM vantor-listener.exe >/dev/null 2>&1 || true # WM_CLOSE, as the close button
-wait "$program" || fail "the installed program did not end cleanly on WM_CLOSE"
+# WM_CLOSE is the close button: the operator's end, status 3 (OperatorClose).
+status=0
+wait "$program" || status=$?
+((status == 3)) || fail "the installed program ended with status $status on WM_CLOSE, not the close button's 3"
 settle
 
 run "$installed\\uninstall.exe" /S || fail "the uninstaller failed"

@@ -2,6 +2,8 @@
 
 #include "app/commandline.h"
 #include "app/edition.h"
+#include "app/monitor/boxwatch.h"
+#include "app/monitor/operatorclose.h"
 #include "app/monitor/portreopener.h"
 #include "app/monitor/runmarker.h"
 #include "app/monitor/servicenotifier.h"
@@ -18,6 +20,7 @@
 #include "app/station/stationnotice.h"
 #include "app/station/storedmoviechooser.h"
 #include "app/terminationsignals.h"
+#include "app/window/activitylog.h"
 #include "app/window/mainwindow.h"
 #include "app/window/messageboxprompter.h"
 #include "app/window/windowicon.h"
@@ -32,7 +35,9 @@
 #include "serial/system/systemserialportservice.h"
 
 #include <QApplication>
+#include <QMessageBox>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -40,6 +45,10 @@
 namespace vantor::app {
 
 namespace {
+// How long a box may wait for an answer in a start that nobody watches before the watchdog's
+// pings stop.
+constexpr std::chrono::seconds BoxGrace{60};
+
 void describe()
 {
     QCoreApplication::setApplicationName(QStringLiteral("vantor-listener"));
@@ -73,6 +82,31 @@ void noDisplay(QtMsgType type, const QMessageLogContext &, const QString &messag
     std::_Exit(2);
 }
 
+// The box of a start refused for the set-up file's lock, before the program has a window.
+class MessageRefusalBox : public RefusalBox
+{
+public:
+    MessageRefusalBox(int &argc, char **argv)
+        : m_argc(argc)
+        , m_argv(argv)
+    {
+    }
+    void show(const QString &text) override
+    {
+        const QtMessageHandler standard = qInstallMessageHandler(noDisplay);
+        QApplication app(m_argc, m_argv);
+        qInstallMessageHandler(standard);
+        describe();
+        QMessageBox box(QMessageBox::Critical, MainWindow::Title, text, QMessageBox::Ok);
+        box.setTextFormat(Qt::PlainText); // a path may hold anything
+        box.exec();
+    }
+
+private:
+    int &m_argc;
+    char **m_argv;
+};
+
 // --list-ports: each number, its device, and whether this user can open it.
 QString portListing(const serial::PortMap &map)
 {
@@ -85,6 +119,20 @@ QString portListing(const serial::PortMap &map)
             + QLatin1Char('\n');
     }
     return text;
+}
+
+// A start that nobody watches: the port log's "***" lines (why the port did not open, what
+// failed) go to standard error as well, the journal under the service manager.
+void echoFailures(ActivityLog &log)
+{
+    QObject::connect(&log, &ActivityLog::rowsInserted, &log, [&log](const QModelIndex &, int first, int last) {
+        for (int row = first; row <= last && row < log.count(); ++row) {
+            const QString &line = log.at(row);
+            const qsizetype at = line.indexOf(QLatin1String(" : ***"));
+            if (at >= 0 && at <= 8)
+                std::fprintf(stderr, "vantor-listener: %s\n", qPrintable(line.mid(at + 3)));
+        }
+    });
 }
 
 // The run marker lives beside the set-up file: the station's state directory under the
@@ -124,19 +172,15 @@ int run(int argc, char *argv[])
         }
     }
 
-    // One program per set-up file: a second one would overwrite the first one's set-up.
+    // One program per set-up file: a second one would overwrite the first one's set-up. It
+    // runs only while it holds the lock.
+    const bool unattended = command.unattended || ServiceNotifier::underServiceManager();
     std::unique_ptr<SetupLock> setupLock;
     if (!command.restoreFile.isEmpty()) {
-        setupLock = std::make_unique<SetupLock>(command.restoreFile);
-        if (setupLock->outcome() == SetupLock::Outcome::InUse) {
-            std::fprintf(stderr, "--restore %s: the set-up file is in use by another running program (%s is locked)\n",
-                         qPrintable(command.restoreFile), qPrintable(setupLock->lockPath()));
+        MessageRefusalBox box(argc, argv);
+        setupLock = lockForStart(command.restoreFile, !unattended && edition::onDisplay() ? &box : nullptr);
+        if (!setupLock)
             return 2;
-        }
-        if (setupLock->outcome() == SetupLock::Outcome::Skipped) // runs on, but says so
-            std::fprintf(
-                stderr, "vantor-listener: --restore %s: no lock taken (%s: %s); a second program could use it too\n",
-                qPrintable(command.restoreFile), qPrintable(setupLock->lockPath()), qPrintable(setupLock->reason()));
     }
 
     const QtMessageHandler standard = qInstallMessageHandler(noDisplay);
@@ -154,9 +198,9 @@ int run(int argc, char *argv[])
     port.setDebounce(command.options.debounce);
     serial::SystemPortProbe probe;
     MessageBoxPrompter box;
-    const bool unattended = command.unattended || ServiceNotifier::underServiceManager();
-    UnattendedPrompter startUpPrompter(box);
-    Prompter &prompter = unattended ? static_cast<Prompter &>(startUpPrompter) : box;
+    BoxWatch boxes(box); // every box of the trap, seen open by the health check and the watchdog
+    UnattendedPrompter startUpPrompter(boxes);
+    Prompter &prompter = unattended ? static_cast<Prompter &>(startUpPrompter) : boxes;
     playout::QtFileChooser chooser;
     playout::QtAddressChooser addresses;
     StoredMovieChooser movies(chooser); // --restore picks its movies through it
@@ -174,24 +218,27 @@ int run(int argc, char *argv[])
 
     MainWindow window(services, command.options);
     box.setParent(&window);
-    startUpPrompter.setLog([&window](const QString &line) {
-        window.SetStatus1(line);
-        std::fprintf(stderr, "vantor-listener: %s\n", qPrintable(line));
-    });
+    const OperatorClose operatorClose(window);
+    startUpPrompter.setLog([&window](const QString &line) { window.SetStatus1(line); });
+    if (unattended)
+        echoFailures(window.portLog());
     chooser.setParent(&window);
     addresses.setParent(&window);
     std::unique_ptr<LogFiles> logFiles;  // --log-dir
     std::unique_ptr<SetupRestore> setup; // --restore
-    // A signal at a box of the start-up ends the program there: the files' writers write what
-    // is queued first (their destructors, each waiting for its disk a bounded time).
+    std::unique_ptr<RunMarker> marker;   // --restore
+    // A signal at a box of the start-up ends the program there, and cleanly: the files' writers
+    // write what is queued, then the run marker goes (their destructors, each waiting for its
+    // disk a bounded time).
     closeOnTerminationSignals(&window, [&] {
         setup.reset();
         logFiles.reset();
+        marker.reset();
     });
     if (!command.logDir.isEmpty()) // before Form_Load, whose lines it keeps
         logFiles = std::make_unique<LogFiles>(command.logDir, window, port);
     // A dead run's marker: the first History line says so, before anything of this start.
-    const std::unique_ptr<RunMarker> marker = takeRunMarker(command.restoreFile);
+    marker = takeRunMarker(command.restoreFile);
     if (marker && marker->previousEnd()) {
         const QString line = RunMarker::startedAgainLine(*marker->previousEnd(), QDateTime::currentDateTime());
         window.SetStatus(line);
@@ -204,6 +251,13 @@ int run(int argc, char *argv[])
     ServiceNotifier notifier;
     StationStatus status(window, port); // after LogFiles, whose firing record it passes on
     QObject::connect(&status, &StationStatus::changed, &notifier, &ServiceNotifier::setStatus);
+    // A box nobody can see is a hang: after the grace the watchdog restarts the program.
+    if (unattended)
+        notifier.setBoxGrace(BoxGrace);
+    QObject::connect(&boxes, &BoxWatch::changed, &status, [&](const QString &waitingFor) {
+        notifier.setBoxOpen(!waitingFor.isEmpty());
+        status.setWaiting(waitingFor);
+    });
     if (!command.restoreFile.isEmpty())
         setup = std::make_unique<SetupRestore>(command.restoreFile, window, port, movies, command.options.mediaFolder);
     StatusBoard board; // --status: what monitoring reads; the server's threads stop before it goes
@@ -212,6 +266,7 @@ int run(int argc, char *argv[])
     if (command.status) {
         feed = std::make_unique<StatusFeed>(board, window, port);
         feed->addServer(playout::CasparServers::Main, caspar);
+        feed->watchBoxes(boxes);
         if (backup)
             feed->addServer(playout::CasparServers::Backup, *backup);
         if (logFiles)
@@ -230,8 +285,9 @@ int run(int argc, char *argv[])
     }
     if (setup)
         setup->restore();
+    // A restored port that does not open is opened as soon as it can be, attended or not.
     std::unique_ptr<PortReopener> reopener;
-    if (unattended && setup) {
+    if (setup) {
         reopener = std::make_unique<PortReopener>(
             window.session(), port, numbers, probe, [&setup] { return setup->setup().portOpen; },
             [&window](const QString &line) { stationNotice(window, line); });
@@ -241,7 +297,7 @@ int run(int argc, char *argv[])
     mainLoopStarts();
     const int code = QApplication::exec();
     notifier.stopping();
-    return code;
+    return operatorClose.exitStatus(code);
 }
 
 } // namespace vantor::app

@@ -14,4 +14,8 @@ QString lacks();
 // that --help, --version and the errors of the command line reach it.
 void connectStandardStreams();
 
+// Whether a window would show on a display, where a person may see it: not on the offscreen
+// platform, nor, on Linux, without DISPLAY or WAYLAND_DISPLAY. Windows always has its desktop.
+bool onDisplay();
+
 } // namespace vantor::app::edition

@@ -1,5 +1,7 @@
 #include "app/edition.h"
 
+#include <QByteArray>
+
 #include <windows.h>
 
 #include <cstdio>
@@ -23,6 +25,12 @@ void connectStandardStreams()
         return;
     std::freopen("CONOUT$", "w", stdout);
     std::freopen("CONOUT$", "w", stderr);
+}
+
+bool onDisplay()
+{
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    return !platform.startsWith("offscreen") && !platform.startsWith("minimal");
 }
 
 } // namespace vantor::app::edition

@@ -10,7 +10,8 @@ namespace vantor::app {
 // not faults and show no box. A second one that comes while the first still waits for the
 // event loop (the program hangs) ends the process by that signal's default action.
 // `beforeEarlyExit` runs when a signal ends the program before the main event loop (below): it
-// writes what is queued for the files, each writer waiting for its disk a bounded time.
+// writes what is queued for the files and removes the run marker, as a clean end does, each
+// waiting for its disk a bounded time.
 void closeOnTerminationSignals(QWidget *window, std::function<void()> beforeEarlyExit = {});
 
 // Called right before the main event loop starts. Until then closing the window cannot end the

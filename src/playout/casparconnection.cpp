@@ -1,12 +1,6 @@
 #include "casparconnection.h"
 
-#include "socketoptions.h"
-
-#include "errortrap/runtimeerror.h"
-
-#include <QNetworkProxy>
-#include <QSignalBlocker>
-#include <QTcpSocket>
+#include <algorithm>
 
 namespace vantor::playout {
 
@@ -14,34 +8,38 @@ namespace {
 
 const QByteArray PingLine = QByteArrayLiteral("PING\r\n");
 
-// Received bytes are taken in portions of at most this size, so that a server that sends
-// without end neither fills memory nor keeps the window thread from its other work.
-constexpr qint64 ReadPortion = 256 * 1024;
-
 // From this many connections in a row that ended at once, History is quiet (see the class).
 constexpr int QuietAfterShortLived = 2;
+
+QString secondsText(Clock::duration d)
+{
+    return QString::number(std::chrono::duration<double>(d).count(), 'f', 1);
+}
+
+double msOf(Clock::duration d)
+{
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 } // namespace
 
 CasparConnection::CasparConnection(quint16 port, Timing timing, QObject *parent)
     : QObject(parent)
-    , m_socket(new QTcpSocket(this))
     , m_port(port)
     , m_timing(timing)
 {
-    m_socket->setProxy(QNetworkProxy::NoProxy);
-    m_socket->setReadBufferSize(ReadPortion);
     m_retry.setSingleShot(true);
-    m_attemptTimeout.setSingleShot(true);
     m_stable.setSingleShot(true);
     m_ping.setSingleShot(true);
     m_deadline.setSingleShot(true);
-    m_clock.start();
 
-    connect(m_socket, &QTcpSocket::connected, this, &CasparConnection::onConnected);
-    connect(m_socket, &QTcpSocket::disconnected, this, &CasparConnection::onDisconnected);
-    connect(m_socket, &QTcpSocket::errorOccurred, this, &CasparConnection::onErrorOccurred);
-    connect(m_socket, &QTcpSocket::readyRead, this, &CasparConnection::onReadyRead);
+    connect(&m_liveness, &AmcpSocket::connected, this, &CasparConnection::onLivenessConnected);
+    connect(&m_liveness, &AmcpSocket::ended, this, &CasparConnection::onLivenessEnded);
+    connect(&m_liveness, &AmcpSocket::replied, this, [this](const auto &, const auto &, Clock::time_point at, auto) {
+        heard(at);
+        onLivenessReplied();
+    });
+    connect(&m_liveness, &AmcpSocket::fault, this, &CasparConnection::onFault);
     connect(&m_retry, &QTimer::timeout, this, &CasparConnection::startAttempt);
     connect(&m_stable, &QTimer::timeout, this, &CasparConnection::onStable);
     connect(&m_ping, &QTimer::timeout, this, &CasparConnection::ping);
@@ -52,33 +50,28 @@ CasparConnection::CasparConnection(quint16 port, Timing timing, QObject *parent)
             return;
         }
         // Never answered (a frozen server's kernel still accepts): a failed attempt.
-        resetSocket();
+        endSockets(false);
         enter(Phase::Connecting);
         endWaiting(reason);
         attemptFailed(reason);
-    });
-    connect(&m_attemptTimeout, &QTimer::timeout, this, [this] {
-        m_socket->abort();
-        attemptFailed(tr("Connection timed out"));
     });
 }
 
 CasparConnection::~CasparConnection()
 {
     m_wanted = false;
-    m_socket->disconnect(this);
-    resetSocket();
+    endSockets(true);
     endWaiting(QStringLiteral("the program ended"));
 }
 
-// The one place where the connection's phase becomes the classic socket numbering. This socket
+// The one place where the link's phase becomes the classic socket numbering. This socket
 // never binds or listens, so Open and Listening do not occur; between a failure and the next
 // attempt the state is Error.
 int CasparConnection::state() const
 {
     switch (m_phase) {
     case Phase::Idle: return Closed;
-    case Phase::Connecting: return m_socket->state() == QAbstractSocket::HostLookupState ? ResolvingHost : Connecting;
+    case Phase::Connecting: return m_liveness.isLookingUp() ? ResolvingHost : Connecting;
     case Phase::Answering:
     case Phase::Proving: return Connecting; // connected, but not (yet) known to answer
     case Phase::Up: return Connected;
@@ -91,12 +84,9 @@ void CasparConnection::enter(Phase phase)
 {
     const bool wasUp = m_phase == Phase::Up;
     m_phase = phase;
-    if (phase != Phase::Connecting)
-        m_attemptTimeout.stop();
     if (phase != Phase::WaitingToRetry)
         m_retry.stop();
-    const bool connected = phase == Phase::Answering || phase == Phase::Up || phase == Phase::Proving;
-    if (!connected) {
+    if (!isConnected()) {
         m_stable.stop();
         m_ping.stop();
         m_deadline.stop();
@@ -121,80 +111,163 @@ void CasparConnection::connectTo(const QString &host)
 void CasparConnection::close()
 {
     m_wanted = false;
-    resetSocket();
+    endSockets(true);
     enter(Phase::Idle);
     endWaiting(QStringLiteral("the connection was closed"));
 }
 
-void CasparConnection::send(const QByteArray &line, ReplyHandler onReply)
+CasparConnection::Sending CasparConnection::send(const QByteArray &line, ReplyHandler onReply,
+                                                 std::optional<Clock::time_point> contact)
 {
-    if (m_phase != Phase::Up || m_waiting.size() >= size_t(MaxWaiting))
-        throw RuntimeError(errors::WrongConnectionState);
-    write(line, std::move(onReply));
-}
+    if (m_phase != Phase::Up)
+        return {false, QStringLiteral("Caspar not ready")};
+    if (waitingCommands() >= MaxWaiting)
+        return {false, refusal()};
+    const Clock::time_point now = Clock::now();
+    const CommandTarget target = CommandTarget::of(line);
+    std::optional<Clock::time_point> due;
+    if (contact)
+        due = *contact + std::chrono::milliseconds(m_timing.cueBoundMs);
 
-void CasparConnection::write(const QByteArray &line, ReplyHandler onReply, bool ping)
-{
-    if (m_socket->write(line) != line.size())
-        throw RuntimeError(errors::WrongConnectionState);
-    m_socket->flush();
-    m_replies.sent(1);
-    m_waiting.push_back(Waiting{std::move(onReply), m_clock.nsecsElapsed(), ping});
-    armTimers();
-}
-
-void CasparConnection::ping()
-{
-    if (m_waiting.empty() && m_socket->state() == QAbstractSocket::ConnectedState)
-        write(PingLine, {}, true);
-}
-
-// The oldest waiting command's deadline runs; with nothing waiting, the next PING. The server
-// is dead when a command waits and it has said nothing for answerDeadlineMs, each command given
-// minAnswerMs at least: so a server that freezes just after a PING's answer is found at the
-// next PING plus minAnswerMs (2 s with the defaults), and any command is answered or its
-// connection reset within answerDeadlineMs of its send.
-void CasparConnection::armTimers()
-{
-    if (m_waiting.empty()) {
-        m_deadline.stop();
-        m_ping.start(m_timing.pingMs);
-        return;
+    std::vector<Lane> lanes(m_lanes.size());
+    for (size_t i = 0; i < m_lanes.size(); ++i) {
+        const AmcpSocket &socket = *m_lanes[i];
+        Lane &lane = lanes[i];
+        lane.open = socket.isOpen();
+        lane.waiting = int(socket.waiting().size());
+        lane.headSince = socket.headSince();
+        for (const AmcpSocket::Command &waiting : socket.waiting()) {
+            if (waiting.target.overlaps(target)) {
+                lane.holdsOverlap = true;
+                lane.overlapSent = waiting.sentAt;
+            }
+        }
     }
-    m_ping.stop();
-    const qint64 deadlineNs = qMax(m_waiting.front().sentNs + qint64(m_timing.minAnswerMs) * 1000000,
-                                   m_heardNs + qint64(m_timing.answerDeadlineMs) * 1000000);
-    m_deadline.start(int(qMax<qint64>(0, (deadlineNs - m_clock.nsecsElapsed()) / 1000000)));
+    const LaneChoice choice = chooseLane(lanes, m_pace.value(), due, now);
+    if (choice.lane < 0)
+        return {false, refusal()};
+
+    const QByteArray text = line.left(qMin(line.size() - 2, AmcpSocket::MaxText));
+    AmcpSocket::Command command{text, target, std::move(onReply), now, contact, due, {}, false};
+    if (!m_lanes[size_t(choice.lane)]->write(line, std::move(command)))
+        return {false, QStringLiteral("the connection did not take the command")};
+    if (choice.overtakes) {
+        for (size_t i = 0; i < m_lanes.size(); ++i) {
+            for (AmcpSocket::Command &waiting : m_lanes[i]->waiting()) {
+                if (int(i) != choice.lane && waiting.target.overlaps(target) && waiting.overtakenBy.isEmpty())
+                    waiting.overtakenBy = text;
+            }
+        }
+    }
+    keepOneFree();
+    return {true, {}};
 }
 
-// Tells every waiting command that no reply will come. The handlers may send again, so the
-// list is taken first.
+// "4 commands waiting for 1.2 s": how many wait on the command connections, the oldest for how long.
+QString CasparConnection::refusal() const
+{
+    int count = 0;
+    std::optional<Clock::time_point> oldest;
+    for (const auto &lane : m_lanes) {
+        count += int(lane->waiting().size());
+        if (!lane->waiting().empty() && (!oldest || lane->waiting().front().sentAt < *oldest))
+            oldest = lane->waiting().front().sentAt;
+    }
+    if (!oldest)
+        return QStringLiteral("no command connection open");
+    return QStringLiteral("%1 %2 waiting for %3 s")
+        .arg(count)
+        .arg(count == 1 ? QStringLiteral("command") : QStringLiteral("commands"))
+        .arg(secondsText(Clock::now() - *oldest));
+}
+
+int CasparConnection::waitingCommands() const
+{
+    int count = 0;
+    for (const auto &lane : m_lanes)
+        count += int(lane->waiting().size());
+    return count;
+}
+
+int CasparConnection::connectionCount() const
+{
+    int count = m_liveness.isOpen() || m_liveness.isConnecting() ? 1 : 0;
+    for (const auto &lane : m_lanes)
+        count += lane->isOpen() || lane->isConnecting() ? 1 : 0;
+    return count;
+}
+
+qintptr CasparConnection::socketDescriptor() const
+{
+    return m_lanes.empty() ? -1 : m_lanes.front()->descriptor();
+}
+
+AmcpSocket &CasparConnection::addLane()
+{
+    auto &lane = m_lanes.emplace_back(std::make_unique<AmcpSocket>());
+    AmcpSocket *socket = lane.get();
+    connect(socket, &AmcpSocket::connected, this, [this, socket] { onLaneConnected(socket); });
+    connect(socket, &AmcpSocket::ended, this, [this, socket](const QString &reason) { onLaneEnded(socket, reason); });
+    connect(socket, &AmcpSocket::replied, this, &CasparConnection::onLaneReplied);
+    connect(socket, &AmcpSocket::fault, this, &CasparConnection::onFault);
+    return *socket;
+}
+
+// Whenever no command connection is left with nothing waiting, a further one is made (up to
+// MaxCommandConnections), so that the next cue goes out at once.
+void CasparConnection::keepOneFree()
+{
+    AmcpSocket *unused = nullptr;
+    for (const auto &lane : m_lanes) {
+        if ((lane->isOpen() && lane->waiting().empty()) || lane->isConnecting())
+            return;
+        if (!lane->isOpen() && !unused)
+            unused = lane.get();
+    }
+    if (!unused && m_lanes.size() < size_t(MaxCommandConnections))
+        unused = &addLane();
+    if (unused)
+        unused->connectTo(m_host, m_port, m_timing.connectTimeoutMs);
+}
+
+// Ends every connection of the link: a reset for one found dead, else normally.
+void CasparConnection::endSockets(bool gracefully)
+{
+    m_liveness.takeWaiting(); // PINGs only
+    if (gracefully)
+        m_liveness.close();
+    else
+        m_liveness.reset();
+    for (const auto &lane : m_lanes) {
+        if (gracefully)
+            lane->close();
+        else
+            lane->reset();
+    }
+}
+
+// Tells every waiting command that no reply will come, oldest first. The handlers may send
+// again, so the lists are taken first.
 void CasparConnection::endWaiting(const QString &why)
 {
-    m_replies.reset();
-    std::deque<Waiting> ended;
-    ended.swap(m_waiting);
-    const qint64 now = m_clock.nsecsElapsed();
-    for (const Waiting &w : ended) {
-        if (w.onReply)
-            w.onReply(CommandReply{false, -1, {}, (now - w.sentNs) / 1e6, why});
+    std::vector<AmcpSocket::Command> ended;
+    for (const auto &lane : m_lanes) {
+        for (AmcpSocket::Command &command : lane->takeWaiting())
+            ended.push_back(std::move(command));
+    }
+    std::stable_sort(ended.begin(), ended.end(), [](const auto &a, const auto &b) { return a.sentAt < b.sentAt; });
+    const Clock::time_point now = Clock::now();
+    for (const AmcpSocket::Command &command : ended) {
+        if (command.onReply)
+            command.onReply(CommandReply{false, -1, {}, msOf(now - command.sentAt), why});
     }
 }
 
-// Ends the connection with a reset, never a graceful close: with SO_LINGER 0 the kernel drops
-// every byte still queued for the server instead of delivering it later.
-void CasparConnection::resetSocket()
-{
-    resetOnClose(m_socket->socketDescriptor());
-    const QSignalBlocker quiet(m_socket); // the caller tells of the end, once
-    m_socket->abort();
-}
-
-// Every loss of a connection while asked for ends here: History, reset, retry.
+// Every loss of the link while asked for ends here: History, reset, retry.
 void CasparConnection::lose(const QString &reason)
 {
     const bool shortLived = m_stable.isActive();
-    resetSocket();
+    endSockets(false);
     if (!shortLived) {
         Q_EMIT historyLine(QStringLiteral("***Caspar connection lost: ") + reason);
     } else {
@@ -216,20 +289,20 @@ void CasparConnection::lose(const QString &reason)
     scheduleRetry();
 }
 
-qintptr CasparConnection::socketDescriptor() const
+void CasparConnection::onFault(const QString &what)
 {
-    return m_socket->socketDescriptor();
+    if (isConnected())
+        lose(QStringLiteral("protocol fault: ") + what);
 }
 
 void CasparConnection::startAttempt()
 {
     if (!m_wanted)
         return;
-    resetSocket();
+    endSockets(false);
     endWaiting(QStringLiteral("the connection ended"));
     enter(Phase::Connecting);
-    m_socket->connectToHost(m_host, m_port);
-    m_attemptTimeout.start(m_timing.connectTimeoutMs);
+    m_liveness.connectTo(m_host, m_port, m_timing.connectTimeoutMs);
 }
 
 void CasparConnection::attemptFailed(const QString &reason)
@@ -251,14 +324,42 @@ void CasparConnection::scheduleRetry()
     m_retry.start(m_retries++ == 0 ? m_timing.firstRetryMs : m_timing.retryMs);
 }
 
-void CasparConnection::onConnected()
+void CasparConnection::onLivenessConnected()
 {
-    tuneSocket();
     m_answered = false;
-    m_heardNs = m_clock.nsecsElapsed();
+    m_spareFailed = false;
+    m_heard = Clock::now();
     m_stable.start(m_timing.stableMs);
     enter(m_shortLived >= QuietAfterShortLived ? Phase::Proving : Phase::Answering);
-    write(PingLine, {}, true);
+    ping();
+}
+
+void CasparConnection::onLivenessEnded(const QString &reason)
+{
+    if (m_phase == Phase::Connecting) {
+        attemptFailed(reason);
+        return;
+    }
+    if (!isConnected())
+        return;
+    if (!m_wanted) {
+        endSockets(true);
+        enter(Phase::Idle);
+        endWaiting(QStringLiteral("the connection was closed"));
+        return;
+    }
+    lose(reason);
+}
+
+void CasparConnection::onLivenessReplied()
+{
+    m_answered = true;
+    m_deadline.stop();
+    m_ping.start(m_timing.pingMs);
+    if (m_phase == Phase::Proving && !m_stable.isActive())
+        onStable();
+    else
+        tryUp();
 }
 
 // The connection has lasted stableMs: a run of failures is over.
@@ -266,82 +367,104 @@ void CasparConnection::onStable()
 {
     m_retries = 0;
     m_failureReported = false;
-    if (m_phase != Phase::Proving) {
+    if (m_phase != Phase::Proving)
         m_shortLived = 0;
-    } else if (m_answered) { // else the first answer ends the proving
+    else
+        tryUp(); // without an answer yet, the first answer goes on from here
+}
+
+// Ready once the server has answered on the liveness connection (and, after connections that
+// ended at once, the connection has lasted) and the first command connection is open.
+void CasparConnection::tryUp()
+{
+    if (!m_answered || (m_phase != Phase::Answering && m_phase != Phase::Proving))
+        return;
+    if (m_phase == Phase::Proving && m_stable.isActive())
+        return;
+    AmcpSocket &first = m_lanes.empty() ? addLane() : *m_lanes.front();
+    if (!first.isOpen()) {
+        if (!first.isConnecting())
+            first.connectTo(m_host, m_port, m_timing.connectTimeoutMs);
+        return;
+    }
+    if (m_phase == Phase::Answering)
+        Q_EMIT historyLine(QStringLiteral("Caspar connected ") + m_host);
+    else
         Q_EMIT historyLine(QStringLiteral("Caspar connected %1 after %2 connections that ended at once")
                                .arg(m_host)
                                .arg(std::exchange(m_shortLived, 0)));
-        enter(Phase::Up);
-    }
+    enter(Phase::Up);
 }
 
-void CasparConnection::onDisconnected()
+void CasparConnection::onLaneConnected(AmcpSocket *lane)
 {
-    if (m_phase != Phase::Answering && m_phase != Phase::Up && m_phase != Phase::Proving)
+    if (lane == m_lanes.front().get())
+        tryUp();
+}
+
+void CasparConnection::onLaneEnded(AmcpSocket *lane, const QString &reason)
+{
+    if (!isConnected())
         return;
-    if (!m_wanted) {
-        enter(Phase::Idle);
-        endWaiting(QStringLiteral("the connection was closed"));
+    if (lane->wasConnected() || lane == m_lanes.front().get()) {
+        lose(reason);
         return;
     }
-    QString reason = m_socket->errorString();
-    if (m_socket->error() == QAbstractSocket::UnknownSocketError)
-        reason = tr("The remote host closed the connection");
-    lose(reason);
+    // A further connection that could not be made: the ones open go on alone.
+    if (!std::exchange(m_spareFailed, true))
+        Q_EMIT historyLine(QStringLiteral("***Caspar further connection failed: ") + reason);
 }
 
-void CasparConnection::onErrorOccurred()
+void CasparConnection::onLaneReplied(const AmcpReplies::Reply &reply, const AmcpSocket::Command &command,
+                                     Clock::time_point at, Clock::duration ran)
 {
-    // Errors of an established connection end in onDisconnected.
-    if (m_phase == Phase::Connecting && m_socket->state() != QAbstractSocket::ConnectedState)
-        attemptFailed(m_socket->errorString());
-}
-
-void CasparConnection::onReadyRead()
-{
-    const QList<AmcpReplies::Reply> replies = m_replies.read(m_socket->readAll());
-    for (const AmcpReplies::Reply &reply : replies) {
-        Waiting w; // empty for a reply that answers nothing of ours
-        if (!m_waiting.empty()) {
-            w = std::move(m_waiting.front());
-            m_waiting.pop_front();
-        }
-        // PONG, or an older server's "400 ERROR": the answer to PING, not a failure to report.
-        if (!(w.ping && (reply.code == -1 || reply.code == 400))) {
-            if (reply.failed())
-                Q_EMIT historyLine(QStringLiteral("***Caspar replied: ") + QString::fromUtf8(reply.line.left(4096)));
-            Q_EMIT replied(reply.code, reply.line);
-        }
-        if (w.onReply)
-            w.onReply(CommandReply{true,
-                                   reply.code,
-                                   reply.line.left(CommandReply::MaxLine),
-                                   (m_clock.nsecsElapsed() - w.sentNs) / 1e6,
-                                   {}});
-        if (m_phase == Phase::Idle || m_phase == Phase::Connecting || m_phase == Phase::WaitingToRetry)
-            return; // a handler ended the connection
+    heard(at);
+    m_pace.add(ran);
+    if (reply.failed())
+        Q_EMIT historyLine(QStringLiteral("***Caspar replied: ") + QString::fromUtf8(reply.line.left(4096)));
+    Q_EMIT replied(reply.code, reply.line);
+    if (command.due && at > *command.due) {
+        QString late = QStringLiteral("***%1 answered after %2 s")
+                           .arg(QString::fromUtf8(command.text), secondsText(at - *command.contact));
+        if (!command.overtakenBy.isEmpty())
+            late += QStringLiteral(", after the later %1").arg(QString::fromUtf8(command.overtakenBy));
+        Q_EMIT historyLine(late);
     }
-    if (replies.isEmpty())
+    if (command.onReply)
+        command.onReply(
+            CommandReply{true, reply.code, reply.line.left(CommandReply::MaxLine), msOf(at - command.sentAt), {}});
+}
+
+void CasparConnection::heard(Clock::time_point at)
+{
+    m_heard = at;
+    if (!m_liveness.waiting().empty())
+        armDeadline();
+}
+
+void CasparConnection::ping()
+{
+    if (!m_liveness.isOpen() || !m_liveness.waiting().empty())
         return;
-    m_heardNs = m_clock.nsecsElapsed();
-    m_answered = true;
-    if (m_phase == Phase::Proving && !m_stable.isActive())
-        onStable();
-    if (m_phase == Phase::Answering) {
-        Q_EMIT historyLine(QStringLiteral("Caspar connected ") + m_host);
-        enter(Phase::Up);
-    }
-    if (m_phase == Phase::Up || m_phase == Phase::Proving)
-        armTimers();
+    if (!m_liveness.write(PingLine, AmcpSocket::Command{"PING", {}, {}, Clock::now(), {}, {}, {}, true}))
+        return; // the socket is going; its end follows
+    armDeadline();
 }
 
-// Nagle's algorithm off, so that every command leaves at once, and keep-alive probes so that
-// a server that vanished silently is noticed and reconnected.
-void CasparConnection::tuneSocket()
+// The server is dead when a PING waits and it has said nothing for answerDeadlineMs, the PING
+// given minAnswerMs at least: a server that freezes just after an answer is found at the next
+// PING plus minAnswerMs (2 s with the defaults).
+void CasparConnection::armDeadline()
 {
-    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    applyKeepAlive(m_socket->socketDescriptor(), KeepAlive{});
+    if (m_liveness.waiting().empty()) {
+        m_deadline.stop();
+        return;
+    }
+    const Clock::time_point deadline =
+        std::max(m_liveness.waiting().front().sentAt + std::chrono::milliseconds(m_timing.minAnswerMs),
+                 m_heard + std::chrono::milliseconds(m_timing.answerDeadlineMs));
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    m_deadline.start(int(qMax<qint64>(0, left.count())));
 }
 
 } // namespace vantor::playout

@@ -1,20 +1,19 @@
 #pragma once
 
-#include "amcpreplies.h"
+#include "amcpsocket.h"
+#include "commandreply.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
-#include <deque>
-#include <functional>
-
-class QTcpSocket;
+#include <memory>
+#include <optional>
+#include <vector>
 
 namespace vantor::playout {
 
-// How the connection retries.
+// How the connection retries, proves the server alive and bounds a cue.
 struct ConnectionTiming
 {
     int firstRetryMs = 500;
@@ -23,60 +22,53 @@ struct ConnectionTiming
     int connectTimeoutMs = 1000;
     // A connection that ends sooner after it was made counts as a failed attempt.
     int stableMs = 5000;
-    // A command (PING included) waiting while the server has said nothing for this long, and
-    // for at least minAnswerMs since its send, makes the connection dead.
+    // A PING waiting while the server has said nothing for this long, and for at least
+    // minAnswerMs since its send, makes the server dead.
     int answerDeadlineMs = 1500;
     int minAnswerMs = 1000;
-    // With nothing waiting for a reply, a PING goes out after this long.
+    // A PING goes out this long after the last one was answered.
     int pingMs = 1000;
+    // A cue must begin to run at the server within this long of its contact, or it is refused.
+    int cueBoundMs = 1500;
 };
 
-// The outcome of one command: the server's reply to it, or why none will come.
-struct CommandReply
-{
-    // Longest status line handed on; the rest is dropped.
-    static constexpr qsizetype MaxLine = 256;
-
-    bool answered = false;
-    int code = -1;         // the three-digit code, -1 without one (or without a reply)
-    QByteArray statusLine; // at most MaxLine bytes
-    double ms = 0;         // from the send to the reply (or to the end of the waiting)
-    QString noReply;       // without a reply, why: "no answer for 1.5 s", "the connection ended", ...
-};
-
-// Called exactly once per command sent with it, on the window thread.
-using ReplyHandler = std::function<void(const CommandReply &reply)>;
-
-// The one TCP connection to the Caspar playout server.
+// The link to one Caspar playout server.
 //
 // The operator asks for a connection (connectTo) or ends it (close). While a connection is
 // asked for, an attempt that fails or a connection that drops is retried, first after
 // Timing::firstRetryMs, then every Timing::retryMs, until it succeeds or the operator closes.
 // Changes of the real connection are reported as History lines and by establishedChanged().
-// Replies of the server are read as they come; failures are reported as History lines.
+//
+// Connections: one liveness connection, which carries nothing but PING, and command
+// connections (at most MaxCommandConnections), which carry the commands; at most five TCP
+// connections per server. The liveness connection is made first; once the server has answered
+// its PING the first command connection is made, and with it the link is ready. A further
+// command connection is made whenever none is left with nothing waiting, so that the next cue
+// finds one free (see commandlanes.h for which command goes where).
+//
+// Alive: the liveness connection sends PING Timing::pingMs after its last answer (servers
+// before 2.2 answer "400 ERROR" and an echo, an answer as well). A PING waiting while the
+// server has said nothing on any connection for Timing::answerDeadlineMs (and for at least
+// Timing::minAnswerMs since its send) makes the server dead ("***Caspar connection lost: no
+// answer for 1.5 s"): a frozen server or a pulled cable is found within 2 s. A server that
+// answers PING is alive however long a command takes: no command connection is ever ended for
+// slowness.
+//
+// Ends: a server found dead, a connection ended by the server or broken, and a reply that
+// breaks the protocol (see AmcpReplies) end every connection of the link with a reset
+// (SO_LINGER 0): the kernel drops whatever we queued and the server never gets it later; then
+// the link is retried. The operator's close() and the program's end close normally.
 //
 // A connection that ends within Timing::stableMs of being made counts as a failed attempt: the
-// retry delays go on as after one (a server that accepts and closes at once is tried after
-// firstRetryMs, then every retryMs, not again and again after firstRetryMs). Its loss is
-// written to History; from the second such connection in a row on, the connections and their
-// losses are not written and the lamp stays red, until a connection lasts Timing::stableMs
-// ("Caspar connected" then says how many ended at once) or the operator connects again.
-//
-// Ready means answering. A new connection sends PING at once and becomes ready (state()
-// Connected, establishedChanged(true), ready()) with the first answer. While connected, a PING
-// goes out after Timing::pingMs without anything waiting for a reply; servers before 2.2 answer
-// it with "400 ERROR" and an echo, which is an answer too. A command waiting while the server
-// has said nothing for Timing::answerDeadlineMs (and for at least Timing::minAnswerMs since the
-// command's send) makes the connection dead ("***Caspar connection lost: no answer for 1.5 s"):
-// every command is answered within 1.5 s or its connection is reset, and a server that stops
-// answering is found within 2 s. Every end of a connection resets it (SO_LINGER 0): the kernel drops whatever we
-// queued and the server never gets it later. Then the connection is retried as above.
+// retry delays go on as after one. Its loss is written to History; from the second such
+// connection in a row on, the connections and their losses are not written and the lamp stays
+// red, until a connection lasts Timing::stableMs ("Caspar connected" then says how many ended
+// at once) or the operator connects again.
 //
 // Replies: send() takes a handler per command, called exactly once: with that command's own
-// reply (the server answers in order, matched here per connection), or with why none came when
-// the connection ends (dead by the deadline, dropped, closed by the operator or destroyed).
-// A reply can never arrive after its deadline, since the connection is dead by then, and the
-// matching starts afresh with every connection. PINGs never reach a handler.
+// reply (matched per connection, its verb checked), or with why none came when the link ends.
+// A cue's reply that comes after its bound is written ("***PLAY 1-10 intro.mov answered after
+// 3.1 s"). PINGs never reach a handler.
 class CasparConnection : public QObject
 {
     Q_OBJECT
@@ -99,28 +91,46 @@ public:
     using Timing = ConnectionTiming;
 
     static constexpr quint16 DefaultPort = 5250;
+    // Commands waiting for their replies on all command connections, at most: the last guard
+    // behind the cue bound.
+    static constexpr int MaxWaiting = 1024;
+    static constexpr int MaxCommandConnections = 4;
 
     explicit CasparConnection(quint16 port = DefaultPort, Timing timing = {}, QObject *parent = nullptr);
+    // Closes normally.
     ~CasparConnection() override;
 
     // Starts connecting to host in the background; returns at once.
     void connectTo(const QString &host);
-    // Ends the connection or the attempt and stops retrying.
+    // Ends the connection or the attempt, normally, and stops retrying.
     void close();
 
     int state() const;
     bool isEstablished() const { return m_phase == Phase::Up; }
     bool isWanted() const { return m_wanted; }
     quint16 port() const { return m_port; }
+    const Timing &timing() const { return m_timing; }
 
-    // Hands one command line (ended by CR LF) to the connection and pushes it out at once;
-    // onReply is told of its reply (see the class). Only while ready: throws a RuntimeError
-    // when not ready or when the socket refuses the bytes, and onReply is then never called.
-    void send(const QByteArray &line, ReplyHandler onReply = {});
-    // Commands waiting for their replies, at most; a send beyond is refused like a closed socket.
-    static constexpr int MaxWaiting = 1024;
+    // What send() did: sent, or why not ("4 commands waiting for 1.2 s").
+    struct Sending
+    {
+        bool sent = false;
+        QString refusal;
+        explicit operator bool() const { return sent; }
+    };
+    // Sends one command line (ended by CR LF) on a command connection, at once or behind the
+    // commands it must follow; onReply is told of its reply (see the class). contact: for a
+    // cue, when its contact (or the operator's click) was; it must begin to run within
+    // Timing::cueBoundMs of it or it is refused, never sent late. Refused also while not ready,
+    // at MaxWaiting, or when the socket does not take the bytes; onReply is then never called.
+    // Never throws.
+    Sending send(const QByteArray &line, ReplyHandler onReply = {}, std::optional<Clock::time_point> contact = {});
 
-    // The operating system's socket, or -1 without a connection.
+    // Commands waiting for their replies.
+    int waitingCommands() const;
+    // Connections open or being opened, the liveness one included.
+    int connectionCount() const;
+    // The first command connection's socket, or -1 without one.
     qintptr socketDescriptor() const;
 
 Q_SIGNALS:
@@ -136,56 +146,60 @@ Q_SIGNALS:
     void historyLine(const QString &line);
 
 private:
+    // Where the link is in its life. All members live on the window thread.
+    enum class Phase {
+        Idle,           // no attempt, no connection, no retry pending
+        Connecting,     // the liveness connection's attempt is under way
+        Answering,      // connected, the first answer (or the first command connection) not yet come: not ready
+        Up,             // answering, a command connection open: ready
+        Proving,        // connected after connections that ended at once; not ready before m_stable ends
+        WaitingToRetry, // the last attempt failed or the link was lost; m_retry runs while wanted
+    };
+    void enter(Phase phase);
+    bool isConnected() const
+    {
+        return m_phase == Phase::Answering || m_phase == Phase::Up || m_phase == Phase::Proving;
+    }
+
     void startAttempt();
     void attemptFailed(const QString &reason);
     void scheduleRetry();
-    void onConnected();
+    void onLivenessConnected();
+    void onLivenessEnded(const QString &reason);
+    void onLivenessReplied();
     void onStable();
-    void onDisconnected();
-    void onErrorOccurred();
-    void onReadyRead();
-    void tuneSocket();
+    void tryUp();
+    void onLaneConnected(AmcpSocket *lane);
+    void onLaneEnded(AmcpSocket *lane, const QString &reason);
+    void onLaneReplied(const AmcpReplies::Reply &reply, const AmcpSocket::Command &command, Clock::time_point at,
+                       Clock::duration ran);
+    void onFault(const QString &what);
     void lose(const QString &reason);
-    void resetSocket();
+    void endSockets(bool gracefully);
     void endWaiting(const QString &why);
-    void write(const QByteArray &line, ReplyHandler onReply, bool ping = false);
     void ping();
-    void armTimers();
+    void armDeadline();
+    void heard(Clock::time_point at);
+    AmcpSocket &addLane();
+    void keepOneFree();
+    QString refusal() const;
 
-    // Where the connection is in its life. All members live on the window thread.
-    enum class Phase {
-        Idle,           // no attempt, no connection, no retry pending
-        Connecting,     // an attempt is under way (host lookup or TCP connect)
-        Answering,      // connected, the first answer not yet come: not ready
-        Up,             // connected and answering: ready
-        Proving,        // connected after connections that ended at once; not ready before m_stable ends
-        WaitingToRetry, // the last attempt failed or the connection dropped; m_retry runs while wanted
-    };
-    void enter(Phase phase);
-
-    QTcpSocket *m_socket;
+    AmcpSocket m_liveness;
+    std::vector<std::unique_ptr<AmcpSocket>> m_lanes; // command connections; the first made with the link
     QTimer m_retry;
-    QTimer m_attemptTimeout;
     QTimer m_stable;   // runs from the moment a connection is made until it has lasted Timing::stableMs
-    QTimer m_ping;     // with nothing waiting: the next PING
-    QTimer m_deadline; // the oldest waiting command's deadline
-    AmcpReplies m_replies;
-    struct Waiting
-    {
-        ReplyHandler onReply; // empty for a PING or a command sent without one
-        qint64 sentNs = 0;    // m_clock at the send
-        bool ping = false;
-    };
-    std::deque<Waiting> m_waiting; // commands of this connection without a reply, in sending order
-    QElapsedTimer m_clock;
-    qint64 m_heardNs = 0; // m_clock at the last reply (or the connect) of this connection
+    QTimer m_ping;     // the next PING
+    QTimer m_deadline; // the waiting PING's deadline
+    ReplyPace m_pace;
+    Clock::time_point m_heard{}; // the last reply on any connection of the link (or its connect)
     QString m_host;
     const quint16 m_port;
     const Timing m_timing;
     Phase m_phase = Phase::Idle;
     bool m_wanted = false;          // the operator asked for the connection (connectTo, not yet close)
-    bool m_answered = false;        // the server has answered on this connection
+    bool m_answered = false;        // the server has answered on this liveness connection
     bool m_failureReported = false; // one History line per run of failed attempts
+    bool m_spareFailed = false;     // a further command connection failed since the link came up
     int m_retries = 0;              // retries since the connection was asked for or last lasted stableMs
     int m_shortLived = 0;           // connections in a row that ended within stableMs
 };

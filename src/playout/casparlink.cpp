@@ -21,6 +21,8 @@ CasparLink::CasparLink(Controls controls, ErrorTrap &trap, CasparServers servers
     , m_servers(servers)
     , m_connection(servers.main())
 {
+    m_backupRetry.setSingleShot(true);
+    connect(&m_backupRetry, &QTimer::timeout, this, &CasparLink::checkBackup);
     for (int server = 0; server < m_servers.count(); ++server) {
         CasparConnection &c = m_servers.at(server);
         connect(&c, &CasparConnection::establishedChanged, this, &CasparLink::showLamp);
@@ -36,6 +38,32 @@ void CasparLink::showLamp()
         m_controls.setBackupLamp(backup->isEstablished() ? Green : Red);
 }
 
+void CasparLink::checkBackup()
+{
+    CasparConnection *backup = m_servers.backup();
+    if (!backup)
+        return;
+    const BackupCheck::Server main{m_mainHost, m_connection.port()}, other{m_controls.backupHost, backup->port()};
+    m_backupCheck.start(main, other, [this, other](BackupCheck::Verdict verdict, const QString &detail) {
+        switch (verdict) {
+        case BackupCheck::Verdict::Distinct: m_servers.backup()->connectTo(other.host); return;
+        case BackupCheck::Verdict::Same:
+            m_controls.setStatus(QStringLiteral("***Backup server %1 not used: it is the main server (%2 port %3)")
+                                     .arg(other.host, detail)
+                                     .arg(other.port));
+            return;
+        case BackupCheck::Verdict::Unknown:
+            if (!std::exchange(m_backupUnknownSaid, true))
+                m_controls.setStatus(
+                    QStringLiteral("***Backup server %1 not connected yet: %2; trying again every %3 s")
+                        .arg(other.host, detail)
+                        .arg(BackupRetryMs / 1000));
+            m_backupRetry.start(BackupRetryMs);
+            return;
+        }
+    });
+}
+
 void CasparLink::cmdCASPAR_Click()
 {
     Procedure p(m_trap, ClickLocation, 45);
@@ -43,9 +71,10 @@ void CasparLink::cmdCASPAR_Click()
 
     if (p.test(46, [&] { return button->text() == QLatin1String("Connect"); })) {
         p.step(47, [&] {
-            m_connection.connectTo(m_controls.txtCASPARIP->text());
-            if (CasparConnection *backup = m_servers.backup())
-                backup->connectTo(m_controls.backupHost);
+            m_mainHost = m_controls.txtCASPARIP->text();
+            m_connection.connectTo(m_mainHost);
+            m_backupUnknownSaid = false;
+            checkBackup();
         });
         // Green only once the connection is really made (establishedChanged).
         p.step(48, [&] { showLamp(); });
@@ -55,6 +84,8 @@ void CasparLink::cmdCASPAR_Click()
         p.mark(51);
         p.step(52, [&] {
             m_connection.close();
+            m_backupCheck.cancel();
+            m_backupRetry.stop();
             if (CasparConnection *backup = m_servers.backup())
                 backup->close();
         });

@@ -5,7 +5,6 @@
 #include <QString>
 
 #include <array>
-#include <functional>
 
 namespace vantor::playout {
 
@@ -34,24 +33,6 @@ public:
 
     // What History lines about a server end with: nothing for the main one, " (backup)".
     static QString suffix(int server) { return server == Backup ? QStringLiteral(" (backup)") : QString(); }
-
-    // Sends the command line to every ready server, the main one first, with the handler that
-    // handlerFor gives for that server (see CasparConnection::send). Returns the servers it went
-    // to, as bits (1 << server). A server that refuses is left out; the others still get it.
-    unsigned sendToEvery(const QByteArray &line, const std::function<ReplyHandler(int server)> &handlerFor = {}) const
-    {
-        unsigned sent = 0;
-        for (int server = 0; server < count(); ++server) {
-            if (!isReady(server))
-                continue;
-            try {
-                at(server).send(line, handlerFor ? handlerFor(server) : ReplyHandler{});
-                sent |= 1u << server;
-            } catch (const std::exception &) {
-            }
-        }
-        return sent;
-    }
 
 private:
     std::array<CasparConnection *, 2> m_servers;

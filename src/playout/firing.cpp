@@ -39,29 +39,33 @@ void Firing::setRecord(const void *owner, Record record)
 
 void Firing::FIREME(qint16 triggerid)
 {
-    fire(triggerid, false);
+    std::optional<Clock::time_point> contact;
+    if (m_contactTime)
+        contact = m_contactTime();
+    fire(triggerid, contact.value_or(Clock::now()), false);
 }
 
 void Firing::testFire(qint16 triggerid)
 {
+    const Clock::time_point click = Clock::now();
     m_controls.setStatus(QStringLiteral("Test fire of ") + TriggerSlots::conditionName(triggerid));
-    fire(triggerid, true);
+    fire(triggerid, click, true);
 }
 
 // This is the on-air road: everything before the send is a few reads, and the command is
 // built into a buffer that is kept between firings.
-void Firing::fire(qint16 triggerid, bool test)
+void Firing::fire(qint16 triggerid, Clock::time_point contact, bool test)
 {
     const qint64 began = QDateTime::currentMSecsSinceEpoch(); // a clock read; converted only for a record
     Outcome outcome;
     {
         Procedure p(m_trap, FireLocation, 256);
-        run(p, triggerid, outcome);
+        run(p, triggerid, contact, outcome);
     }
-    // The background went on air (or was passed over): load the clip again, after the cue.
+    // A background the command used up or cleared is loaded again, after the cue.
     for (int server = 0; server < m_servers.count() && m_preloader; ++server) {
         if (outcome.sent[server])
-            m_preloader->fired(triggerid, server);
+            m_preloader->slotSent(triggerid, server);
     }
     if (!m_controls.record && m_records.empty())
         return;
@@ -89,7 +93,7 @@ void Firing::fire(qint16 triggerid, bool test)
     }
 }
 
-void Firing::run(Procedure &p, qint16 triggerid, Outcome &outcome)
+void Firing::run(Procedure &p, qint16 triggerid, Clock::time_point contact, Outcome &outcome)
 {
     QLabel *last = m_controls.lblLASTTRINGER;
     const int servers = m_servers.count();
@@ -105,13 +109,19 @@ void Firing::run(Procedure &p, qint16 triggerid, Outcome &outcome)
             status(server, line);
         }
     };
-    // Builds the line for the server (a pre-loaded clip makes it a bare PLAY) and sends it.
+    // Builds the line for the server (a pre-loaded clip makes it a bare PLAY) and sends it, or
+    // keeps why the server refused it.
     const auto send = [&](int server) {
         const bool preloaded = m_preloader && m_preloader->confirmed(triggerid, server);
         if (!build(triggerid, preloaded))
             return false;
         auto reply = std::make_shared<PendingReply>();
-        m_servers.at(server).send(m_command.bytes(), [reply](const CommandReply &r) { reply->deliver(r); });
+        const CasparConnection::Sending sending = m_servers.at(server).send(
+            m_command.bytes(), [reply](const CommandReply &r) { reply->deliver(r); }, contact);
+        if (!sending) {
+            outcome.refusal[server] = sending.refusal;
+            return true;
+        }
         outcome.sentAt[server] = std::chrono::steady_clock::now();
         outcome.reply[server] = reply;
         outcome.sent[server] = true;
@@ -145,16 +155,22 @@ void Firing::run(Procedure &p, qint16 triggerid, Outcome &outcome)
                     if (!ready[server])
                         outcome.result[server] = Result::NotReady;
                     p.step(260, [&] {
-                        status(server,
-                               ready[server] ? firedLine(triggerid, outcome.preloaded[server])
-                                             : QStringLiteral("***Fire Trigger. Caspar not ready"));
+                        if (!ready[server])
+                            status(server, QStringLiteral("***Fire Trigger. Caspar not ready"));
+                        else if (!outcome.refusal[server].isNull())
+                            status(server, QStringLiteral("***Fire Trigger. not sent: ") + outcome.refusal[server]);
+                        else
+                            status(server, firedLine(triggerid, outcome.preloaded[server]));
                     });
                 }
                 p.mark(261);
-                if (triggerid >= 0 && triggerid < TriggerSlots::Count && (ready[0] || outcome.sent[1])) {
+                const bool anySent = outcome.sent[0] || outcome.sent[1];
+                if (triggerid >= 0 && triggerid < TriggerSlots::Count && anySent) {
                     const int caseLine = 262 + 2 * triggerid;
                     p.mark(caseLine);
                     p.step(caseLine + 1, [&] { last->setText(TriggerSlots::conditionName(triggerid)); });
+                } else if (!outcome.refusal[0].isNull() || !outcome.refusal[1].isNull()) {
+                    p.step(281, [&] { last->setText(QStringLiteral("***Not sent")); });
                 } else if (!ready[0]) {
                     p.step(281, [&] { last->setText(QStringLiteral("***Caspar not ready")); });
                 }

@@ -70,7 +70,7 @@ struct FiringRecord
         NotReady,     // no connection to the server
         EmptyMovie,   // the slot has no movie
         InvalidMovie, // the movie would break the command line
-        NotSent,      // the socket refused the command
+        NotSent,      // refused: it could not begin to run within its bound, or the socket did not take it
     };
     Result result = Result::NotSent;
     std::chrono::steady_clock::time_point sentAt; // when the command was handed over (Sent only)
@@ -80,7 +80,13 @@ struct FiringRecord
 // slot's movie) and records the outcome in the History log and in the top strip's
 // last-trigger label. A "Play pre-loaded" slot whose clip the Preloader has confirmed loaded
 // on a server sends that server a bare PLAY c-l; else the full PLAY c-l movie, and its History
-// line says so. Either way the Preloader then loads the clip again.
+// line says so. The Preloader is told of every command sent, and loads again what it used up.
+//
+// The bound: a cue must begin to run at the server within the connection's cue bound of its
+// contact (the line change's own time, or the operator's click for a test fire). A server that
+// cannot (every connection busy past it) refuses it: "***Fire Trigger. not sent: 4 commands
+// waiting for 1.2 s", and a record that says so. Nothing refused is sent later, and nothing on
+// this road opens a box for it.
 //
 // With a backup server, the command goes to every ready server, the main one first and the
 // backup right after it (before any line is written), each with its own History line (the
@@ -98,6 +104,10 @@ public:
     };
 
     Firing(Controls controls, ErrorTrap &trap, const TriggerSlots &triggers, CasparServers servers);
+
+    // When the contact that is being handled happened; none (or no function): now.
+    using ContactTime = std::function<std::optional<Clock::time_point>()>;
+    void setContactTime(ContactTime contactTime) { m_contactTime = std::move(contactTime); }
 
     // Fires slot triggerid (0 to 5), armed or not: the caller has decided that it fires.
     void FIREME(qint16 triggerid);
@@ -117,7 +127,7 @@ public:
     void setRecord(const void *owner, Record record);
 
 private:
-    void fire(qint16 triggerid, bool test);
+    void fire(qint16 triggerid, Clock::time_point contact, bool test);
     // What one firing did on each server.
     struct Outcome
     {
@@ -126,10 +136,11 @@ private:
         std::array<std::shared_ptr<PendingReply>, 2> reply;
         std::array<QString, 2> command;
         std::array<bool, 2> preloaded{}; // a bare PLAY went out: the clip was loaded
+        std::array<QString, 2> refusal;  // why the server refused it; null unless refused
         std::array<FiringRecord::Result, 2> result{FiringRecord::Result::NotSent, FiringRecord::Result::NotSent};
         std::array<std::chrono::steady_clock::time_point, 2> sentAt{};
     };
-    void run(Procedure &p, qint16 triggerid, Outcome &outcome);
+    void run(Procedure &p, qint16 triggerid, Clock::time_point contact, Outcome &outcome);
     // Builds the slot's line for `server` into m_command; false when it cannot be sent.
     bool build(qint16 triggerid, bool preloaded);
     // The History line of a sent command.
@@ -141,6 +152,7 @@ private:
     CasparServers m_servers;
     PlayCommand m_command;
     Preloader *m_preloader = nullptr;
+    ContactTime m_contactTime;
     std::vector<std::pair<const void *, Record>> m_records; // window thread
 };
 

@@ -1,5 +1,7 @@
 #include "preloader.h"
 
+#include "amcpreplies.h"
+
 namespace vantor::playout {
 
 struct Preloader::Shared
@@ -51,7 +53,21 @@ void Preloader::serverReady(int server)
     }
 }
 
-void Preloader::fired(int index, int server)
+void Preloader::slotSent(int index, int server)
+{
+    const SlotCommand &sent = m_triggers.command(index);
+    if (sent.action == SlotAction::Stop)
+        return; // the background stays
+    const bool wholeChannel = sent.action == SlotAction::Clear && !sent.address.hasLayer();
+    for (int other = 0; other < TriggerSlots::Count; ++other) {
+        const SlotAddress at = m_triggers.command(other).address;
+        if (at.channel == sent.address.channel
+            && (wholeChannel || at.effectiveLayer() == sent.address.effectiveLayer()))
+            reload(other, server);
+    }
+}
+
+void Preloader::reload(int index, int server)
 {
     Entry &entry = m_shared->entries.at(size_t(index)).at(size_t(server));
     entry.load = Load::None;
@@ -80,17 +96,15 @@ void Preloader::load(int index, int server)
         Entry &entry = shared->entries.at(size_t(index)).at(size_t(server));
         if (entry.generation != generation)
             return; // a load that was started over
-        const bool ok = reply.answered && reply.code >= 200 && reply.code < 300;
+        const bool ok = reply.answered && reply.code >= 200 && reply.code < 300
+            && AmcpReplies::verbOf(reply.statusLine) == "LOADBG";
         entry.load = ok ? Load::Confirmed : reply.answered ? Load::Failed : Load::None;
         if (reply.answered && !ok && shared->setStatus)
             shared->setStatus(QStringLiteral("***%1 failed: %2%3")
                                   .arg(what, QString::fromUtf8(reply.statusLine), CasparServers::suffix(server)));
     };
-    try {
-        m_servers.at(server).send(m_command.bytes(), onReply);
-    } catch (const std::exception &) {
-        entry.load = Load::None; // the connection is going; it is loaded again when ready
-    }
+    if (!m_servers.at(server).send(m_command.bytes(), onReply))
+        entry.load = Load::None; // not ready or saturated: its cue goes out in full
 }
 
 } // namespace vantor::playout

@@ -14,11 +14,15 @@ namespace vantor::playout {
 // on every server, so that on cue the firing sends only a bare PLAY c-l.
 //
 // LOADBG c-l movie goes to a server when the slot is armed with a movie and the server is
-// ready, again whenever the server becomes ready (connect, reconnect), and again after each
-// firing of the slot (the PLAY took the background). The load counts as confirmed once the
-// server answers it with a 2xx code; a failure reply ("404", file not found) goes to History
-// at once, before air. A change of the slot's movie, channel, layer or action starts over:
-// replies to an older load are passed over.
+// ready, again whenever the server becomes ready (connect, reconnect), and again after every
+// command this program sends that can use up or clear that layer's background: a PLAY on the
+// layer (the slot's own, bare or in full, or another slot's clip), a CLEAR of the layer or of
+// its whole channel. Such a command drops the confirmation at once, so that a cue until the
+// new load is confirmed goes out in full. The load counts as confirmed only on a 2xx reply
+// that names LOADBG; a failure reply ("404", file not found) goes to History at once, before
+// air. A change of the slot's movie, channel, layer or action starts over: replies to an older
+// load are passed over. The new LOADBG follows the command on its connection (see
+// commandlanes.h), so the server runs the two in order.
 class Preloader
 {
 public:
@@ -29,8 +33,9 @@ public:
     void slotChanged(int index);
     // `server` became ready: load every slot that pre-loads.
     void serverReady(int server);
-    // The slot fired on `server`: its background is used up; load it again.
-    void fired(int index, int server);
+    // Slot `index`'s command went to `server`: every background it used up or cleared is
+    // loaded again.
+    void slotSent(int index, int server);
     // Whether the slot's present clip is confirmed loaded on `server`.
     bool confirmed(int index, int server) const;
 
@@ -44,6 +49,7 @@ private:
     struct Shared; // what reply handlers reach, alive as long as they may be called
 
     bool wanted(int index) const;
+    void reload(int index, int server);
     void load(int index, int server);
 
     const TriggerSlots &m_triggers;

@@ -1,5 +1,7 @@
 #include "slotcommand.h"
 
+#include "playcommand.h"
+
 #include <array>
 
 namespace vantor::playout {
@@ -37,12 +39,20 @@ QString SlotAddress::text() const
 
 QString SlotCommand::describe(const QString &movie) const
 {
-    const QString movieText = movie.isEmpty() ? QStringLiteral("(no movie)") : movie;
+    PlayCommand line; // the movie exactly as it goes on the wire, quoted where it must be
     switch (action) {
-    case SlotAction::Play: return QStringLiteral("PLAY %1 %2").arg(address.text(), movieText);
-    case SlotAction::PlayPreloaded: return QStringLiteral("PLAY %1, pre-loaded %2").arg(address.text(), movieText);
-    case SlotAction::Stop: return QStringLiteral("STOP ") + address.text();
-    case SlotAction::Clear: return QStringLiteral("CLEAR ") + address.text();
+    case SlotAction::Play:
+    case SlotAction::PlayPreloaded: {
+        const QString head =
+            action == SlotAction::Play ? QStringLiteral("PLAY %1 ") : QStringLiteral("PLAY %1, pre-loaded ");
+        if (movie.isEmpty())
+            return head.arg(address.text()) + QStringLiteral("(no movie)");
+        if (!line.build(PlayCommand::Verb::LoadBackground, address, movie))
+            return head.arg(address.text()) + QStringLiteral("(a movie that cannot be sent)");
+        return head.arg(address.text()) + line.text().section(QLatin1Char(' '), 2); // after "LOADBG c-l "
+    }
+    case SlotAction::Stop: line.build(PlayCommand::Verb::Stop, address); return line.text();
+    case SlotAction::Clear: line.build(PlayCommand::Verb::Clear, address); return line.text();
     }
     return {};
 }

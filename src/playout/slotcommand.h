@@ -44,7 +44,8 @@ struct SlotCommand
 
     bool needsMovie() const { return action == SlotAction::Play || action == SlotAction::PlayPreloaded; }
     bool isDefault() const { return *this == SlotCommand{}; }
-    // What the slot will send, for the operator: "PLAY 1-10, pre-loaded intro.mov", "STOP 1-10".
+    // What the slot will send, for the operator, with the movie exactly as it goes on the wire:
+    // "PLAY 1 \"my clip.mov\"", "PLAY 1-10, pre-loaded intro.mov", "STOP 1-10".
     QString describe(const QString &movie) const;
 
     // The operator's name of an action ("Play pre-loaded"), and its key in the set-up file

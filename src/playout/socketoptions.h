@@ -23,4 +23,9 @@ void applyKeepAlive(long long descriptor, const KeepAlive &keepAlive);
 // peer instead of delivering it later.
 void resetOnClose(long long descriptor);
 
+// Ends our half of the connection normally (the peer reads the end of the stream after what
+// was written) and drops what the peer sent that was not read yet, at most maxBytes, so that
+// closing the socket afterwards does not turn into a reset.
+void endGracefully(long long descriptor, long long maxBytes = 1 << 20);
+
 } // namespace vantor::playout

@@ -4,6 +4,8 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
+#include <array>
+
 namespace vantor::playout {
 
 void applyKeepAlive(long long descriptor, const KeepAlive &keepAlive)
@@ -26,6 +28,21 @@ void resetOnClose(long long descriptor)
         return;
     const linger reset{1, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+}
+
+void endGracefully(long long descriptor, long long maxBytes)
+{
+    const int fd = int(descriptor);
+    if (fd < 0)
+        return;
+    ::shutdown(fd, SHUT_WR);
+    std::array<char, 16384> sink;
+    for (long long dropped = 0; dropped < maxBytes;) {
+        const ssize_t n = ::recv(fd, sink.data(), sink.size(), MSG_DONTWAIT);
+        if (n <= 0)
+            break;
+        dropped += n;
+    }
 }
 
 } // namespace vantor::playout

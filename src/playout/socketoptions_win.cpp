@@ -4,6 +4,8 @@
 
 #include <mstcpip.h>
 
+#include <array>
+
 namespace vantor::playout {
 
 namespace {
@@ -37,6 +39,23 @@ void resetOnClose(long long descriptor)
         return;
     const linger reset{1, 0};
     ::setsockopt(SOCKET(descriptor), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&reset), sizeof reset);
+}
+
+void endGracefully(long long descriptor, long long maxBytes)
+{
+    if (descriptor < 0)
+        return;
+    const SOCKET s = SOCKET(descriptor);
+    ::shutdown(s, SD_SEND);
+    u_long nonBlocking = 1; // Winsock's recv has no MSG_DONTWAIT; the socket is being closed anyway
+    ::ioctlsocket(s, FIONBIO, &nonBlocking);
+    std::array<char, 16384> sink;
+    for (long long dropped = 0; dropped < maxBytes;) {
+        const int n = ::recv(s, sink.data(), int(sink.size()), 0);
+        if (n <= 0)
+            break;
+        dropped += n;
+    }
 }
 
 } // namespace vantor::playout

@@ -1,6 +1,7 @@
 // The built program's command line, seen from outside: what it prints, how it exits, and how
 // it starts with --restore and --log-dir on paths that are missing, damaged or unwritable.
 // No display: the answers need none, and the window runs on the offscreen platform.
+#include "app/station/setuplock.h"
 #include "errortrap/childprocess.h"
 #include "pseudoterminal.h"
 
@@ -62,6 +63,12 @@ bool waitForHistory(const QString &dir, const QByteArray &text)
 {
     return QTest::qWaitFor([&] { return readAll(historyFile(dir)).contains(text); }, 15000);
 }
+
+struct RecordingBox : vantor::app::RefusalBox
+{
+    QStringList shown;
+    void show(const QString &text) override { shown << text; }
+};
 
 } // namespace
 
@@ -222,17 +229,68 @@ private Q_SLOTS:
         QVERIFY2(run.terminate(), run.describe().constData());
     }
 
-    // Paths under a regular file cannot be made, also for root.
+    // The set-up file keeps the backup server it names: one from the command line serves the
+    // run it was given to, and is not saved.
+    void aBackupServerIsSavedOnlyFromTheFile()
+    {
+        QTemporaryDir dir;
+        QFile file(dir.filePath("setup.ini"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("[caspar]\nbackup_address=127.0.0.3\n") > 0);
+        file.close();
+        const std::string path = file.fileName().toStdString();
+        Listener run({"--restore", path, "--log-dir", dir.path().toStdString(), "--backup-server", "127.0.0.2"}, true);
+        QVERIFY2(waitForHistory(dir.path(), "Set-up restored from "), run.describe().constData());
+        QVERIFY2(run.terminate(), run.describe().constData()); // the save of the damaged file is written first
+        QVERIFY(readAll(file.fileName()).contains("\nbackup_address=127.0.0.3\n"));
+    }
+
+    // A log folder that cannot be made is told, and the program runs.
     void unwritablePathsAreToldAndTheProgramRuns()
     {
+        Listener run({"--log-dir", "/proc/vantor-listener-logs"}, true);
+        QVERIFY2(run.waitForError("***Log files not written: /proc/vantor-listener-logs/"), run.describe().constData());
+        QVERIFY2(run.terminate(), run.describe().constData());
+    }
+
+    // Only a program that holds the set-up file's lock runs on it. Whatever keeps it from the
+    // lock, it says why (on standard error, and in the box of an operator at a display) and
+    // ends with 2, leaving what is at FILE.lock and the set-up file as they were.
+    void aSetUpFileThatCannotBeLockedIsNotRun_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        const QString notRegular = "not a regular file: ";
+        QTest::newRow("fifo") << "fifo" << notRegular + "a FIFO";
+        QTest::newRow("folder") << "folder" << notRegular + "a folder";
+        QTest::newRow("link") << "link" << notRegular + "a symbolic link";
+        QTest::newRow("folder that cannot be written") << "under a file" << qt_error_string(ENOTDIR);
+    }
+
+    void aSetUpFileThatCannotBeLockedIsNotRun()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
         QTemporaryDir dir;
         QFile regular(dir.filePath("regular"));
         QVERIFY(regular.open(QIODevice::WriteOnly));
-        const QByteArray file = regular.fileName().toUtf8() + "/setup.ini";
-        Listener run({"--restore", file.toStdString(), "--log-dir", "/proc/vantor-listener-logs"}, true);
-        QVERIFY2(run.waitForError("***Set-up not saved to " + file + ": "), run.describe().constData());
-        QVERIFY2(run.waitForError("***Log files not written: /proc/vantor-listener-logs/"), run.describe().constData());
-        QVERIFY2(run.terminate(), run.describe().constData());
+        const QString file = (kind == "under a file" ? regular.fileName() : dir.path()) + "/setup.ini";
+        const QByteArray lock = QFile::encodeName(file + ".lock");
+        QVERIFY(kind == "fifo"         ? ::mkfifo(lock, 0600) == 0
+                    : kind == "folder" ? ::mkdir(lock, 0700) == 0
+                    : kind == "link"   ? ::symlink(QFile::encodeName(dir.filePath("nowhere")), lock) == 0
+                                       : true);
+        struct stat before = {}, after = {};
+        const bool there = ::lstat(lock, &before) == 0;
+
+        RecordingBox box;
+        QVERIFY(!vantor::app::lockForStart(file, &box));
+        QVERIFY2(box.shown.size() == 1 && box.shown[0].contains(reason), qPrintable(box.shown.join('\n')));
+        Listener run({"--restore", file.toStdString()}, true);
+        run.waitForEnd(15000);
+        QVERIFY2(run.exitedWith(2) && run.err().contains(reason.toUtf8()), run.describe().constData());
+        QCOMPARE(::lstat(lock, &after) == 0, there); // nothing made, replaced or followed
+        QVERIFY(!there || (after.st_ino == before.st_ino && after.st_mode == before.st_mode));
+        QVERIFY(!QFileInfo::exists(file) && !QFileInfo::exists(dir.filePath("nowhere")));
     }
 };
 

@@ -3,6 +3,7 @@
 #include "logmessages.h"
 #include "windowfixture.h"
 
+#include "app/monitor/runmarker.h"
 #include "app/station/csvwriter.h"
 #include "app/station/logfiles.h"
 #include "app/window/clickablelabel.h"
@@ -12,6 +13,7 @@
 #include <QDir>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -118,7 +120,10 @@ private Q_SLOTS:
     void everyFiringIsOneRowWithItsReply()
     {
         Station s;
-        s.f.server.setReplier(AmcpResponder::failingClip("missing"));
+        s.f.server.setReplier([](const QByteArray &line) {
+            return line.contains("missing") ? QByteArrayList{"404 PLAY FAILED \x1b[2J\x07"}
+                                            : AmcpResponder::standardReply(line);
+        });
         s.goOnAir();
         s.arm(0, QStringLiteral("/media/a,\"b\".mov"));
         s.arm(1, {});
@@ -133,14 +138,19 @@ private Q_SLOTS:
 
         const QString text = readAll(s.path(LogFiles::AsRun));
         QVERIFY(text.contains(QStringLiteral(",\"a,\"\"b\"\".mov\",")));
+        QTRY_COMPARE(parseCsv(readAll(s.path(LogFiles::AsRun))).size(), 5);
+        s.files->restarted("Started again");
         QList<QStringList> rows;
-        QTRY_COMPARE((rows = parseCsv(readAll(s.path(LogFiles::AsRun)))).size(), 5);
+        QTRY_COMPARE((rows = parseCsv(readAll(s.path(LogFiles::AsRun)))).size(), 6);
+        for (const QStringList &row : rows)
+            QCOMPARE(row.size(), 9); // every column in every row
+        QCOMPARE(rows[5].mid(1, 4), (QStringList{"restart", "", "", "Started again"}));
         QCOMPARE(
             rows[0],
             (QStringList{"time", "line", "slot", "movie", "outcome", "reply code", "reply", "reply ms", "command"}));
         const QStringList expected[] = {
             {"CTS ON", "CTS ON", "a,\"b\".mov", "sent", "202", "202 PLAY OK", "PLAY 1 \"a,\\\"b\\\".mov\""},
-            {"DSR ON", "DSR ON", "missing.mov", "sent", "404", "404 PLAY FAILED", "PLAY 1 missing.mov"},
+            {"DSR ON", "DSR ON", "missing.mov", "sent", "404", "404 PLAY FAILED \\x1b[2J\\x07", "PLAY 1 missing.mov"},
             {"CTS OFF", "CTS OFF", "", "Empty movie", "", "", ""},
             {"CTS ON", "CTS ON", "a,\"b\".mov", "Caspar not ready", "", "", ""},
         };
@@ -155,7 +165,7 @@ private Q_SLOTS:
              {std::pair{LogFiles::History, &s.f.w().history()}, std::pair{LogFiles::Port, &s.f.w().portLog()}}) {
             QStringList expectedLines;
             for (const QString &line : log->lines())
-                expectedLines << QDate::currentDate().toString(Qt::ISODate) + ' ' + line;
+                expectedLines << QDate::currentDate().toString(Qt::ISODate) + ' ' + LogFiles::escapeControls(line);
             QTRY_COMPARE(readAll(s.path(stream)).split('\n', Qt::SkipEmptyParts), expectedLines);
         }
     }
@@ -207,6 +217,8 @@ private Q_SLOTS:
         for (int i = 0; i < 3; ++i)
             s.f.w().SetStatus(QStringLiteral("line %1").arg(i));
         QTRY_COMPARE(s.historyCount("***Log files not written: " + dir.path()), 1); // a device is no log file
+        // Both writers have tried every line so far (the first failure told may be either's).
+        QTRY_COMPARE(s.files->writer().droppedLines(), quint64(s.f.w().history().count() + s.f.w().portLog().count()));
 
         QVERIFY(QFile::remove(history)); // space frees; the port log, failed too, has nothing new
         s.f.w().SetStatus(QStringLiteral("after"));
@@ -288,7 +300,8 @@ private Q_SLOTS:
     }
 
     // A file that hangs (a format that blocks stands for a hung mount) holds up only its own
-    // lines; the stall is told, and so is its end.
+    // lines; the stall is told, and so is its end. Meanwhile its queue keeps lines, each cut
+    // first, up to its bytes: a flood beyond is dropped and told.
     void aHungFileHoldsUpOnlyItself()
     {
         QTemporaryDir dir;
@@ -303,9 +316,11 @@ private Q_SLOTS:
             return plain(at, fields, day);
         };
         app::LogFileWriter writer(dir.path(), {{"hung-", ".log", {}, hung, note}, {"fine-", ".log", {}, plain, note}},
-                                  16, std::chrono::milliseconds(100));
+                                  16, 64 * 1024, std::chrono::milliseconds(100));
+        const auto unblock = qScopeGuard([&] { release.release(1 << 20); }); // should a check fail
         QSignalSpy failed(&writer, &app::LogFileWriter::failed);
         QSignalSpy recovered(&writer, &app::LogFileWriter::recovered);
+        QSignalSpy dropped(&writer, &app::LogFileWriter::dropped);
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
         writer.post(0, now, {"stuck"});
         writer.post(1, now, {"written"});
@@ -313,9 +328,32 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!failed.isEmpty(), 60000);
         QVERIFY2(failed[0][1].toString().startsWith("a write has been pending for "),
                  qPrintable(failed[0][1].toString()));
-        release.release();
+        for (int i = 0; i < 100; ++i)
+            writer.post(0, now, {QString(100000, 'x')});
+        const quint64 kept = 100 - writer.droppedLines();
+        QVERIFY2(kept > 0 && kept * 2 * app::LogFileWriter::MaxFieldLength < 64 * 1024,
+                 qPrintable(QString::number(kept)));
+        QTRY_COMPARE(dropped.size(), 1);
+        release.release(1 << 20);
         QVERIFY(recovered.wait(60000));
-        QCOMPARE(readAll(writer.fileName(0, QDate::currentDate())), QString("stuck\n"));
+        QTRY_VERIFY(readAll(writer.fileName(0, QDate::currentDate()))
+                        .endsWith(QString(8192, 'x') + " …[91808 more characters cut]\n"));
+    }
+
+    // A run marker in a folder that hangs (a touch that blocks stands for it) holds up the end
+    // a bounded time, as the file writers do; it goes once the folder answers.
+    void aHungRunMarkerHoldsUpTheEndABoundedTime()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("setup.ini.running");
+        QSemaphore touching, release;
+        const auto unblock = qScopeGuard([&] { release.release(1 << 20); }); // should a check fail
+        auto marker = std::make_unique<app::RunMarker>(path, [&](int) { touching.release(), release.acquire(); });
+        QVERIFY(touching.tryAcquire(1, 60000));
+        marker.reset(); // returns, after at most WriterThread::DefaultStopLimit
+        QVERIFY(QFileInfo::exists(path));
+        release.release();
+        QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(path), 60000);
     }
 
     void linesStampedBeforeMidnightBelongToThatDay()

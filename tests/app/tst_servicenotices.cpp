@@ -1,15 +1,22 @@
 // What the service manager hears from the window thread: the watchdog pings keep their cadence
-// and stop while the event loop is blocked, and the status line follows the lamps and firings.
+// and stop while the event loop is blocked or a box nobody answers waits past its grace, the
+// status line follows the lamps, the firings and the boxes; a notification socket that is not
+// there is no service manager; the close button's end is one the unit does not restart.
 #include "notifysocket.h"
 #include "windowfixture.h"
 
+#include "app/monitor/operatorclose.h"
 #include "app/monitor/servicenotifier.h"
 #include "app/monitor/stationstatus.h"
 #include "app/window/clickablelabel.h"
 #include "app/window/lamp.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
+#include <QFile>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QtTest/qtestspontaneevent.h>
 
 #include <thread>
 
@@ -79,6 +86,67 @@ private Q_SLOTS:
         f.server.stopListening();
         f.server.dropClients();
         QVERIFY(m_socket.waitFor("STATUS=COM 1 open, Caspar not connected, last fire ", size_t(fired)) >= 0);
+
+        status.setWaiting(QStringLiteral("waiting for an answer to Error 5 at frmMAIN.FIREME, line 3"));
+        QVERIFY(m_socket.waitFor("STATUS=waiting for an answer to Error 5 at frmMAIN.FIREME, line 3; COM 1 open, ",
+                                 size_t(fired))
+                >= 0);
+    }
+
+    // A box nobody can see (an unattended start) is a hang once it has waited its grace: the
+    // pings stop, the status says so, and they come back when it is answered.
+    void aBoxNobodyAnswersStopsThePingsAfterItsGrace()
+    {
+        app::ServiceNotifier notifier;
+        notifier.setBoxGrace(std::chrono::milliseconds(1000));
+        const size_t start = m_socket.take().size();
+        notifier.ready(QStringLiteral("on air"));
+        notifier.setBoxOpen(true);
+        const int held = m_socket.waitFor("STATUS=on air (no answer for 1 s: watchdog pings stopped", start);
+        QVERIFY(held >= 0);
+        QTest::qWait(1500); // three ping times, none of them sent
+        const size_t answered = m_socket.take().size();
+        QCOMPARE(m_socket.waitFor("WATCHDOG=1", size_t(held), 0), -1);
+        notifier.setBoxOpen(false);
+        QVERIFY(m_socket.waitFor("WATCHDOG=1", answered) >= 0);
+        notifier.stopping();
+    }
+
+    // A variable left over from a service manager that is gone must not switch off the boxes.
+    void aNotificationSocketMustBeThere_data()
+    {
+        QTest::addColumn<QByteArray>("socket");
+        QTest::addColumn<bool>("there");
+        QTest::newRow("listening") << m_socket.path() << true;
+        QTest::newRow("nothing at the path") << m_socket.path() + "-gone" << false;
+        QTest::newRow("a regular file") << QByteArray("/proc/self/status") << false;
+    }
+    void aNotificationSocketMustBeThere()
+    {
+        QFETCH(QByteArray, socket);
+        qputenv("NOTIFY_SOCKET", socket);
+        const bool found = app::ServiceNotifier::underServiceManager();
+        qputenv("NOTIFY_SOCKET", m_socket.path());
+        QTEST(found, "there");
+    }
+
+    // The unit restarts every end but the close button's, whose status is its
+    // RestartPreventExitStatus=; the signals' close (SIGTERM, SIGINT) ends with 0.
+    void theCloseButtonsEndIsOneTheUnitDoesNotRestart()
+    {
+        QFile unit(QStringLiteral(UNIT_FILE));
+        QVERIFY(unit.open(QIODevice::ReadOnly));
+        const QString notRestarted = QRegularExpression(QStringLiteral("\nRestartPreventExitStatus=(.*)\n"))
+                                         .match(QString::fromUtf8(unit.readAll()))
+                                         .captured(1);
+        QWidget byButton, bySignal;
+        const app::OperatorClose button(byButton), signal(bySignal);
+        QCloseEvent fromTheWindowSystem;
+        QSpontaneKeyEvent::setSpontaneous(&fromTheWindowSystem);
+        QCoreApplication::instance()->notify(&byButton, &fromTheWindowSystem); // as QTest delivers its own
+        bySignal.close();
+        QCOMPARE(notRestarted, QString::number(button.exitStatus(0)));
+        QCOMPARE(signal.exitStatus(0), 0);
     }
 };
 

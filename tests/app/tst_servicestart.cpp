@@ -1,7 +1,9 @@
 // The listener started as its service unit starts it, seen from outside: with no usable port
-// it reports ready without waiting for anyone, connects to the playout server and opens the
-// port once its device appears; after a SIGKILL the next start tells of it, after a clean close
-// it does not. The server's fixed port is taken in a network namespace of the test's own.
+// it reports ready without waiting for anyone, says why in the journal, connects to the playout
+// server and opens the port once its device appears; after a SIGKILL the next start tells of
+// it, after a clean close it does not. Started by hand, a restored network port that did not
+// open is opened once its server is there. The server's fixed port is taken in a network
+// namespace of the test's own.
 #include "amcpresponder.h"
 #include "notifysocket.h"
 #include "privatenetwork.h"
@@ -11,6 +13,7 @@
 
 #include <QDate>
 #include <QFile>
+#include <QTcpServer>
 #include <QTime>
 
 namespace {
@@ -36,21 +39,23 @@ struct Station
     {
         return QTest::qWaitFor([&] { return log("history-", ".log").count(text) >= count; }, 20000);
     }
-    void writeSetup(const char *open)
+    void writeSetup(const char *open, const char *connected = nullptr)
     {
         QFile file(dir.filePath("setup.ini"));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(QByteArray("[port]\nnumber=4\nspeed=9600\nparity=N\ndata_bits=8\nstop_bits=1\nopen=") + open
-                   + "\n[caspar]\naddress=127.0.0.1\nconnected=" + open + "\n");
+                   + "\n[caspar]\naddress=127.0.0.1\nconnected=" + (connected ? connected : open) + "\n");
     }
     // As the unit starts it: nothing says that nobody watches but the notification socket.
-    std::unique_ptr<ChildProcess> start()
+    // Without it, as a person starts it from a terminal.
+    std::unique_ptr<ChildProcess> start(const QString &target = {}, bool asTheUnit = true)
     {
-        qputenv("NOTIFY_SOCKET", notify.path());
+        if (asTheUnit)
+            qputenv("NOTIFY_SOCKET", notify.path());
         qputenv("QT_QPA_PLATFORM", "offscreen");
         auto child = std::make_unique<ChildProcess>(
             LISTENER,
-            std::vector<std::string>{"--port", "4=" + device().toStdString(), "--restore",
+            std::vector<std::string>{"--port", "4=" + (target.isEmpty() ? device() : target).toStdString(), "--restore",
                                      dir.filePath("setup.ini").toStdString(), "--log-dir",
                                      dir.filePath("logs").toStdString()});
         qunsetenv("NOTIFY_SOCKET");
@@ -92,6 +97,9 @@ private Q_SLOTS:
         QVERIFY(s.notify.take()[size_t(ready)].text.contains("STATUS=COM 4 closed, "));
         QTRY_VERIFY_WITH_TIMEOUT(server.clientCount() == 1, 20000);
         QVERIFY(s.waitForHistory("***COM port 4 is not open: it is opened as soon as it can be"));
+        // The journal gets why, not only that.
+        QVERIFY2(run->err().contains("***Err 2. No such file or directory: " + s.device().toUtf8()),
+                 run->describe().constData());
 
         PseudoTerminal pty;
         QVERIFY(QFile::link(pty.slavePath(), s.device()));
@@ -126,6 +134,42 @@ private Q_SLOTS:
         QVERIFY(s.waitForHistory("Set-up restored from", 3));
         QCOMPARE(s.log("history-", ".log").count("Started again"), 1);
         QVERIFY(s.stop(*third));
+    }
+
+    // SIGTERM while a box of an attended start waits (no port at all: Error 380) is a clean end:
+    // the run marker goes.
+    void aSignalAtAStartUpBoxIsACleanEnd()
+    {
+        Station s;
+        s.writeSetup("false");
+        std::vector<std::string> args{"--restore", s.dir.filePath("setup.ini").toStdString(), "--log-dir",
+                                      s.dir.filePath("logs").toStdString()};
+        for (int n = 1; n <= 16; ++n) // every number the start looks at, none there
+            args.insert(args.end(), {"--port", std::to_string(n) + "=" + s.device().toStdString()});
+        ChildProcess run(LISTENER, args); // no NOTIFY_SOCKET: attended
+        QVERIFY(QTest::qWaitFor([&] { return s.log("port-", ".log").contains("Getting Available Com Ports"); }, 20000));
+        QVERIFY(QFile::exists(s.dir.filePath("setup.ini.running")));
+        QVERIFY2(s.stop(run), run.describe().constData());
+        QVERIFY(!QFile::exists(s.dir.filePath("setup.ini.running")));
+    }
+
+    // Started by hand, the port's server not there yet: the open fails, and the port is opened
+    // as soon as the server is there, as under the unit.
+    void aRestoredPortIsOpenedAgainInAnAttendedStartToo()
+    {
+        QTcpServer later;
+        QVERIFY(later.listen(QHostAddress::LocalHost));
+        const quint16 serverPort = later.serverPort();
+        later.close();
+        Station s;
+        s.writeSetup("true", "false");
+        auto run = s.start(QStringLiteral("rfc2217://127.0.0.1:%1").arg(serverPort), false);
+        QVERIFY2(s.waitForHistory("***COM port 4 is not open: it is opened as soon as it can be"),
+                 run->describe().constData());
+        QVERIFY(later.listen(QHostAddress::LocalHost, serverPort));
+        QVERIFY2(s.waitForHistory("COM port 4 opened again"), run->describe().constData());
+        QVERIFY(later.hasPendingConnections() || later.waitForNewConnection(0));
+        QVERIFY(s.stop(*run));
     }
 
 private:

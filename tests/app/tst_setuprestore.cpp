@@ -258,6 +258,26 @@ private Q_SLOTS:
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::System).size(), 1); // the link only
     }
 
+    // Two slots pre-loading one layer: the second is refused, and rather than fire Play on
+    // channel 1 it is not armed.
+    void aRefusedPreloadIsNotArmed()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("setup.ini");
+        Setup setup;
+        setup.armed = {true, true};
+        setup.movies = {"a.mov", "b.mov"};
+        setup.commands[0] = setup.commands[1] = {{1, 10}, playout::SlotAction::PlayPreloaded};
+        QFile out(file);
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(SetupFile::format(setup)) > 0);
+        out.close();
+        Station s(file);
+        QVERIFY(s.box(0)->isChecked() && !s.box(1)->isChecked());
+        QCOMPARE(
+            s.history().filter(QRegularExpression(" damaged \\(CTS OFF command .+ refused, so it is not armed")).size(),
+            1);
+    }
+
     void unsavableFileIsToldOnce()
     {
         QTemporaryDir dir;

@@ -1,12 +1,16 @@
 // The status endpoint read over HTTP on 127.0.0.1: its counters after contacts of the fake
-// port, the health check, and clients that send nothing or too much.
+// port, the health check (also while an error box waits, and for a port without modem lines),
+// and clients that send nothing, too much or slowly.
 #include "windowfixture.h"
 
+#include "app/monitor/boxwatch.h"
 #include "app/monitor/statusboard.h"
 #include "app/monitor/statusfeed.h"
 #include "app/monitor/statusserver.h"
 #include "app/window/clickablelabel.h"
 #include "app/window/lamp.h"
+#include "errortrap/errortrap.h"
+#include "serial/service/portbackend.h"
 
 #include <QCheckBox>
 #include <QNetworkAccessManager>
@@ -18,8 +22,11 @@
 #include <QTcpSocket>
 #include <QTemporaryFile>
 #include <QTest>
+#include <QTimer>
 
 using namespace vantor::app;
+using vantor::ErrorTrap;
+using vantor::RuntimeError;
 
 namespace {
 struct Answer
@@ -47,6 +54,7 @@ double sample(const QByteArray &metrics, const QByteArray &series)
             return line.mid(series.size() + 1).toDouble();
     return -1;
 }
+
 } // namespace
 
 class TestStatusEndpoint : public QObject
@@ -135,6 +143,60 @@ private Q_SLOTS:
         const Answer health = get(server.port(), "/healthz");
         QTEST(health.status, "status");
         QTEST(health.body, "body");
+    }
+
+    // What no lamp shows: an error box that waits for an answer (whatever waits in its
+    // procedure waits with it), and a port whose device has no modem lines (nothing can fire).
+    void healthSaysWhatNoLampShows()
+    {
+        WindowFixture f;
+        StatusBoard board;
+        StatusFeed feed(board, f.w(), f.port);
+        feed.addServer(0, *f.caspar);
+        ScriptedPrompter nobody;
+        BoxWatch boxes(nobody);
+        feed.watchBoxes(boxes);
+        StatusServer server(board);
+        QCOMPARE(server.start("127.0.0.1", 0), QString());
+        f.w().findChild<QPushButton *>("cmdCOMStatus")->click();
+        f.w().findChild<QPushButton *>("cmdCASPAR")->click();
+        QTRY_COMPARE(get(server.port(), "/healthz").status, 200);
+
+        Answer seen; // while the box is open
+        connect(&boxes, &BoxWatch::changed, this, [&](const QString &waiting) {
+            if (!waiting.isEmpty())
+                seen = get(server.port(), "/healthz");
+        });
+        ErrorTrap(boxes).report(RuntimeError(40006, "Too many commands waiting"), {"frmMAIN", "FIREME"}, 12);
+        QCOMPARE(seen.body,
+                 "waiting for an answer to Error 40006 (Too many commands waiting) at frmMAIN.FIREME, line 12\n");
+        QCOMPARE(get(server.port(), "/healthz").status, 200); // answered: ok again
+
+        Q_EMIT f.port.notice(vantor::serial::noModemLinesNotice("rfc2217://127.0.0.1:2217", "its server says so"));
+        QTRY_COMPARE(get(server.port(), "/healthz").body, "COM 1 has no modem lines: contacts cannot fire\n");
+    }
+
+    // Clients that send their request heads slowly hold a worker each, until their head time is
+    // over; six of them leave the health check answered at once, before they are cut off.
+    void slowClientsLeaveTheHealthCheckAnswered()
+    {
+        StatusBoard board;
+        StatusServer server(board);
+        QCOMPARE(server.start("127.0.0.1", 0), QString());
+        std::vector<std::unique_ptr<QTcpSocket>> slow;
+        int cut = 0;
+        QTimer trickle;
+        for (int i = 0; i < 6; ++i) {
+            QTcpSocket *client = slow.emplace_back(std::make_unique<QTcpSocket>()).get();
+            connect(client, &QTcpSocket::disconnected, this, [&cut] { ++cut; });
+            connect(&trickle, &QTimer::timeout, client, [client] { client->write("a"); });
+            client->connectToHost("127.0.0.1", server.port());
+            QVERIFY(client->waitForConnected(15000));
+            client->write("GET /metrics HTTP/1.1\r\nX-Slow: ");
+        }
+        trickle.start(100);
+        QCOMPARE(get(server.port(), "/healthz").status, 503); // an empty board: nothing open
+        QVERIFY2(cut <= 2, qPrintable(QString::number(cut)));
     }
 
     // Clients that hold a connection without a request, or send a request head that never

@@ -3,11 +3,13 @@
 #include "playout/casparservers.h"
 #include "playout/filechooser.h"
 #include "playout/firing.h"
+#include "playout/preloader.h"
 #include "playout/triggerslots.h"
 
 #include "app/station/asrunrecord.h"
 
 #include "amcpresponder.h"
+#include "hostileplayoutpeer.h"
 #include "scriptedprompter.h"
 
 #include <QCheckBox>
@@ -67,14 +69,19 @@ struct Cable
 };
 
 // The Caspar page, the top strip and the trigger rows, wired to a responder on loopback (or
-// on `at`), with a backup server on backupPort if given, and the as-run rows.
-// Retries are fast here; the program's own defaults are 1 s and 5 s.
+// on `at`), with a backup server on backupPort if given (SameServer: the main one's), the
+// pre-loads and the as-run rows. Retries are fast here; the program's own defaults are 1 s
+// and 5 s.
 struct Station
 {
+    static constexpr quint16 SameServer = 65535;
+
     explicit Station(ConnectionTiming timing = {50, 100, 2000}, quint16 backupPort = 0,
                      const QHostAddress &at = QHostAddress::LocalHost, quint16 port = 0)
     {
         QVERIFY(port || server.listen());
+        if (backupPort == SameServer)
+            backupPort = server.port();
         ip = new QLineEdit(at.toString(), &host);
         button = new QPushButton(QStringLiteral("Connect"), &host);
         lblCASPAR = new QLabel(QStringLiteral("CSP:127.0.0.1"), &host);
@@ -102,6 +109,11 @@ struct Station
                                             asRun->fired(r, "CTS ON");
                                         }},
                        trap, *triggers, servers);
+        preloader.emplace(*triggers, servers, setStatus);
+        firing->setPreloader(&*preloader);
+        triggers->watch([this](int slot) { preloader->slotChanged(slot); });
+        for (int s = 0; s < servers.count(); ++s)
+            QObject::connect(&servers.at(s), &CasparConnection::ready, [this, s] { preloader->serverReady(s); });
     }
 
     bool connectAndWait()
@@ -154,6 +166,7 @@ struct Station
     std::optional<CasparLink> link;
     std::optional<TriggerSlots> triggers;
     std::optional<Firing> firing;
+    std::optional<Preloader> preloader;
 };
 
 } // namespace
@@ -541,6 +554,240 @@ private Q_SLOTS:
         QCOMPARE(r.lblLASTTRINGER->text(), "CTS ON");
         QCOMPARE(r.history.mid(r.history.size() - 2),
                  (QStringList{"***Fire Trigger. Caspar not ready", "Fire Trigger. Play movie backup.mov (backup)"}));
+    }
+
+    // A command that uses up or clears a pre-loaded layer's background drops the load's
+    // confirmation and loads it again; the cue until that load is confirmed goes out in full.
+    void preloadUsedUpOrClearedIsLoadedAgain_data()
+    {
+        QTest::addColumn<int>("action");
+        QTest::addColumn<int>("layer");
+        QTest::addColumn<QByteArray>("wire");
+        QTest::newRow("clear of the layer") << int(SlotAction::Clear) << 10 << QByteArray("CLEAR 1-10");
+        QTest::newRow("clear of the channel")
+            << int(SlotAction::Clear) << SlotAddress::NoLayer << QByteArray("CLEAR 1");
+        QTest::newRow("another clip") << int(SlotAction::Play) << 10 << QByteArray("PLAY 1-10 other.mov");
+    }
+    void preloadUsedUpOrClearedIsLoadedAgain()
+    {
+        QFETCH(int, action);
+        QFETCH(int, layer);
+        QFETCH(QByteArray, wire);
+        Station s;
+        s.labels[0]->setText(QStringLiteral("intro.mov"));
+        s.labels[1]->setText(QStringLiteral("other.mov"));
+        QVERIFY(s.triggers->setCommand(0, {{1, 10}, SlotAction::PlayPreloaded}));
+        QVERIFY(s.triggers->setCommand(1, {{1, layer}, SlotAction(action)}));
+        s.boxes[0]->setChecked(true);
+        s.triggers->chkTRIGGER_Click(0);
+        QVERIFY(s.connectAndWait());
+        QTRY_VERIFY(s.preloader->confirmed(0, CasparServers::Main));
+        s.firing->FIREME(0);
+        QTRY_VERIFY(s.preloader->confirmed(0, CasparServers::Main));
+
+        s.firing->FIREME(1);
+        s.firing->FIREME(0); // before the load after it can be confirmed
+        QVERIFY(s.server.waitForLines(7, 2000));
+        const QByteArray load = "LOADBG 1-10 intro.mov";
+        QCOMPARE(s.server.texts(), (QByteArrayList{load, "PLAY 1-10", load, wire, load, "PLAY 1-10 intro.mov", load}));
+        QCOMPARE(s.history.last(), "Fire Trigger. Play movie intro.mov on 1-10, not pre-loaded: sent in full");
+        QTRY_VERIFY(s.preloader->confirmed(0, CasparServers::Main));
+    }
+
+    // A cue that the server cannot begin to run within 1.5 s of its contact is refused and
+    // written, never sent later, and never opens a box: behind a slow server's queue, and at a
+    // server that answers nothing but PING (where the cap on waiting commands was a box).
+    void cuesTheLinkCannotRunInTimeAreRefused_data()
+    {
+        QTest::addColumn<int>("paceMs");
+        QTest::addColumn<int>("cues");
+        QTest::newRow("slow server") << 200 << 15;
+        QTest::newRow("server answering only PING") << AmcpResponder::Held << CasparConnection::MaxWaiting + 50;
+    }
+    void cuesTheLinkCannotRunInTimeAreRefused()
+    {
+        QFETCH(int, paceMs);
+        QFETCH(int, cues);
+        Station s;
+        s.server.setPace([paceMs](const QByteArray &line) { return line == "PING" ? 0 : paceMs; });
+        QVERIFY(s.connectAndWait());
+        if (paceMs != AmcpResponder::Held) { // the server's pace is known
+            s.fire(0, "first.mov");
+            QTRY_COMPARE(s.records.size(), 1);
+            QTRY_COMPARE(s.rows.size(), 1);
+        }
+        const int before = s.server.lineCount();
+        s.records.clear();
+        s.history.clear();
+        for (int i = 0; i < cues; ++i)
+            s.fire(0, qPrintable(QStringLiteral("m%1.mov").arg(i)));
+
+        const QStringList refusals = s.history.filter(QStringLiteral("***Fire Trigger. not sent: "));
+        QVERIFY(!refusals.isEmpty());
+        QVERIFY2(QRegularExpression("^\\*\\*\\*Fire Trigger\\. not sent: \\d+ commands? waiting for \\d+\\.\\d s$")
+                     .match(refusals.first())
+                     .hasMatch(),
+                 qPrintable(refusals.first()));
+        QVERIFY(s.prompter.prompts.empty());
+        QStringList sent, refused;
+        for (const FiringRecord &r : std::as_const(s.records))
+            (r.sent ? sent : refused).append(r.movie);
+        QCOMPARE(refused.size(), refusals.size());
+        QCOMPARE(s.lblLASTTRINGER->text(), "***Not sent");
+
+        // What was sent runs; nothing refused ever reaches the server.
+        int answered = 0;
+        QObject::connect(&*s.connection, &CasparConnection::replied, [&answered] { ++answered; });
+        s.server.setPace([](const QByteArray &) { return 0; });
+        s.server.release();
+        QTRY_COMPARE(answered, sent.size());
+        QCOMPARE(s.server.lineCount(), before + sent.size());
+        for (const QByteArray &line : s.server.texts().mid(before))
+            QVERIFY(!refused.contains(QString::fromUtf8(line.mid(7))));
+        QTRY_COMPARE(s.rows.size(), cues + before);
+        QCOMPARE(std::count_if(s.rows.begin(), s.rows.end(),
+                               [](const QStringList &row) { return row[3].startsWith("not sent: "); }),
+                 refused.size());
+        QCOMPARE(s.historyCount("***Caspar connection lost"), 0);
+    }
+
+    // A server that takes long over one PLAY but answers PING on a connection of its own is
+    // alive: no reset; a cue a second later goes out at once on another connection; the late
+    // reply is written and its as-run row keeps its time.
+    void slowIsNotDeadAndLateIsSaid()
+    {
+        Station s(ConnectionTiming{});
+        s.server.setPace([](const QByteArray &line) { return line.contains("slow") ? AmcpResponder::Held : 0; });
+        QVERIFY(s.connectAndWait());
+        s.fire(0, "slow.mov");
+        QVERIFY(s.server.waitForLines(1, 2000));
+        const int pings = s.server.pings();
+        QTRY_VERIFY_WITH_TIMEOUT(s.server.pings() >= pings + 2, 5000); // over a second on
+        s.fire(3, "next.mov");
+        QCOMPARE(s.history.last(), "Fire Trigger. Play movie next.mov");
+        QVERIFY(s.server.waitForLines(2, 2000));                       // while slow.mov still runs
+        QTRY_VERIFY_WITH_TIMEOUT(s.server.pings() >= pings + 3, 5000); // past slow.mov's bound
+        s.server.release();
+
+        QTRY_COMPARE(s.rows.size(), 2);
+        QCOMPARE(s.replies(),
+                 (QList<QStringList>{{"slow.mov", "202", "202 PLAY OK"}, {"next.mov", "202", "202 PLAY OK"}}));
+        QVERIFY2(s.rows[0][6].toDouble() > 1500, qPrintable(s.rows[0][6]));
+        const QStringList late = s.history.filter(QRegularExpression(
+            "^\\*\\*\\*PLAY 1 slow\\.mov answered after \\d+\\.\\d s, after the later PLAY 1 next\\.mov$"));
+        QCOMPARE(late.size(), 1);
+        QCOMPARE(s.historyCount("***Caspar connection"), 0);
+        QCOMPARE(s.lamps.mid(s.lamps.indexOf(CasparLink::Green)).count(CasparLink::Red), 0);
+    }
+
+    // Each reply must name the command it answers; a shifted, missing or duplicated reply, or
+    // a line without a status, resets the link with a line, and no row takes another's reply.
+    void repliesAreCheckedAgainstTheirCommands_data()
+    {
+        QTest::addColumn<QByteArrayList>("toClear");
+        QTest::addColumn<QByteArrayList>("toPlay");
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("another command's reply") << QByteArrayList{"202 CLEAR OK"} << QByteArrayList{"202 LOADBG OK"}
+                                                 << "reply \"202 LOADBG OK\" to PLAY 1-10 b.mov";
+        QTest::newRow("missing reply") << QByteArrayList{} << QByteArrayList{"202 PLAY OK"}
+                                       << "reply \"202 PLAY OK\" to CLEAR 1-10";
+        QTest::newRow("duplicate reply") << QByteArrayList{"202 CLEAR OK", "202 CLEAR OK"}
+                                         << QByteArrayList{"202 PLAY OK"}
+                                         << "reply \"202 CLEAR OK\" to PLAY 1-10 b.mov";
+        QTest::newRow("stray empty line") << QByteArrayList{"", "202 CLEAR OK"} << QByteArrayList{"202 PLAY OK"}
+                                          << "an empty line where the reply to CLEAR 1-10 was due";
+        QTest::newRow("line without a status") << QByteArrayList{"CLEARED"} << QByteArrayList{"202 PLAY OK"}
+                                               << "\"CLEARED\" where the reply to CLEAR 1-10 was due";
+    }
+    void repliesAreCheckedAgainstTheirCommands()
+    {
+        QFETCH(QByteArrayList, toClear);
+        QFETCH(QByteArrayList, toPlay);
+        QFETCH(QString, fault);
+        Station s;
+        s.server.setReplier([=](const QByteArray &line) {
+            return line.startsWith("CLEAR") ? toClear
+                : line.startsWith("PLAY")   ? toPlay
+                                            : AmcpResponder::standardReply(line);
+        });
+        s.labels[0]->setText(QStringLiteral("b.mov"));
+        QVERIFY(s.triggers->setCommand(0, {{1, 10}, SlotAction::Play}));
+        QVERIFY(s.triggers->setCommand(1, {{1, 10}, SlotAction::Clear}));
+        QVERIFY(s.connectAndWait());
+        s.firing->FIREME(1); // one layer: both on one connection, in this order
+        s.firing->FIREME(0);
+
+        QTRY_VERIFY2(s.history.contains("***Caspar connection lost: protocol fault: " + fault),
+                     qPrintable(s.history.join('\n')));
+        QTRY_COMPARE(s.rows.size(), 2);
+        for (const QStringList &row : std::as_const(s.rows)) {
+            const QString verb = row[7].section(' ', 0, 0);
+            QVERIFY2(row[5].startsWith("no reply: protocol fault: ") || row[5].section(' ', 1, 1) == verb,
+                     qPrintable(row.join(',')));
+        }
+        QTRY_COMPARE(s.lamp(), CasparLink::Green); // connected again
+    }
+
+    // An unfinished 200 on the liveness connection is ended by the next PONG, which answers
+    // its PING: the server is not taken for dead.
+    void pongEndsAnUnfinished200()
+    {
+        Station s(ConnectionTiming{});
+        int pings = 0;
+        s.server.setReplier([&pings](const QByteArray &line) {
+            if (line == "PING")
+                return ++pings == 1 ? QByteArrayList{"200 PING OK"} : QByteArrayList{"PONG"};
+            return AmcpResponder::standardReply(line);
+        });
+        QVERIFY(s.connectAndWait());
+        QTRY_VERIFY_WITH_TIMEOUT(pings >= 4, 8000);
+        QCOMPARE(s.historyCount("***Caspar connection"), 0);
+        QCOMPARE(s.lamp(), CasparLink::Green);
+    }
+
+    // A backup that is the main server (same address and port) would play every cue twice.
+    void backupThatIsTheMainServerIsRefused()
+    {
+        Station s(ConnectionTiming{50, 100, 2000}, Station::SameServer);
+        QVERIFY(s.connectAndWait());
+        const QString refused = QStringLiteral("***Backup server 127.0.0.1 not used: it is the main server "
+                                               "(127.0.0.1 port %1)")
+                                    .arg(s.server.port());
+        QTRY_VERIFY2(s.history.contains(refused), qPrintable(s.history.join('\n')));
+        s.fire(0, "once.mov");
+        QTRY_COMPARE(s.rows.size(), 2);
+        QCOMPARE(s.server.texts(), QByteArrayList{"PLAY 1 once.mov"});
+        QCOMPARE(s.history.last(), "***Fire Trigger. Caspar not ready (backup)");
+        QCOMPARE(s.backupLamp(), CasparLink::Red);
+    }
+
+    // Disconnect and the program's end close every connection normally; only a connection
+    // found dead is reset.
+    void operatorAndProgramEndsCloseNormally_data()
+    {
+        QTest::addColumn<bool>("byOperator");
+        QTest::newRow("Disconnect") << true;
+        QTest::newRow("program's end") << false;
+    }
+    void operatorAndProgramEndsCloseNormally()
+    {
+        QFETCH(bool, byOperator);
+        HostilePlayoutPeer peer;
+        QVERIFY(peer.listen());
+        int open = 0;
+        {
+            Station s(ConnectionTiming{50, 100, 2000}, 0, QHostAddress::LocalHost, peer.port());
+            QVERIFY(s.connectAndWait());
+            s.fire(0, "a.mov");
+            QTRY_COMPARE(s.rows.size(), 1);
+            QTRY_COMPARE(peer.openConnections(), s.connection->connectionCount());
+            open = peer.openConnections();
+            if (byOperator)
+                s.link->cmdCASPAR_Click();
+        }
+        QTRY_COMPARE(peer.openConnections(), 0);
+        QCOMPARE(peer.endedByReset(), 0);
+        QCOMPARE(peer.endedNormally(), open);
     }
 };
 

@@ -174,6 +174,44 @@ private Q_SLOTS:
         QCOMPARE(reader.feed(bytes), failures);
     }
 
+    // Replies name their command's verb, in any case, or none; a 400's echo must be of its
+    // command; PONG ends an unfinished 200 when a PING waits. "!" marks a fault.
+    void repliesNameTheirCommand_data()
+    {
+        QTest::addColumn<QByteArrayList>("verbs");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QByteArrayList>("replies");
+        QTest::newRow("own verb, any case")
+            << QByteArrayList{"PLAY", "LOADBG"} << QByteArray("202 play OK\r\n404 LOADBG FAILED\r\n")
+            << QByteArrayList{"202", "404"};
+        QTest::newRow("no verb named") << QByteArrayList{"PLAY", "STOP", "CLEAR"}
+                                       << QByteArray("504 QUEUE OVERFLOW\r\n400 ERROR\r\nSTOP 1-10\r\n500 FAILED\r\n")
+                                       << QByteArrayList{"504", "400", "500"};
+        QTest::newRow("older server's PING")
+            << QByteArrayList{"PING", "PING"} << QByteArray("400 ERROR\r\nPING\r\nPONG\r\n")
+            << QByteArrayList{"400", "-1"};
+        QTest::newRow("echo of another command")
+            << QByteArrayList{"PLAY"} << QByteArray("400 ERROR\r\nSTOP 1\r\n") << QByteArrayList{"400", "-1!"};
+        QTest::newRow("PONG ends an unfinished 200")
+            << QByteArrayList{"PLAY", "PING"} << QByteArray("200 PLAY OK\r\ndata\r\nPONG\r\n")
+            << QByteArrayList{"200", "-1"};
+        QTest::newRow("nothing read after a fault")
+            << QByteArrayList{"PLAY", "PLAY"} << QByteArray("202 STOP OK\r\n202 PLAY OK\r\n") << QByteArrayList{"202!"};
+    }
+    void repliesNameTheirCommand()
+    {
+        QFETCH(QByteArrayList, verbs);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QByteArrayList, replies);
+        AmcpReplies reader;
+        for (const QByteArray &verb : verbs)
+            reader.sent(verb);
+        QByteArrayList seen;
+        for (const AmcpReplies::Reply &reply : reader.read(bytes))
+            seen.append(QByteArray::number(reply.code) + (reply.fault == AmcpReplies::Fault::None ? "" : "!"));
+        QCOMPARE(seen, replies);
+    }
+
     void overlongReplyLineIsBounded()
     {
         AmcpReplies reader;

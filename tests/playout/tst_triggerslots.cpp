@@ -180,6 +180,35 @@ private Q_SLOTS:
         QCOMPARE(movieName(path, folder), name);
     }
 
+    // The label's tooltip and description give the command exactly as it goes on the wire.
+    void labelTellsTheCommandAsSent_data()
+    {
+        QTest::addColumn<int>("action");
+        QTest::addColumn<int>("layer");
+        QTest::addColumn<QString>("movie");
+        QTest::addColumn<QString>("sends");
+        QTest::newRow("default, a space") << int(SlotAction::Play) << SlotAddress::NoLayer << "my clip.mov"
+                                          << "PLAY 1 \"my clip.mov\"";
+        QTest::newRow("quote and backslash") << int(SlotAction::Play) << 10 << "say \"hi\"\\x"
+                                             << "PLAY 1-10 \"say \\\"hi\\\"\\\\x\"";
+        QTest::newRow("pre-loaded") << int(SlotAction::PlayPreloaded) << 10 << "my clip.mov"
+                                    << "PLAY 1-10, pre-loaded \"my clip.mov\"";
+    }
+    void labelTellsTheCommandAsSent()
+    {
+        QFETCH(int, action);
+        QFETCH(int, layer);
+        QFETCH(QString, movie);
+        QFETCH(QString, sends);
+        Page page;
+        page.chooser.choices = {"/media/" + movie};
+        page.boxes[0]->click();
+        page.triggers->lblTRIGERMOVIE_DblClick(0);
+        QVERIFY(page.triggers->setCommand(0, {{1, layer}, SlotAction(action)}));
+        QCOMPARE(page.labels[0]->toolTip(), sends);
+        QCOMPARE(page.labels[0]->accessibleDescription(), "CTS ON sends " + sends);
+    }
+
     void mediaFolderUsedByTheDialog()
     {
         Page page(QStringLiteral("/srv/media"));

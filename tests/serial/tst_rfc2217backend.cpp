@@ -3,9 +3,11 @@
 
 #include "errortrap/runtimeerror.h"
 #include "serial/rfc2217/rfc2217backend.h"
+#include "serial/rfc2217/rfc2217server.h"
 
 #include <QElapsedTimer>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 #include <arpa/inet.h>
@@ -209,6 +211,39 @@ private Q_SLOTS:
         QTest::qWait(50);
         QCOMPARE(sink.losses.size(), std::size_t(1));
         QVERIFY_THROWS_EXCEPTION(vantor::RuntimeError, backend.write("x"));
+    }
+
+    // The package's own server says why it refuses or ends a session, and that its device has
+    // no modem lines: the port's loss and the port log say it in words.
+    void theServersOwnNoticesAreSaid_data()
+    {
+        QTest::addColumn<QByteArray>("kind");
+        QTest::addColumn<QString>("said");
+        using namespace rfc2217::notice;
+        QTest::newRow("no modem lines") << QByteArray(NoModemLines.data(), qsizetype(NoModemLines.size()))
+                                        << "has no modem lines that can be watched (its server says so); contacts";
+        QTest::newRow("refused") << QByteArray(Refused.data(), qsizetype(Refused.size()))
+                                 << "The network serial server refuses the session: because: rfc2217://";
+        QTest::newRow("ended") << QByteArray(Ended.data(), qsizetype(Ended.size()))
+                               << "The network serial server ended the session: because: rfc2217://";
+    }
+    void theServersOwnNoticesAreSaid()
+    {
+        QFETCH(QByteArray, kind);
+        QFETCH(QString, said);
+        QTcpServer own;
+        QVERIFY(own.listen(QHostAddress::LocalHost));
+        connect(&own, &QTcpServer::newConnection, this, [&own, kind] {
+            const rfc2217::Bytes notice = rfc2217::Rfc2217ServerSession::notice(kind.toStdString(), "because");
+            own.nextPendingConnection()->write(notice.data(), qint64(notice.size()));
+        });
+        RecordingSink sink;
+        Rfc2217Backend backend(fastTiming());
+        backend.open(QStringLiteral("rfc2217://127.0.0.1:%1").arg(own.serverPort()), settings("9600,N,8,1"), sink);
+        QTRY_VERIFY(!sink.notices.filter(said).isEmpty()
+                    || (!sink.losses.empty() && sink.losses[0].second.startsWith(said)));
+        QCOMPARE(sink.notices.filter(said).size() == 1 && isNoModemLinesNotice(sink.notices.filter(said)[0]),
+                 kind.contains("modem"));
     }
 
     void aServerThatStopsAnsweringIsALostPort()

@@ -4,6 +4,7 @@
 #include <QHostAddress>
 #include <QMutexLocker>
 #include <QTcpSocket>
+#include <QTimer>
 
 AmcpResponder::AmcpResponder(QObject *parent)
     : QObject(parent)
@@ -42,6 +43,8 @@ void AmcpResponder::stopListening()
 void AmcpResponder::dropClients()
 {
     const QList<QTcpSocket *> clients = std::exchange(m_clients, {});
+    m_queues.clear();
+    m_held.clear();
     for (QTcpSocket *client : clients) {
         client->disconnect(this);
         client->abort();
@@ -54,6 +57,22 @@ void AmcpResponder::dropClients()
 void AmcpResponder::setReplier(Replier replier)
 {
     m_replier = std::move(replier);
+}
+
+void AmcpResponder::setPace(Pace pace)
+{
+    m_pace = std::move(pace);
+}
+
+void AmcpResponder::release()
+{
+    for (const auto &[client, text] : std::exchange(m_held, {})) {
+        if (!m_clients.contains(client))
+            continue;
+        answer(client, text);
+        m_queues[client].running = false;
+        runNext(client);
+    }
 }
 
 void AmcpResponder::setFrozen(bool frozen)
@@ -157,6 +176,7 @@ void AmcpResponder::accept()
                 QMutexLocker lock(&m_mutex);
                 m_partial.remove(client);
             }
+            m_queues.remove(client);
             client->deleteLater();
             Q_EMIT clientDisconnected();
         });
@@ -184,17 +204,53 @@ void AmcpResponder::readFrom(QTcpSocket *client)
             const QByteArray text = pending.left(end);
             pending.remove(0, end + 2);
             complete.append(text);
-            if (text == "PING")
-                continue;
+            if (text == "PING" || m_pace)
+                continue; // paced lines are recorded when they run
             m_received += text + "\r\n";
             m_lines.append(Line{text, now, read});
         }
     }
 
-    for (const QByteArray &text : std::as_const(complete)) {
-        for (const QByteArray &reply : m_replier(text))
-            client->write(reply + "\r\n");
-        client->flush();
-        Q_EMIT lineReceived(text);
+    if (m_pace) {
+        m_queues[client].lines += complete;
+        runNext(client);
+        return;
     }
+    for (const QByteArray &text : std::as_const(complete))
+        answer(client, text);
+}
+
+void AmcpResponder::answer(QTcpSocket *client, const QByteArray &text)
+{
+    if (text == "PING")
+        ++m_pings;
+    for (const QByteArray &reply : m_replier(text))
+        client->write(reply + "\r\n");
+    client->flush();
+    Q_EMIT lineReceived(text);
+}
+
+// A paced connection: the next line begins to run once the one before it is answered.
+void AmcpResponder::runNext(QTcpSocket *client)
+{
+    Queue &queue = m_queues[client];
+    if (queue.running || queue.lines.isEmpty())
+        return;
+    const QByteArray text = queue.lines.takeFirst();
+    queue.running = true;
+    if (text != "PING") {
+        QMutexLocker lock(&m_mutex);
+        m_received += text + "\r\n";
+        m_lines.append(Line{text, Clock::now(), ++m_reads});
+    }
+    const int ms = m_pace ? m_pace(text) : 0;
+    if (ms == Held) {
+        m_held.append({client, text});
+        return;
+    }
+    QTimer::singleShot(ms, Qt::PreciseTimer, client, [this, client, text] {
+        answer(client, text);
+        m_queues[client].running = false;
+        runNext(client);
+    });
 }

@@ -19,9 +19,14 @@ class QTcpSocket;
 // would ("202 PLAY OK" by default). PING lines are answered but not recorded: the client sends
 // them on its own whenever idle.
 //
-// It may live in a thread of its own (moveToThread): the recorded lines, port() and
+// A slow server (setPace): each connection's lines then run one at a time, in order, each
+// recorded when it begins to run and answered when its time has passed, or, held, when
+// release() comes.
+//
+// It may live in a thread of its own (moveToThread): the recorded lines, port(), pings() and
 // waitForLines() may then be used from any thread; listen(), stopListening(),
-// dropClients() and setReplier() run in the responder's thread (they are invokable).
+// dropClients(), setReplier(), setPace() and release() run in the responder's thread (they are
+// invokable).
 class AmcpResponder : public QObject
 {
     Q_OBJECT
@@ -38,6 +43,9 @@ public:
 
     // The reply lines (without CR LF) for one received command line.
     using Replier = std::function<QByteArrayList(const QByteArray &line)>;
+    // How many milliseconds the server takes over one line; Held: until release().
+    using Pace = std::function<int(const QByteArray &line)>;
+    static constexpr int Held = -1;
 
     explicit AmcpResponder(QObject *parent = nullptr);
     ~AmcpResponder() override;
@@ -51,6 +59,10 @@ public:
     // Closes every client connection.
     Q_INVOKABLE void dropClients();
     Q_INVOKABLE void setReplier(AmcpResponder::Replier replier);
+    // From now on lines run one at a time per connection, taking pace(line) each; empty: at once.
+    Q_INVOKABLE void setPace(AmcpResponder::Pace pace);
+    // Answers every held line now.
+    Q_INVOKABLE void release();
     // Frozen, as a server whose process stopped: connections stay, the kernel takes bytes in,
     // nothing is read or answered. Thawed, everything taken in meanwhile is read and answered,
     // also what came on connections that ended meanwhile (the kernel held it).
@@ -71,6 +83,8 @@ public:
     // Every received byte, in order, as it came.
     QByteArray received() const;
     int lineCount() const;
+    // PINGs answered so far.
+    int pings() const { return m_pings.load(); }
     void clear();
 
     // Reads without running the event loop (so it also proves that bytes were pushed out
@@ -86,12 +100,25 @@ Q_SIGNALS:
 private:
     void accept();
     void readFrom(QTcpSocket *client);
+    void answer(QTcpSocket *client, const QByteArray &text);
+    void runNext(QTcpSocket *client);
+
+    // A paced connection's lines not yet run; responder thread only.
+    struct Queue
+    {
+        QList<QByteArray> lines;
+        bool running = false;
+    };
 
     QTcpServer m_server;
     QList<QTcpSocket *> m_clients;
     QList<QTcpSocket *> m_endedWhileFrozen;
     bool m_frozen = false;
     Replier m_replier = &AmcpResponder::standardReply;
+    Pace m_pace;
+    QHash<QTcpSocket *, Queue> m_queues;
+    QList<QPair<QTcpSocket *, QByteArray>> m_held; // lines whose answer waits for release()
+    std::atomic<int> m_pings{0};
     std::atomic<quint16> m_port{0};
 
     mutable QMutex m_mutex;

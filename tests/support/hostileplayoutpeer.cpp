@@ -5,6 +5,7 @@
 #include <vector>
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -110,8 +111,14 @@ void HostilePlayoutPeer::run(int listener)
                     clients.push_back(Client{fd, {}, {}, 0});
             }
         }
-        for (size_t i = 0; i < clients.size() && i + 1 < polls.size(); ++i)
-            serve(clients[i], mode == Mode::AcceptAndClose ? short(POLLHUP) : polls[i + 1].revents);
+        for (size_t i = 0; i < clients.size() && i + 1 < polls.size(); ++i) {
+            if (mode == Mode::AcceptAndClose) {
+                ::close(clients[i].fd);
+                clients[i].fd = -1;
+            } else {
+                serve(clients[i], polls[i + 1].revents);
+            }
+        }
         std::erase_if(clients, [](const Client &client) { return client.fd < 0; });
         m_open = int(clients.size());
     }
@@ -123,15 +130,13 @@ void HostilePlayoutPeer::run(int listener)
 
 void HostilePlayoutPeer::serve(Client &client, short events)
 {
-    if (events & (POLLHUP | POLLERR)) {
-        ::close(client.fd);
-        client.fd = -1;
-        return;
-    }
-    if (events & POLLIN) {
+    if (events & (POLLIN | POLLHUP | POLLERR)) {
         char buffer[16384];
         const ssize_t n = ::read(client.fd, buffer, sizeof buffer);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return;
         if (n <= 0) {
+            ++(n == 0 ? m_endedNormally : m_endedByReset);
             ::close(client.fd);
             client.fd = -1;
             return;

@@ -36,6 +36,9 @@ public:
     int connections() const { return m_connections.load(); }
     // Connections made and still open.
     int openConnections() const { return m_open.load(); }
+    // Connections the client ended: normally (the end of the stream), or with a reset.
+    int endedNormally() const { return m_endedNormally.load(); }
+    int endedByReset() const { return m_endedByReset.load(); }
     // Failure replies (status 400 and above) written to a client in full.
     qint64 failuresSent() const { return m_failures.load(); }
     // Command lines received, oldest first (the newest 1000).
@@ -57,6 +60,8 @@ private:
     std::atomic<quint16> m_port{0};
     std::atomic<int> m_connections{0};
     std::atomic<int> m_open{0};
+    std::atomic<int> m_endedNormally{0};
+    std::atomic<int> m_endedByReset{0};
     std::atomic<qint64> m_failures{0};
     int m_scriptStep = 0; // peer thread only
     mutable QMutex m_mutex;

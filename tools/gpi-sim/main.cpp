@@ -60,12 +60,30 @@ Options parse(int argc, char *argv[])
     return options;
 }
 
+// Without a display Qt ends the program with abort() and advice to reinstall it. The one fatal
+// message before there is a window is that one: say what is wrong, and end as for a bad value,
+// as the listener does.
+void noDisplay(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type != QtFatalMsg) {
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+        return;
+    }
+    std::fprintf(stderr,
+                 "vantor-gpi-sim: no display to show the window on: DISPLAY or WAYLAND_DISPLAY is not set, "
+                 "or that display does not let this user in. Start it from the desktop session.\n");
+    std::fflush(stderr);
+    std::_Exit(2);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     const Options options = parse(argc, argv);
+    const QtMessageHandler standard = qInstallMessageHandler(noDisplay);
     QApplication app(argc, argv);
+    qInstallMessageHandler(standard);
     describe();
 
     ContactServer server;

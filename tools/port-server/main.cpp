@@ -17,12 +17,14 @@ namespace {
 
 constexpr const char *Usage = R"(Usage: vantor-port-server [OPTION]... DEVICE
 Serve the serial port DEVICE (ttyS1 or /dev/ttyS1) over RFC 2217 to one client at a time,
-reporting every change of CTS, DSR, CD and RI as the driver raises it.
+reporting every change of CTS, DSR, CD and RI as the driver raises it. A newcomer is refused
+while the client served still answers (it has been heard from within 6 s).
 
   -l, --listen ADDRESS   numeric address to listen on (default 127.0.0.1)
   -p, --port PORT        TCP port (default 2217)
       --rts on|off       RTS at open (default on: contacts are fed from RTS)
       --dtr on|off       DTR at open (default on)
+      --takeover         a newcomer takes over from the client served, live or not
   -h, --help             show this help and exit
   -v, --version          show the version and exit
 
@@ -54,11 +56,12 @@ int usageError(const std::string &why)
 
 int main(int argc, char **argv)
 {
-    enum { RtsOption = 256, DtrOption };
+    enum { RtsOption = 256, DtrOption, TakeoverOption };
     static const option Options[] = {{"listen", required_argument, nullptr, 'l'},
                                      {"port", required_argument, nullptr, 'p'},
                                      {"rts", required_argument, nullptr, RtsOption},
                                      {"dtr", required_argument, nullptr, DtrOption},
+                                     {"takeover", no_argument, nullptr, TakeoverOption},
                                      {"help", no_argument, nullptr, 'h'},
                                      {"version", no_argument, nullptr, 'v'},
                                      {nullptr, 0, nullptr, 0}};
@@ -83,6 +86,7 @@ int main(int argc, char **argv)
             if (!onOff(optarg, options.dtr))
                 return usageError("--dtr takes on or off");
             break;
+        case TakeoverOption: options.takeover = true; break;
         case 'h': std::fputs(Usage, stdout); return 0;
         case 'v': std::printf("vantor-port-server %s\n", VANTOR_VERSION); return 0;
         default: return usageError(std::string("unknown option or missing value: ") + argv[optind - 1]);

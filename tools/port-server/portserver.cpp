@@ -1,5 +1,6 @@
 #include "portserver.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -59,7 +60,8 @@ bool numericAddress(const std::string &text, std::uint16_t port, sockaddr_storag
 
 void keepAlive(int fd)
 {
-    const int on = 1, idle = 4, interval = 2, probes = 3;
+    const int on = 1, idle = PortServer::KeepIdleSeconds, interval = PortServer::KeepIntervalSeconds,
+              probes = PortServer::KeepProbes;
     const unsigned timeoutMs = PortServer::DeadPeerSeconds * 1000;
     ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
@@ -86,7 +88,8 @@ struct PortServer::Client
     const int fd;
     const std::string peer;
     rfc2217::Rfc2217ServerSession session;
-    rfc2217::Bytes out; // not yet taken by the connection
+    rfc2217::Bytes out;       // not yet taken by the connection
+    bool toldNoLines = false; // the notice that the tty has no modem lines went out
 };
 
 PortServer::PortServer(Options options, Log log)
@@ -103,6 +106,8 @@ PortServer::PortServer(Options options, Log log)
 PortServer::~PortServer()
 {
     m_client.reset();
+    for (const Leaving &l : m_leaving)
+        ::close(l.fd);
     if (m_watcher)
         m_watcher->stop();
     if (m_listenFd >= 0)
@@ -139,7 +144,10 @@ PortServer::Status PortServer::open()
     case LineWatcher::Method::Polling:
         m_log(m_options.device + ": the driver cannot wait for line changes; the lines are read every 2 ms");
         break;
-    case LineWatcher::Method::Unsupported: m_log(m_options.device + ": no modem lines to watch"); break;
+    case LineWatcher::Method::Unsupported:
+        m_log(m_options.device + ": no modem lines to watch (each client is told)");
+        m_noModemLines = true;
+        break;
     }
     m_tty.setGuard([this](const std::function<void()> &f) { m_watcher->whilePaused(f); });
 
@@ -190,8 +198,9 @@ void PortServer::lineChanged(const LineWatcher::Change &c)
 PortServer::Status PortServer::run(int stopFd)
 {
     enum { Stop, Listen, Queue, Device, Peer, Count };
-    pollfd fds[Count] = {};
+    std::vector<pollfd> fds(Count);
     while (!m_lost) {
+        fds.resize(Count);
         fds[Stop] = {stopFd, POLLIN, 0};
         fds[Listen] = {m_listenFd, POLLIN, 0};
         fds[Queue] = {m_queue.fd(), POLLIN, 0};
@@ -202,7 +211,9 @@ PortServer::Status PortServer::run(int stopFd)
             fds[Peer].events = static_cast<short>((m_toDevice.size() < MaxDeviceBacklog ? POLLIN : 0)
                                                   | (m_client->out.empty() ? 0 : POLLOUT));
         }
-        if (::poll(fds, Count, -1) < 0) {
+        for (const Leaving &l : m_leaving)
+            fds.push_back({l.fd, POLLIN, 0});
+        if (::poll(fds.data(), fds.size(), pollTimeout(Clock::now())) < 0) {
             if (errno == EINTR)
                 continue;
             m_log(errorText("poll"));
@@ -210,6 +221,7 @@ PortServer::Status PortServer::run(int stopFd)
         }
         if (fds[Stop].revents)
             return Ok;
+        drainLeaving(Clock::now(), fds, Count);
         if (fds[Queue].revents)
             deliverLines();
         if (fds[Device].revents & (POLLIN | POLLHUP | POLLERR))
@@ -235,10 +247,115 @@ void PortServer::accept()
         return; // gone before we took it, or out of descriptors: the next one is tried
     keepAlive(fd);
     const std::string name = peerName(address);
-    if (m_client)
-        dropClient("client " + name + " takes over");
+    readPendingClient(); // a client that has just left (a probe's connection) is gone now
+    if (m_client) {
+        const long silent = clientSilentMs();
+        if (!m_options.takeover && silent < long(SilentSeconds) * 1000) {
+            refuse(fd, name, silent);
+            return;
+        }
+        if (m_options.takeover)
+            endClient("client " + name + " takes over (--takeover)", "client " + name + " took over");
+        else
+            endClient("silent for " + std::to_string(silent / 1000) + " s; client " + name + " takes over",
+                      "nothing heard from this client for " + std::to_string(silent / 1000) + " s; client " + name
+                          + " took over");
+    }
     m_client = std::make_unique<Client>(fd, name, m_tty);
     m_log("client " + name + " connected");
+}
+
+// What the client sent before the newcomer came, its end included, is read first, a few
+// reads at most: a bounded look, not a wait.
+void PortServer::readPendingClient()
+{
+    for (int reads = 0; m_client && reads < 4; ++reads) {
+        pollfd p{m_client->fd, POLLIN, 0};
+        if (::poll(&p, 1, 0) <= 0 || !(p.revents & (POLLIN | POLLHUP | POLLERR)))
+            return;
+        readClient();
+    }
+}
+
+// Since the client was last heard from: its last byte, or its answer to the connection's
+// keep-alive (every answer is an acknowledgement). Unknown counts as heard now.
+long PortServer::clientSilentMs() const
+{
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    if (::getsockopt(m_client->fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0)
+        return 0;
+    return long(std::min(info.tcpi_last_data_recv, info.tcpi_last_ack_recv));
+}
+
+void PortServer::refuse(int fd, const std::string &name, long silentMs)
+{
+    letGo(fd,
+          rfc2217::Rfc2217ServerSession::notice(
+              rfc2217::notice::Refused, "it serves another client (" + m_client->peer + "), which still answers"));
+    const Clock::time_point now = Clock::now();
+    if (now - m_refusalLogged < std::chrono::seconds(1)) {
+        ++m_refusalsUntold;
+        return;
+    }
+    std::string more;
+    if (m_refusalsUntold)
+        more = " (and " + std::to_string(std::exchange(m_refusalsUntold, 0)) + " more since the last one logged)";
+    m_refusalLogged = now;
+    m_log("client " + name + " refused: client " + m_client->peer + " is served and was heard from "
+          + std::to_string(silentMs) + " ms ago" + more);
+}
+
+// The client is told why its session ends, and goes.
+void PortServer::endClient(const std::string &why, const std::string &told)
+{
+    m_log("client " + m_client->peer + " closed: " + why);
+    const int fd = ::dup(m_client->fd);
+    m_client.reset();
+    if (fd >= 0)
+        letGo(fd, rfc2217::Rfc2217ServerSession::notice(rfc2217::notice::Ended, told));
+}
+
+// The last words go out, then the end of what we send; the connection is read (and what it
+// sends dropped) until it ends too, LeavingTime at most, so that our words are not lost to a
+// reset of a connection closed with its data unread.
+void PortServer::letGo(int fd, const rfc2217::Bytes &last)
+{
+    [[maybe_unused]] const ssize_t sent = ::send(fd, last.data(), last.size(), MSG_NOSIGNAL);
+    ::shutdown(fd, SHUT_WR);
+    if (m_leaving.size() >= MaxLeaving) {
+        ::close(m_leaving.front().fd);
+        m_leaving.erase(m_leaving.begin());
+    }
+    m_leaving.push_back({fd, Clock::now() + LeavingTime});
+}
+
+void PortServer::drainLeaving(Clock::time_point now, const std::vector<pollfd> &fds, std::size_t first)
+{
+    std::vector<Leaving> staying;
+    for (std::size_t i = 0; i < m_leaving.size(); ++i) {
+        const Leaving &l = m_leaving[i];
+        bool gone = now >= l.until;
+        const std::size_t at = first + i;
+        if (!gone && at < fds.size() && fds[at].fd == l.fd && fds[at].revents) {
+            char buffer[ReadSize];
+            const ssize_t n = ::recv(l.fd, buffer, sizeof buffer, 0);
+            gone = n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR);
+        }
+        if (gone)
+            ::close(l.fd);
+        else
+            staying.push_back(l);
+    }
+    m_leaving = std::move(staying);
+}
+
+int PortServer::pollTimeout(Clock::time_point now) const
+{
+    if (m_leaving.empty())
+        return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(m_leaving.front().until - now);
+    return int(std::max<std::chrono::milliseconds::rep>(0, left.count()));
 }
 
 void PortServer::dropClient(const std::string &why)
@@ -267,6 +384,11 @@ void PortServer::readClient()
         m_log("client " + m_client->peer + " is " + shown);
     }
     send(out.reply);
+    if (m_client && m_noModemLines && m_client->session.comPortActive() && !m_client->toldNoLines) {
+        m_client->toldNoLines = true;
+        send(rfc2217::Rfc2217ServerSession::notice(rfc2217::notice::NoModemLines,
+                                                   m_options.device + " has no modem lines that can be watched"));
+    }
     m_toDevice += out.data;
     writeDevice();
 }

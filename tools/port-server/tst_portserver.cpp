@@ -3,6 +3,7 @@
 #include "portserver.h"
 
 #include "serial/rfc2217/rfc2217session.h"
+#include "serial/system/portprobe.h"
 
 #include <QProcess>
 #include <QTemporaryFile>
@@ -45,7 +46,8 @@ public:
 // Our client's session over a socket to the server.
 struct Client
 {
-    explicit Client(std::uint16_t port, PortParameters parameters = {})
+    // offers: false for a bare connection, which sends nothing.
+    explicit Client(std::uint16_t port, PortParameters parameters = {}, bool offers = true)
         : session(parameters)
     {
         sockaddr_in a{};
@@ -53,7 +55,8 @@ struct Client
         a.sin_port = htons(port);
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         connected = ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-        send(session.start());
+        if (offers)
+            send(session.start());
     }
     ~Client() { ::close(fd); }
     void send(const Bytes &b) const { QCOMPARE(::send(fd, b.data(), b.size(), MSG_NOSIGNAL), ssize_t(b.size())); }
@@ -68,6 +71,7 @@ struct Client
             char buffer[4096];
             const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
             closed = n <= 0;
+            raw.append(buffer, n > 0 ? std::size_t(n) : 0);
             Rfc2217Session::Output out;
             session.receive(std::string_view(buffer, n > 0 ? std::size_t(n) : 0), out);
             send(out.reply);
@@ -82,6 +86,46 @@ struct Client
     bool closed = false;
     Rfc2217Session session;
     Bytes data;
+    Bytes raw; // every byte received
+    bool heard(std::string_view notice) const { return raw.find(notice) != Bytes::npos; }
+};
+
+// A pseudo-terminal served on a port of its own, on a thread of the test's.
+struct Served
+{
+    explicit Served(bool takeover = false)
+    {
+        QVERIFY(::openpty(&master, &slave, nullptr, nullptr, nullptr) == 0);
+        termios raw{};
+        ::tcgetattr(master, &raw);
+        ::cfmakeraw(&raw);
+        ::tcsetattr(master, TCSANOW, &raw);
+        PortServer::Options options{ttyname(slave), "127.0.0.1", 0, true, true, takeover};
+        server = std::make_unique<PortServer>(options, [](const std::string &) {});
+        QCOMPARE(server->open(), PortServer::Ok);
+        thread = std::thread([this] { server->run(stop); });
+    }
+    ~Served()
+    {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto n = ::write(stop, &one, sizeof one);
+        thread.join();
+        for (const int fd : {stop, master, slave})
+            ::close(fd);
+    }
+    // Bytes from the device reach the client.
+    bool reaches(Client &client, const Bytes &payload) const
+    {
+        client.data.clear();
+        return ::write(master, payload.data(), payload.size()) == ssize_t(payload.size())
+            && client.pump([&] { return client.data == payload; });
+    }
+
+    int master = -1;
+    int slave = -1;
+    const int stop = ::eventfd(0, EFD_CLOEXEC);
+    std::unique_ptr<PortServer> server;
+    std::thread thread;
 };
 
 Bytes readFor(int fd, std::size_t n)
@@ -132,56 +176,58 @@ private Q_SLOTS:
 
     void servesAPseudoTerminalToOurClient()
     {
-        int master = -1, slave = -1;
-        QVERIFY(::openpty(&master, &slave, nullptr, nullptr, nullptr) == 0);
-        const std::unique_ptr<int, void (*)(int *)> closer(new int[2]{master, slave}, [](int *fds) {
-            ::close(fds[0]);
-            ::close(fds[1]);
-            delete[] fds;
-        });
-        termios raw{};
-        ::tcgetattr(master, &raw);
-        ::cfmakeraw(&raw);
-        ::tcsetattr(master, TCSANOW, &raw);
-        PortServer server({ttyname(slave), "127.0.0.1", 0, true, true}, [](const std::string &) {});
-        QCOMPARE(server.open(), PortServer::Ok);
-        struct Serving
-        {
-            PortServer &server;
-            const int stop = ::eventfd(0, EFD_CLOEXEC);
-            std::thread thread{[this] { server.run(stop); }};
-            ~Serving()
-            {
-                const std::uint64_t one = 1;
-                [[maybe_unused]] const auto n = ::write(stop, &one, sizeof one);
-                thread.join();
-                ::close(stop);
-            }
-        } serving{server};
+        Served served;
+        // A pseudo-terminal keeps 8 data bits and no parity whatever it is told; speed and
+        // stop bits it takes.
+        Client first(served.server->port(), {19200, 8, cpc::parity::None, cpc::stopsize::Two});
+        QVERIFY(first.connected);
+        QVERIFY(first.pump([&] {
+            termios t{};
+            ::tcgetattr(served.slave, &t);
+            return cfgetospeed(&t) == B19200 && (t.c_cflag & CSTOPB);
+        }));
 
-        {
-            // A pseudo-terminal keeps 8 data bits and no parity whatever it is told; speed and
-            // stop bits it takes.
-            Client first(server.port(), {19200, 8, cpc::parity::None, cpc::stopsize::Two});
-            QVERIFY(first.connected);
-            QVERIFY(first.pump([&] {
-                termios t{};
-                ::tcgetattr(slave, &t);
-                return cfgetospeed(&t) == B19200 && (t.c_cflag & CSTOPB);
-            }));
+        // A pseudo-terminal has no modem lines, and the server says so.
+        QVERIFY(first.pump([&] { return first.heard(notice::NoModemLines); }));
 
-            const Bytes payload("\xff\r\0\xfe\xff", 5); // IAC, CR NUL, IAC again
-            first.send(first.session.encodeData(payload));
-            QCOMPARE(readFor(master, payload.size()), payload);
-            QCOMPARE(::write(master, payload.data(), payload.size()), ssize_t(payload.size()));
-            QVERIFY(first.pump([&] { return first.data.size() >= payload.size(); }));
-            QCOMPARE(first.data, payload);
+        const Bytes payload("\xff\r\0\xfe\xff", 5); // IAC, CR NUL, IAC again
+        first.send(first.session.encodeData(payload));
+        QCOMPARE(readFor(served.master, payload.size()), payload);
+        QVERIFY(served.reaches(first, payload));
+    }
 
-            // A second client takes over; the first one's connection is closed.
-            Client second(server.port());
-            QVERIFY(second.pump([&] { return second.session.comPortActive(); }));
-            QVERIFY(first.pump([&] { return first.closed; }));
+    // Whoever comes while a client is served and answers (a port scan, a second station, the
+    // listener's probe) is refused and told why, and the client keeps its session; with
+    // --takeover the newcomer takes over and the client is told why its session ended.
+    void aNewcomerNeverCostsALiveClientItsSession_data()
+    {
+        QTest::addColumn<QString>("newcomer");
+        QTest::addColumn<bool>("takeover");
+        QTest::newRow("a bare connect") << "bare" << false;
+        QTest::newRow("a second client") << "client" << false;
+        QTest::newRow("the listener's probe") << "probe" << false;
+        QTest::newRow("a second client, --takeover") << "client" << true;
+    }
+    void aNewcomerNeverCostsALiveClientItsSession()
+    {
+        QFETCH(QString, newcomer);
+        QFETCH(bool, takeover);
+        Served served(takeover);
+        Client first(served.server->port());
+        QVERIFY(first.pump([&] { return first.session.comPortActive(); }));
+        if (newcomer == "probe") {
+            const QString target = QStringLiteral("rfc2217://127.0.0.1:%1").arg(served.server->port());
+            const vantor::serial::SystemPortProbe probe;
+            QVERIFY(probe.available(target)); // the window's list: listed, not connected to
+            QCOMPARE(probe.check(target), vantor::serial::SystemPortProbe::Verdict::InUse); // --list-ports
+            QVERIFY(served.reaches(first, "contact box"));
+            return;
         }
+        Client second(served.server->port(), {}, newcomer == "client");
+        Client &loser = takeover ? first : second;
+        QVERIFY(loser.pump([&] { return loser.closed; }));
+        QVERIFY(loser.heard(takeover ? notice::Ended : notice::Refused));
+        QVERIFY(served.reaches(takeover ? second : first, "contact box"));
     }
 
     void aDeviceItCannotOpenEndsWithStatusTwo_data()

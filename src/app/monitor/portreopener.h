@@ -15,9 +15,10 @@ class SerialPortService;
 
 namespace vantor::app {
 
-// Opens the restored port when it can be, for a station that nobody watches: a port whose
-// adapter is unplugged or whose device this user may not open at start, or that goes away
-// later, is opened again as soon as it can be, with no one pressing "Open COM Port".
+// Opens the restored port when it can be, whether someone watches the station or not: a port
+// whose adapter is unplugged or whose device this user may not open at start (or whose network
+// server is not there yet, or serves another client for a while), or that goes away later, is
+// opened again as soon as it can be, with no one pressing "Open COM Port".
 //
 // A quarter of a second after the start, then once a second, while the operator's set-up wants the port open and it is not, a local
 // port's device is probed (without opening it) and opened when the probe finds it usable. A

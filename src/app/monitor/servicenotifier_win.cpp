@@ -22,6 +22,8 @@ void ServiceNotifier::setStatus(const QString &) {}
 
 void ServiceNotifier::stopping() {}
 
+void ServiceNotifier::setBoxOpen(bool) {}
+
 bool ServiceNotifier::send(const QString &)
 {
     return false;

@@ -38,12 +38,19 @@ StationStatus::~StationStatus()
 
 QString StationStatus::text() const
 {
-    QString line = QStringLiteral("COM %1 %2, Caspar %3, ")
-                       .arg(m_port.commPort())
-                       .arg(m_portLamp->meaning(), m_serverLamp->meaning());
+    QString line = m_waiting.isEmpty() ? QString() : m_waiting + QStringLiteral("; ");
+    line += QStringLiteral("COM %1 %2, Caspar %3, ")
+                .arg(m_port.commPort())
+                .arg(m_portLamp->meaning(), m_serverLamp->meaning());
     if (m_backupLamp)
         line += QStringLiteral("backup %1, ").arg(m_backupLamp->meaning());
     return line + (m_lastFire.isEmpty() ? QStringLiteral("no fire yet") : QStringLiteral("last fire ") + m_lastFire);
+}
+
+void StationStatus::setWaiting(const QString &waitingFor)
+{
+    m_waiting = waitingFor;
+    update();
 }
 
 void StationStatus::fired(const playout::FiringRecord &record)

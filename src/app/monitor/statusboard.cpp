@@ -111,14 +111,31 @@ void StatusBoard::heartbeat(Clock::time_point now)
     m_heartbeat.store(ticks(now), Relaxed);
 }
 
+void StatusBoard::setWaitingFor(const std::string &what)
+{
+    m_waitingFor.store(what);
+    m_boxOpen.store(!what.empty(), Relaxed);
+}
+
+void StatusBoard::setNoModemLines(bool none)
+{
+    m_noModemLines.store(none, Relaxed);
+}
+
 StatusBoard::Health StatusBoard::health(Clock::time_point now) const
 {
     Health h;
+    if (m_boxOpen.load(Relaxed)) {
+        const std::string what = m_waitingFor.load();
+        h.text += (what.empty() ? std::string("waiting for an answer to an error box") : what) + "\n";
+    }
     const Clock::duration silent = now - Clock::time_point(Clock::duration(m_heartbeat.load(Relaxed)));
     if (m_heartbeat.load(Relaxed) == 0 || silent > StuckAfter)
         h.text += "window not responding\n";
     if (!m_portOpen.load(Relaxed))
         h.text += "COM " + std::to_string(m_portNumber.load(Relaxed)) + " closed\n";
+    else if (m_noModemLines.load(Relaxed))
+        h.text += "COM " + std::to_string(m_portNumber.load(Relaxed)) + " has no modem lines: contacts cannot fire\n";
     if (!m_serverConnected[0].load(Relaxed))
         h.text += "Caspar not connected\n";
     h.ok = h.text.empty();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/monitor/atomictext.h"
+
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -12,7 +14,8 @@ namespace vantor::app {
 // servers, and the contact-to-send times. The window thread writes it; the status endpoint's
 // threads read it. Every member is an atomic written with a single relaxed store or add, so
 // the window thread never waits for a reader, and a reader never holds anything the window
-// thread needs. A reading is not one snapshot: two counters may be a contact apart.
+// thread needs (the text of an open box is an AtomicText: no lock either). A reading is not one
+// snapshot: two counters may be a contact apart.
 class StatusBoard
 {
 public:
@@ -51,6 +54,10 @@ public:
     void setMergedChanges(std::uint64_t total);
     void setLogLinesDropped(std::uint64_t total);
     void heartbeat(Clock::time_point now);
+    // A box of the error trap waits for an answer ("waiting for an answer to ..."); empty: none.
+    void setWaitingFor(const std::string &what);
+    // The open port's device has no modem lines that can be watched: no contact can fire.
+    void setNoModemLines(bool none);
 
     // Any thread.
     struct Health
@@ -79,6 +86,9 @@ private:
     Count m_logLinesDropped{0};
     std::atomic<std::int64_t> m_lastSent{0};                        // Clock ticks of the last PLAY sent; 0 before any
     std::atomic<std::int64_t> m_heartbeat{0};                       // Clock ticks the window thread last said it runs
+    std::atomic<bool> m_boxOpen{false};                             // a box of the trap waits for an answer
+    AtomicText<160> m_waitingFor;                                   // which box, briefly
+    std::atomic<bool> m_noModemLines{false};                        // the open port cannot see contacts
     std::array<Count, LatencyBounds.size() + 1> m_latencyBuckets{}; // per bucket, not cumulative; last: above all
     Count m_latencySumNs{0};
 };

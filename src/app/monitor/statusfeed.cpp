@@ -1,11 +1,13 @@
 #include "app/monitor/statusfeed.h"
 
+#include "app/monitor/boxwatch.h"
 #include "app/monitor/statusboard.h"
 #include "app/window/mainwindow.h"
 
 #include "playout/casparconnection.h"
 #include "playout/casparservers.h"
 #include "playout/firing.h"
+#include "serial/service/portbackend.h"
 #include "serial/service/serialportservice.h"
 
 #include <memory>
@@ -42,6 +44,10 @@ StatusFeed::StatusFeed(StatusBoard &board, MainWindow &window, serial::SerialPor
             m_board.lineChanged(code == serial::comm::Cts ? 0 : 1);
     });
     connect(&port, &serial::SerialPortService::portLost, this, [this] { poll(); });
+    connect(&port, &serial::SerialPortService::notice, this, [this](const QString &line) {
+        if (serial::isNoModemLinesNotice(line))
+            m_board.setNoModemLines(true);
+    });
     // A firing's record comes while the line change that caused it is being handled.
     // With a backup server each firing gives a record per server: the main one's is counted.
     window.firing().setRecord(this, [this](const playout::FiringRecord &record) {
@@ -83,9 +89,18 @@ void StatusFeed::addServer(int server, playout::CasparConnection &connection)
     });
 }
 
+void StatusFeed::watchBoxes(BoxWatch &boxes)
+{
+    m_board.setWaitingFor(boxes.waitingFor().toStdString());
+    connect(&boxes, &BoxWatch::changed, this,
+            [this](const QString &waitingFor) { m_board.setWaitingFor(waitingFor.toStdString()); });
+}
+
 void StatusFeed::poll()
 {
     m_board.setPort(m_port.commPort(), m_port.portOpen());
+    if (!m_port.portOpen())
+        m_board.setNoModemLines(false); // said again by the device of the next open
     m_board.setMergedChanges(m_port.pressureTotals().mergedChanges);
     m_board.setLogLinesDropped(m_droppedLogLines ? m_droppedLogLines() : 0);
     m_board.heartbeat(StatusBoard::Clock::now());

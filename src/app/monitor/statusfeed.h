@@ -14,13 +14,16 @@ class CasparConnection;
 
 namespace vantor::app {
 
+class BoxWatch;
 class MainWindow;
 class StatusBoard;
 
 // Keeps the status board up to date, on the window thread: counts the line changes the port
 // hands out, the firings and the server's failure replies as they happen, and every
 // PollMs reads what has no signal (the port's state, the merged changes, the log files'
-// dropped lines) and marks the window thread alive. Only stores into the board's atomics.
+// dropped lines) and marks the window thread alive. It also tells the board when a box of the
+// error trap waits for an answer, and when the open port says that its device has no modem
+// lines (until the port closes). Only stores into the board's atomics.
 class StatusFeed : public QObject
 {
     Q_OBJECT
@@ -35,6 +38,9 @@ public:
     void addServer(int server, playout::CasparConnection &connection);
     // Where the count of dropped log-file lines comes from (--log-dir); none counts 0.
     void setDroppedLogLines(std::function<quint64()> count) { m_droppedLogLines = std::move(count); }
+
+    // Follows the boxes of the error trap.
+    void watchBoxes(BoxWatch &boxes);
 
     // Reads everything polled now (also done every PollMs).
     void poll();

@@ -12,21 +12,26 @@ class StatusBoard;
 
 // The status endpoint for facility monitoring, an embedded HTTP server on threads of its own:
 //   GET /metrics  the board's metrics in the Prometheus text format;
-//   GET /healthz  200 "ok" while the port is open, the server connected and the window thread
-//                 answering; 503 with the reasons, one a line, otherwise.
-// Anything else is 404. Bounded whatever the clients do:
-// Workers connections are served at once and QueuedConnections more wait (then the
-// listening socket's backlog), a request's head is at most MaxRequestBytes, a connection
-// ends after RequestTimeoutMs, and no connection is kept alive. It only reads the board, so
-// nothing it does makes the window thread wait.
+//   GET /healthz  200 "ok" while the port is open (on a device with modem lines), the server
+//                 connected, the window thread answering and no error box waiting for an
+//                 answer; 503 with the reasons, one a line, otherwise.
+// Anything else gets civetweb's own answer: 404, or 405 for PUT and DELETE, and 400 for a
+// request it cannot read. Bounded whatever the clients do: Workers
+// connections are served at once and QueuedConnections more wait (then the listening
+// socket's backlog), a request's head is at most MaxRequestBytes and must be all there within
+// RequestTimeoutMs of the connection's turn (civetweb counts the whole head, not each read),
+// and no connection is kept alive. Clients that send their heads slowly hold a worker each
+// for that long at most: it takes more of them than Workers, sent again and again, to keep a
+// scrape waiting, and the endpoint is meant for a trusted network. It only reads the board,
+// so nothing it does makes the window thread wait.
 class StatusServer
 {
 public:
-    static constexpr int Workers = 2;
-    static constexpr int QueuedConnections = 4;
-    static constexpr int Backlog = 8;
+    static constexpr int Workers = 16;
+    static constexpr int QueuedConnections = 32;
+    static constexpr int Backlog = 64;
     static constexpr int MaxRequestBytes = 4096;
-    static constexpr int RequestTimeoutMs = 2000;
+    static constexpr int RequestTimeoutMs = 1000;
 
     explicit StatusServer(const StatusBoard &board);
     ~StatusServer();

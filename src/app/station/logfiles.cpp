@@ -28,15 +28,24 @@ QByteArray logNote(const QDateTime &at, const QString &text)
     return (at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss : ")) + text + QLatin1Char('\n')).toUtf8();
 }
 
+// A row with every column of the header, whatever it was handed; control characters escaped
+// as in the logs, so that a server's reply runs nothing on a terminal that shows the file.
 QByteArray asRunRow(const QDateTime &at, const QStringList &fields, QDate &day)
 {
     day = at.date();
-    return csvRow(QStringList{at.toString(TimeOfRow)} + fields);
+    QStringList row{at.toString(TimeOfRow)};
+    for (const QString &field : fields)
+        row << LogFiles::escapeControls(field);
+    static const qsizetype columns = AsRunRecord::header().size();
+    row.resize(columns);
+    return csvRow(row);
 }
 
+// The note of a gap, in the outcome column.
 QByteArray asRunNote(const QDateTime &at, const QString &text)
 {
-    return csvRow({at.toString(TimeOfRow), {}, {}, {}, text, {}, {}, {}});
+    QDate day;
+    return asRunRow(at, {{}, {}, {}, text}, day);
 }
 
 std::vector<LogFileWriter::Stream> streams()
@@ -127,7 +136,7 @@ QString LogFiles::lineAndEdge(const playout::FiringRecord &record, const serial:
 
 void LogFiles::restarted(const QString &how)
 {
-    m_writer.post(AsRun, QDateTime::currentMSecsSinceEpoch(), {QStringLiteral("restart"), {}, {}, how, {}, {}});
+    m_writer.post(AsRun, QDateTime::currentMSecsSinceEpoch(), {QStringLiteral("restart"), {}, {}, how});
 }
 
 } // namespace vantor::app

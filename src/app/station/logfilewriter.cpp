@@ -17,7 +17,20 @@ struct Entry
 {
     qint64 at = 0; // msecs since the epoch
     QStringList fields;
+    qsizetype cost = 0; // what it holds in memory, as counted against the queue's byteCapacity
 };
+
+// What an entry holds: its fields' text, which it may share with a log (and keep alive after the
+// log has dropped it), their headers and the allocator's, and its slot in the queue.
+qsizetype costOf(const QStringList &fields)
+{
+    constexpr qsizetype FieldOverhead = 32;
+    constexpr qsizetype EntryOverhead = 64;
+    qsizetype cost = EntryOverhead;
+    for (const QString &field : fields)
+        cost += qsizetype(sizeof(QChar)) * (field.capacity() + 1) + FieldOverhead;
+    return cost;
+}
 
 qint64 steadyMsecs()
 {
@@ -33,9 +46,14 @@ struct LogFileWriter::Channel
     QString directory;
     Stream stream;
     size_t capacity = 0;
+    qsizetype byteCapacity = 0;
 
     std::mutex mutex;
-    std::vector<Entry> queue;          // guarded by mutex
+    std::vector<Entry> queue; // guarded by mutex
+    // The cost of the entries queued or being written: added by the window thread under mutex,
+    // taken off by the writer without it, so that the writer holds the mutex only to take the
+    // queue (a writer of low priority preempted while holding it would hold up the window).
+    std::atomic<qsizetype> queuedBytes{0};
     qint64 overflowLost = 0;           // guarded by mutex: lines the full queue turned away
     LogFileWriter *receiver = nullptr; // guarded by mutex; null once the writer object is gone
     std::atomic<quint64> dropped{0};   // lines dropped so far, for any reason; any thread
@@ -137,7 +155,7 @@ struct LogFileWriter::Channel
         tell([file = pathOf(day), why = reason](LogFileWriter *r) { r->channelFailed(file, why); });
     }
 
-    // The thread's job: everything queued, each run of lines for the same day in one write.
+    // The thread's job: everything queued, in chunks of about ChunkBytes, each for one day.
     void drain()
     {
         std::vector<Entry> batch;
@@ -157,22 +175,29 @@ struct LogFileWriter::Channel
         QDate day;
         QByteArray lines;
         qint64 count = 0;
-        for (const Entry &entry : batch) {
+        qsizetype cost = 0; // of the entries in `lines`, released once they are written
+        const auto flush = [&] {
+            write(day, std::exchange(lines, {}), std::exchange(count, 0));
+            queuedBytes.fetch_sub(std::exchange(cost, 0));
+        };
+        for (Entry &entry : batch) {
             QDate entryDay;
             const QByteArray line = stream.format(QDateTime::fromMSecsSinceEpoch(entry.at), entry.fields, entryDay);
-            if (entryDay != day && count > 0)
-                write(day, std::exchange(lines, {}), std::exchange(count, 0));
+            entry.fields = {}; // its text lives on in `line` only
+            if (count > 0 && (entryDay != day || lines.size() + line.size() > ChunkBytes))
+                flush();
             day = entryDay;
             lines += line;
             ++count;
+            cost += entry.cost;
         }
-        write(day, lines, count);
+        flush();
         busySince = 0;
     }
 };
 
 LogFileWriter::LogFileWriter(const QString &directory, std::vector<Stream> streams, int capacity,
-                             std::chrono::milliseconds stallLimit, QObject *parent)
+                             qsizetype byteCapacity, std::chrono::milliseconds stallLimit, QObject *parent)
     : QObject(parent)
     , m_directory(directory)
     , m_stallLimit(stallLimit)
@@ -182,6 +207,7 @@ LogFileWriter::LogFileWriter(const QString &directory, std::vector<Stream> strea
         channel->directory = directory;
         channel->stream = std::move(stream);
         channel->capacity = size_t(qMax(1, capacity));
+        channel->byteCapacity = byteCapacity;
         channel->receiver = this;
         m_channels.push_back(channel);
         m_threads.push_back(std::make_unique<WriterThread>([channel] { channel->drain(); }));
@@ -213,21 +239,38 @@ QString LogFileWriter::fileName(int stream, QDate date) const
     return m_channels[size_t(stream)]->pathOf(date);
 }
 
+QString LogFileWriter::cut(const QString &field)
+{
+    if (field.size() <= MaxFieldLength)
+        return field;
+    qsizetype keep = MaxFieldLength;
+    if (field.at(keep - 1).isHighSurrogate()) // never split a character in two
+        --keep;
+    return field.first(keep) + QStringLiteral(" …[%1 more characters cut]").arg(field.size() - keep);
+}
+
 void LogFileWriter::post(int stream, qint64 atMsecs, QStringList fields)
 {
     Channel &channel = *m_channels[size_t(stream)];
+    for (QString &field : fields) {
+        if (field.size() > MaxFieldLength)
+            field = cut(field);
+    }
+    const qsizetype cost = costOf(fields);
     bool wake = false;
     bool overflow = false;
     {
         std::lock_guard lock(channel.mutex);
-        if (channel.queue.size() >= channel.capacity) {
+        const qsizetype queued = channel.queuedBytes.load();
+        if (channel.queue.size() >= channel.capacity || queued + cost > channel.byteCapacity) {
             ++channel.overflowLost;
             channel.dropped.fetch_add(1, std::memory_order_relaxed);
             overflow = !std::exchange(channel.overflowing, true);
         } else {
             wake = channel.queue.empty(); // the writer takes the whole queue each time it runs
-            channel.queue.push_back({atMsecs, std::move(fields)});
-            if (channel.queue.size() < channel.capacity / 2)
+            channel.queue.push_back({atMsecs, std::move(fields), cost});
+            channel.queuedBytes.fetch_add(cost);
+            if (channel.queue.size() < channel.capacity / 2 && queued < channel.byteCapacity / 2)
                 channel.overflowing = false;
         }
     }

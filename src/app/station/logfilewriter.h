@@ -31,7 +31,11 @@ namespace vantor::app {
 // the open file is still the one at its path: a file removed or replaced while in use (its
 // folder removed) is opened anew, and both the new file and reopened() say so.
 //
-// Each queue is bounded: a line that finds it full is dropped. A line that cannot be written
+// Each queue is bounded in lines and in bytes (what its lines hold in memory until they are
+// written, the line being written included), and a line longer than MaxFieldLength characters
+// is cut before it is queued, so that a disk that falls behind a flood of long lines costs
+// memory up to the bound and no more. A line that finds its queue full is dropped. The writer
+// formats and writes a batch in chunks of about ChunkBytes. A line that cannot be written
 // (the directory cannot be made or written, the disk is full, the path is no regular file) is
 // dropped as well, and the writer tries again with the next lines, so it starts again by
 // itself once space frees or the date changes. The first line written to a file after a gap
@@ -54,10 +58,14 @@ public:
         std::function<QByteArray(const QDateTime &at, const QString &text)> note;
     };
 
-    static constexpr int DefaultCapacity = 16384; // per stream
+    static constexpr int DefaultCapacity = 16384;                     // lines per stream
+    static constexpr qsizetype DefaultByteCapacity = 4 * 1024 * 1024; // bytes per stream
+    static constexpr qsizetype MaxFieldLength = 8192;                 // characters of one field
+    static constexpr qsizetype ChunkBytes = 64 * 1024;                // formatted, per write call
     static constexpr std::chrono::milliseconds DefaultStallLimit{5000};
 
     LogFileWriter(const QString &directory, std::vector<Stream> streams, int capacity = DefaultCapacity,
+                  qsizetype byteCapacity = DefaultByteCapacity,
                   std::chrono::milliseconds stallLimit = DefaultStallLimit, QObject *parent = nullptr);
     // Writes what is queued, waiting for the disks at most WriterThread::DefaultStopLimit in
     // all, the streams side by side.
@@ -66,8 +74,12 @@ public:
     QString directory() const { return m_directory; }
     QString fileName(int stream, QDate date) const;
 
-    // Window thread: queues one entry for `stream`, made at `atMsecs` since the epoch.
+    // Window thread: queues one entry for `stream`, made at `atMsecs` since the epoch, each
+    // field cut to MaxFieldLength characters.
     void post(int stream, qint64 atMsecs, QStringList fields);
+    // A field as it is queued: one longer than MaxFieldLength characters keeps its first
+    // MaxFieldLength and ends with " …[N more characters cut]".
+    static QString cut(const QString &field);
     // Any thread: lines dropped so far, for a full queue or a file that could not be written.
     quint64 droppedLines() const;
 

@@ -2,13 +2,15 @@
 
 #include <QString>
 
+#include <memory>
+
 #include <sys/stat.h>
 
 namespace vantor::app {
 
 // A regular file opened for reading and writing (made when missing) and locked (flock,
-// exclusive), without ever waiting: a link, a FIFO or a device in its place is refused, and a
-// lock that another process holds is not waited for.
+// exclusive), without ever waiting: a link, a FIFO, a folder or a device in its place is
+// refused (and left as it is), and a lock that another process holds is not waited for.
 struct LockedFile
 {
     int fd = -1;         // open and locked, the caller's to close; -1 when not
@@ -28,7 +30,8 @@ public:
     enum class Outcome {
         Held,   // this program holds the lock
         InUse,  // another process holds it
-        Skipped // no lock could be made (the folder cannot be written, ...): the program runs
+        Refused // no lock can be taken (something else than a regular file at FILE.lock, a
+                // folder that cannot be written, ...)
     };
 
     explicit SetupLock(const QString &setupPath);
@@ -38,13 +41,30 @@ public:
 
     Outcome outcome() const { return m_outcome; }
     QString lockPath() const { return m_lockPath; }
-    QString reason() const { return m_reason; } // why the lock was Skipped
+    // Why a program started on this set-up file does not run; empty while the lock is held.
+    QString refusal() const;
 
 private:
+    QString m_setupPath;
     QString m_lockPath;
-    QString m_reason;
-    Outcome m_outcome = Outcome::Skipped;
+    QString m_reason; // why the lock was Refused
+    Outcome m_outcome = Outcome::Refused;
     int m_fd = -1; // open while Held
 };
+
+// Where a refused start is shown besides standard error: an operator who started the program
+// from the desktop never sees standard error (the journal does). The program shows a modal
+// box; tests record the text.
+class RefusalBox
+{
+public:
+    virtual ~RefusalBox() = default;
+    virtual void show(const QString &text) = 0;
+};
+
+// The start with --restore FILE: the lock on FILE, held. Or, when no lock is held, none: the
+// reason went to standard error and to `box` (null when nobody watches a display), and the
+// program ends with status 2 without touching the set-up file.
+std::unique_ptr<SetupLock> lockForStart(const QString &setupPath, RefusalBox *box);
 
 } // namespace vantor::app

@@ -1,10 +1,6 @@
 #include "app/station/setuplock.h"
 
-#include "app/station/setupfile.h"
-
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include <cerrno>
 
@@ -15,18 +11,32 @@
 
 namespace vantor::app {
 
+namespace {
+QString notRegular(mode_t mode)
+{
+    const QString what = S_ISLNK(mode) ? QStringLiteral(": a symbolic link")
+        : S_ISDIR(mode)                ? QStringLiteral(": a folder")
+        : S_ISFIFO(mode)               ? QStringLiteral(": a FIFO")
+                                       : QString();
+    return QStringLiteral("not a regular file") + what;
+}
+} // namespace
+
 LockedFile lockRegularFile(const QString &path)
 {
     LockedFile locked;
+    const QByteArray name = QFile::encodeName(path);
     // Never waits for a FIFO, never follows a link, and takes nothing but a regular file.
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_RDWR | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0644);
+    const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0644);
     if (fd < 0) {
-        locked.reason = qt_error_string(errno);
+        const int error = errno;
+        struct stat there = {};
+        const bool other = ::lstat(name.constData(), &there) == 0 && !S_ISREG(there.st_mode);
+        locked.reason = other ? notRegular(there.st_mode) : qt_error_string(error);
         return locked;
     }
     if (::fstat(fd, &locked.st) != 0 || !S_ISREG(locked.st.st_mode)) {
-        locked.reason = QStringLiteral("not a regular file");
+        locked.reason = notRegular(locked.st.st_mode);
         ::close(fd);
         return locked;
     }
@@ -38,21 +48,6 @@ LockedFile lockRegularFile(const QString &path)
     }
     locked.fd = fd;
     return locked;
-}
-
-SetupLock::SetupLock(const QString &setupPath)
-{
-    const QString target = SetupFile::regularTarget(setupPath);
-    m_lockPath = (target.isEmpty() ? QFileInfo(setupPath).absoluteFilePath() : target) + QStringLiteral(".lock");
-    QDir().mkpath(QFileInfo(m_lockPath).absolutePath());
-    const LockedFile lock = lockRegularFile(m_lockPath);
-    if (lock.fd < 0) {
-        m_outcome = lock.inUse ? Outcome::InUse : Outcome::Skipped;
-        m_reason = lock.reason;
-        return;
-    }
-    m_fd = lock.fd;
-    m_outcome = Outcome::Held;
 }
 
 SetupLock::~SetupLock()

@@ -1,10 +1,6 @@
 #include "app/station/setuplock.h"
 
 #include "app/station/filehandles_win.h"
-#include "app/station/setupfile.h"
-
-#include <QDir>
-#include <QFileInfo>
 
 #include <fcntl.h>
 #include <io.h>
@@ -43,21 +39,6 @@ LockedFile lockRegularFile(const QString &path)
     }
     locked.fd = fd;
     return locked;
-}
-
-SetupLock::SetupLock(const QString &setupPath)
-{
-    const QString target = SetupFile::regularTarget(setupPath);
-    m_lockPath = (target.isEmpty() ? QFileInfo(setupPath).absoluteFilePath() : target) + QStringLiteral(".lock");
-    QDir().mkpath(QFileInfo(m_lockPath).absolutePath());
-    const LockedFile lock = lockRegularFile(m_lockPath);
-    if (lock.fd < 0) {
-        m_outcome = lock.inUse ? Outcome::InUse : Outcome::Skipped;
-        m_reason = lock.reason;
-        return;
-    }
-    m_fd = lock.fd;
-    m_outcome = Outcome::Held;
 }
 
 SetupLock::~SetupLock()

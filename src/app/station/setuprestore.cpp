@@ -76,8 +76,10 @@ void SetupRestore::restore()
         replay(loaded.setup, loaded.problems);
     m_setup = snapshot();
     if (loaded.readable) {
-        // What the operator asked for, even where the world did not follow.
+        // What the operator asked for, even where the world did not follow. The backup server
+        // is the file's: one given on the command line serves this run only.
         m_setup.portOpen = loaded.setup.portOpen;
+        m_setup.backup = loaded.setup.backup;
     }
     if (!loaded.regular) {
         say(QStringLiteral("***Set-up file %1 is not a regular file: left as it is, the set-up is not kept")
@@ -140,12 +142,19 @@ void SetupRestore::replay(const Setup &s, QStringList &problems)
     }
 
     // Commands after the movies: a pre-load is checked against the movies of the other slots.
+    // A slot whose command is refused would fire something else than it was set up to: it is
+    // not armed.
     for (int i = 0; i < Setup::Slots; ++i) {
         const playout::SlotCommand &command = s.commands[size_t(i)];
-        if (command != m_window.triggerSlots().command(i) && !m_window.triggerSlots().setCommand(i, command)) {
-            problems << QStringLiteral("%1 command %2 refused")
-                            .arg(playout::TriggerSlots::conditionName(i), command.describe(s.movies[size_t(i)]));
-        }
+        if (command == m_window.triggerSlots().command(i) || m_window.triggerSlots().setCommand(i, command))
+            continue;
+        QCheckBox *box = m_boxes[size_t(i)];
+        const bool armed = box->isChecked();
+        if (armed)
+            box->click();
+        problems << QStringLiteral("%1 command %2 refused%3")
+                        .arg(playout::TriggerSlots::conditionName(i), command.describe(s.movies[size_t(i)]),
+                             armed ? QStringLiteral(", so it is not armed") : QString());
     }
 
     m_server->setText(s.server);
@@ -184,7 +193,6 @@ Setup SetupRestore::snapshot() const
     }
     s.server = m_server->text();
     s.connected = m_serverButton->text() == Connected;
-    s.backup = m_window.casparLink().backupHost();
     s.collapsed = m_collapse->text() == Collapsed;
     return s;
 }

@@ -32,7 +32,9 @@ class StoredMovieChooser;
 //
 // From then on every change the operator makes is saved at once. The file holds what the
 // operator asked for: a port that fails to open or goes away, or a server that cannot be
-// reached, does not change it, so the next start tries again.
+// reached, does not change it, so the next start tries again. The backup server is the one
+// the file names: one given on the command line serves that run and is not saved. A slot whose
+// command is refused at the restore (a pre-load of a layer another slot pre-loads) is not armed.
 class SetupRestore : public QObject
 {
     Q_OBJECT

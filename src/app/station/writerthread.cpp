@@ -12,6 +12,8 @@ namespace vantor::app {
 struct WriterThread::Shared
 {
     std::function<void()> job;
+    const char *name = nullptr;
+    std::chrono::milliseconds period{0}; // zero: runs only when woken
     std::mutex mutex;
     std::condition_variable changed;
     bool woken = false;    // guarded by mutex
@@ -22,12 +24,16 @@ struct WriterThread::Shared
     void run()
     {
         // Background work: on a busy machine the window thread, which fires, goes first.
-        becomeBackgroundThread("file-writer");
+        becomeBackgroundThread(name);
         for (;;) {
             bool last = false;
             {
                 std::unique_lock lock(mutex);
-                changed.wait(lock, [this] { return woken || stopping; });
+                const auto due = [this] { return woken || stopping; };
+                if (period > period.zero())
+                    changed.wait_for(lock, period, due);
+                else
+                    changed.wait(lock, due);
                 woken = false;
                 last = stopping;
             }
@@ -41,10 +47,12 @@ struct WriterThread::Shared
     }
 };
 
-WriterThread::WriterThread(std::function<void()> job)
+WriterThread::WriterThread(std::function<void()> job, const char *name, std::chrono::milliseconds period)
     : m_shared(std::make_shared<Shared>())
 {
     m_shared->job = std::move(job);
+    m_shared->name = name;
+    m_shared->period = period;
     m_shared->thread = std::thread([shared = m_shared] { shared->run(); });
 }
 

@@ -247,6 +247,7 @@ void MainWindow::createProcedures(Services &services, const Options &options)
                                                  *m_slots, *m_servers);
     m_preloader = std::make_unique<playout::Preloader>(*m_slots, *m_servers, status);
     m_firing->setPreloader(m_preloader.get());
+    m_firing->setContactTime([this] { return m_port.eventTime(); }); // a cue's bound runs from its contact
     m_decoder = std::make_unique<serial::EventDecoder>(
         m_trap, m_port,
         serial::EventDecoder::Controls{[this](int slot) { return m_slots->armed(slot); },

@@ -172,9 +172,26 @@ bool Rfc2217Backend::reachable(const QString &target, int timeoutMs, HostResolve
         return false;
     QElapsedTimer clock;
     clock.start();
+    const auto addresses = addressesOf(*endpoint, timeoutMs, resolver);
+    return addresses && reachable(*addresses, endpoint->port, timeoutMs - int(clock.elapsed()));
+}
+
+std::optional<QList<QHostAddress>> Rfc2217Backend::addressesOf(const Endpoint &endpoint, int timeoutMs,
+                                                               HostResolver &resolver)
+{
     try {
-        connectTo(resolve(resolver, endpoint->host, timeoutMs, target), endpoint->port, clock, timeoutMs, target)
-            ->abort();
+        return resolve(resolver, endpoint.host, timeoutMs, {});
+    } catch (const RuntimeError &) {
+        return std::nullopt;
+    }
+}
+
+bool Rfc2217Backend::reachable(const QList<QHostAddress> &addresses, quint16 port, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    try {
+        connectTo(addresses, port, clock, timeoutMs, {})->abort();
         return true;
     } catch (const RuntimeError &) {
         return false;
@@ -324,6 +341,8 @@ void Rfc2217Backend::deliver(Rfc2217Session::Output &out)
         if (m_sink)
             m_sink->notice(QString::fromStdString(line));
     }
+    if (out.noModemLines && m_sink)
+        m_sink->notice(noModemLinesNotice(m_target, QStringLiteral("its server says so")));
     const Clock::time_point now = Clock::now();
     for (const SessionEvent &e : out.events) {
         if (m_sink)
@@ -331,6 +350,8 @@ void Rfc2217Backend::deliver(Rfc2217Session::Output &out)
     }
     if (!out.fault.empty())
         fail(EPROTO, QString::fromStdString(out.fault) + QStringLiteral(": ") + m_target);
+    else if (!out.ended.empty())
+        fail(ECONNRESET, QString::fromStdString(out.ended) + QStringLiteral(": ") + m_target);
 }
 
 void Rfc2217Backend::settle()

@@ -31,6 +31,11 @@ namespace vantor::serial {
 // than 64 KiB of what is sent to it unread, or that keeps misbehaving (Rfc2217Session), is
 // lost the same way. What the server sends is read 16 KiB at a time, at most one such slice
 // every 5 ms (3.2 MB/s, far beyond any serial line); the rest waits in the network.
+//
+// The package's own server says why it refuses or ends a session: the port is lost with its
+// words ("The network serial server refuses the session: it serves another client ...").
+// When it says that its device has no modem lines, the port log warns as for a local
+// pseudo-terminal (noModemLinesNotice).
 class Rfc2217Backend : public PortBackend
 {
 public:
@@ -67,6 +72,11 @@ public:
     // Whether a server accepts a connection at target within timeoutMs, the name lookup
     // included; closes it at once.
     static bool reachable(const QString &target, int timeoutMs, HostResolver &resolver);
+    // The same in two halves: the host's addresses, looked up within timeoutMs (nothing when
+    // the lookup fails or takes longer), and whether one of them accepts a connection.
+    static std::optional<QList<QHostAddress>> addressesOf(const Endpoint &endpoint, int timeoutMs,
+                                                          HostResolver &resolver);
+    static bool reachable(const QList<QHostAddress> &addresses, quint16 port, int timeoutMs);
 
 private:
     void readServer();

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 // Byte values of Telnet (RFC 854, 856, 858, 860) and of its Com Port Control option (RFC 2217).
 namespace vantor::serial::rfc2217 {
@@ -82,5 +84,15 @@ constexpr std::uint8_t Framing = 0x08;
 constexpr std::uint8_t Break = 0x10;
 constexpr std::uint8_t ErrorBits = Overrun | Parity | Framing | Break;
 } // namespace line
+
+// What this project's port server tells its client beyond RFC 2217, as a SIGNATURE of its own
+// (the RFC lets either side send one at any time): a text that begins with one of these, the
+// reason after it. A client of another make shows it as the server's signature or ignores it.
+namespace notice {
+constexpr std::string_view Refused = "VANTOR port server refuses the session: ";
+constexpr std::string_view Ended = "VANTOR port server ends the session: ";
+constexpr std::string_view NoModemLines = "VANTOR port server: no modem lines: ";
+constexpr std::size_t MaxLength = 200; // a whole notice; it fits in one subnegotiation
+} // namespace notice
 
 } // namespace vantor::serial::rfc2217

@@ -1,5 +1,6 @@
 #include "rfc2217server.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace vantor::serial::rfc2217 {
@@ -141,6 +142,14 @@ Bytes Rfc2217ServerSession::lineState(std::uint8_t state) const
     if (!comPortActive() || (state & m_lineMask) == 0)
         return {};
     return comPort(cpc::NotifyLineState + cpc::ServerOffset, static_cast<std::uint8_t>(state & m_lineMask));
+}
+
+Bytes Rfc2217ServerSession::notice(std::string_view kind, std::string_view reason)
+{
+    std::string text(kind);
+    text.append(reason);
+    text.resize(std::min(text.size(), notice::MaxLength));
+    return comPort(cpc::Signature + cpc::ServerOffset, text);
 }
 
 } // namespace vantor::serial::rfc2217

@@ -62,6 +62,10 @@ public:
     Bytes modemState(std::uint8_t state);
     // A NOTIFY-LINESTATE for line errors (line:: bits), within the client's mask.
     Bytes lineState(std::uint8_t state) const;
+    // One of this server's notices (notice::Refused, ...) with its reason, as a SIGNATURE of
+    // the server's own, cut to notice::MaxLength. Sent whatever was agreed: a client refused at
+    // once has agreed nothing yet.
+    static Bytes notice(std::string_view kind, std::string_view reason);
 
     bool comPortActive() const { return m_theirs[option::ComPort] == Q::Yes || m_ours[option::ComPort] == Q::Yes; }
     std::uint8_t modemMask() const { return m_modemMask; }

@@ -49,10 +49,10 @@ std::string optionName(std::uint8_t value)
     return "option " + std::to_string(value);
 }
 
-std::string printable(std::string_view text)
+std::string printable(std::string_view text, std::size_t limit = MaxSignatureShown)
 {
     std::string out;
-    for (const char c : text.substr(0, MaxSignatureShown))
+    for (const char c : text.substr(0, limit))
         out.push_back(c >= 0x20 && c < 0x7f ? c : '?');
     return out;
 }
@@ -286,6 +286,7 @@ void Rfc2217Session::comPortMessage(std::string_view payload, Output &out)
         if (value.empty()) {
             if (request(m_signatureRequests, "asking for our signature", out))
                 out.reply += comPort(Signature, OurSignature);
+        } else if (serverNotice(value, out)) {
         } else if (request(m_signatures, "sending its signature", out)) {
             say("Network serial server: " + printable(value), out);
         }
@@ -350,6 +351,24 @@ void Rfc2217Session::comPortMessage(std::string_view payload, Output &out)
         break;
     default: break; // flow-control suspend/resume, purge, unknown: nothing to do
     }
+}
+
+// One of the notices of the package's own server; false for any other signature.
+bool Rfc2217Session::serverNotice(std::string_view text, Output &out)
+{
+    const auto reason = [text](std::string_view kind) {
+        return printable(text.substr(kind.size()), notice::MaxLength);
+    };
+    if (text.starts_with(notice::Refused)) {
+        out.ended = "The network serial server refuses the session: " + reason(notice::Refused);
+    } else if (text.starts_with(notice::Ended)) {
+        out.ended = "The network serial server ended the session: " + reason(notice::Ended);
+    } else if (text.starts_with(notice::NoModemLines)) {
+        out.noModemLines = !std::exchange(m_noModemLines, true);
+    } else {
+        return false;
+    }
+    return true;
 }
 
 void Rfc2217Session::settle(Output &out)

@@ -29,6 +29,10 @@
 // MaxRequests of one kind the server is taken as broken: Output::fault says why, and the
 // session answers nothing more. A port-log line that would repeat is given once; the repeats
 // are counted and given as one line with their number (flushRepeats).
+//
+// The package's own server says more in signatures of its own (rfc2217::notice): that it
+// refuses or ends the session, and why (Output::ended), and that its device has no modem lines
+// (Output::noModemLines). They are not counted as signatures.
 namespace vantor::serial::rfc2217 {
 
 // The line settings as the Com Port option encodes them.
@@ -57,7 +61,9 @@ public:
         Bytes reply; // to send to the server, in this order
         std::vector<SessionEvent> events;
         std::vector<std::string> notices;
-        std::string fault; // not empty: the server keeps misbehaving; end the connection
+        std::string fault;         // not empty: the server keeps misbehaving; end the connection
+        std::string ended;         // not empty: the server refused or ended the session, and why
+        bool noModemLines = false; // the server said (the first time) that its device has none
     };
 
     // Requests of one kind the server may make on its own before it is taken as broken.
@@ -116,6 +122,7 @@ private:
     void ourSide(std::uint8_t option, bool agreed, Output &out);   // DO / DONT received
     void theirSide(std::uint8_t option, bool agreed, Output &out); // WILL / WONT received
     void comPortMessage(std::string_view payload, Output &out);
+    bool serverNotice(std::string_view text, Output &out);
     void acknowledge(unsigned request, bool asked, const std::string &what, Output &out);
     void sendSettings(Output &out);
     void updateCarriageReturn();
@@ -141,6 +148,7 @@ private:
     std::array<unsigned, 256> m_requests{}; // the server's own requests, per option
     unsigned m_signatureRequests = 0;
     unsigned m_signatures = 0;
+    bool m_noModemLines = false;            // the server said its device has no modem lines
     std::map<std::string, unsigned> m_said; // port-log lines given, and their repeats not yet told
 };
 

@@ -8,6 +8,21 @@
 
 namespace vantor::serial {
 
+// The port-log line of a port open on a device without modem lines that can be watched (a
+// pseudo-terminal, or a network server's device when the server says so): no contact can fire
+// while it is open. `why` is said in brackets after the device when given.
+inline QString noModemLinesNotice(const QString &device, const QString &why = {})
+{
+    return QStringLiteral("Warning: %1 has no modem lines that can be watched%2; contacts will not fire "
+                          "(the port is open for data only)")
+        .arg(device, why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(why));
+}
+inline bool isNoModemLinesNotice(const QString &line)
+{
+    return line.startsWith(QLatin1String("Warning: "))
+        && line.contains(QLatin1String(" has no modem lines that can be watched"));
+}
+
 // Receives what an open backend sees. May be called on any thread.
 class PortSink
 {

@@ -3,7 +3,7 @@
 #include "portmap.h"
 #include "serial/rfc2217/rfc2217backend.h"
 
-#include <QUrl>
+#include <QElapsedTimer>
 
 namespace vantor::serial {
 
@@ -24,13 +24,29 @@ SystemPortProbe::Verdict SystemPortProbe::check(const QString &target) const
     return PortMap::isNetworkTarget(target) ? checkNetwork(target) : checkDevice(target);
 }
 
+bool SystemPortProbe::available(const QString &target) const
+{
+    if (PortMap::isNetworkTarget(target))
+        return Rfc2217Backend::parseTarget(target).has_value();
+    return check(target) == Verdict::Available;
+}
+
 SystemPortProbe::Verdict SystemPortProbe::checkNetwork(const QString &target) const
 {
-    const QUrl url(target);
-    if (url.host().isEmpty() || url.port() <= 0)
+    const auto endpoint = Rfc2217Backend::parseTarget(target);
+    if (!endpoint)
         return Verdict::Missing;
-    return Rfc2217Backend::reachable(target, int(m_connectTimeout.count()), *m_resolver) ? Verdict::Available
-                                                                                         : Verdict::Unreachable;
+    QElapsedTimer clock;
+    clock.start();
+    const int timeoutMs = int(m_connectTimeout.count());
+    const auto addresses = Rfc2217Backend::addressesOf(*endpoint, timeoutMs, *m_resolver);
+    if (!addresses)
+        return Verdict::Unreachable;
+    if (connectedFromHere(*addresses, endpoint->port))
+        return Verdict::InUse;
+    return Rfc2217Backend::reachable(*addresses, endpoint->port, timeoutMs - int(clock.elapsed()))
+        ? Verdict::Available
+        : Verdict::Unreachable;
 }
 
 } // namespace vantor::serial

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QHostAddress>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -30,9 +32,14 @@ public:
 // use. Scanning /proc/*/fd would find more holders but costs a readlink for every descriptor
 // of every process on each probe, and still misses other users' processes unless root.
 //
-// A network serial port "rfc2217://host:port" is available when its server accepts a TCP
-// connection within the connect timeout, a name lookup included; the connection is closed at
-// once.
+// A network serial port "rfc2217://host:port" is never connected to by available(), which the
+// window's port list and the reopening of a port ask: a server that serves one client at a
+// time may still hold the probe's connection when the open that follows comes, and refuse it
+// (or, of another make, drop the client it serves for it). It is listed as it is pinned, and
+// its open tells. check() (--list-ports, another process) looks first whether a program on
+// this machine is connected to that server (the kernel's table of TCP connections): then it is
+// "in use" and not connected to; otherwise it is available when its server accepts a TCP
+// connection within the connect timeout, a name lookup included, closed at once.
 class SystemPortProbe : public PortProbe
 {
 public:
@@ -47,7 +54,7 @@ public:
                              std::shared_ptr<HostResolver> resolver = nullptr);
     ~SystemPortProbe() override;
 
-    bool available(const QString &target) const override { return check(target) == Verdict::Available; }
+    bool available(const QString &target) const override;
     Verdict check(const QString &target) const;
     // What a verdict means for the user who asked, for --list-ports: "can be opened", "no
     // permission (group dialout)", ...; path: the device, whose group is named.
@@ -55,6 +62,9 @@ public:
 
     // The pid of a live process that holds a lock file for the device, or 0.
     qint64 lockHolder(const QString &devicePath) const;
+    // Whether a TCP connection from this machine to one of addresses:port is established now
+    // (/proc/net/tcp and tcp6, any user's).
+    static bool connectedFromHere(const QList<QHostAddress> &addresses, quint16 port);
 
 private:
     Verdict checkDevice(const QString &path) const;

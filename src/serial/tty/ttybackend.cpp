@@ -222,11 +222,7 @@ void TtyBackend::startWatching()
     case LineWatcher::Method::Polling:
         sink->notice(QStringLiteral("Warning: %1 cannot signal line changes; polling them every 2 ms").arg(m_path));
         break;
-    case LineWatcher::Method::Unsupported:
-        sink->notice(QStringLiteral("Warning: %1 has no modem lines that can be watched; "
-                                    "contacts will not fire (the port is open for data only)")
-                         .arg(m_path));
-        break;
+    case LineWatcher::Method::Unsupported: sink->notice(noModemLinesNotice(m_path)); break;
     }
 }
 
