@@ -21,7 +21,7 @@ trap cleanup EXIT
 
 Xvfb ":$DISPLAY_NUMBER" -screen 0 800x600x24 -nolisten tcp & pids+=($!)
 QT_QPA_PLATFORM=offscreen "$BUILD_DIR/tools/gpi-sim/vantor-gpi-sim" --port "$SIM_PORT" >/dev/null 2>&1 & pids+=($!)
-DISPLAY=":$DISPLAY_NUMBER" QT_QPA_PLATFORM=${WINDOWS_QPA:-windows} run "$WINDOWS_BUILD_DIR/vantor-listener.exe" \
+DISPLAY=":$DISPLAY_NUMBER" QT_QPA_PLATFORM=windows run "$WINDOWS_BUILD_DIR/vantor-listener.exe" \
   --port "1=rfc2217://127.0.0.1:$SIM_PORT" >/dev/null 2>&1 & pids+=($!)
 
 for _ in $(seq 600); do
