@@ -1,5 +1,7 @@
 #include "app/commandline.h"
 
+#include "app/edition.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
@@ -72,6 +74,8 @@ CommandLine CommandLine::parse(const QStringList &arguments)
     if (parser.isSet(help)) {
         result.exit = true;
         result.output = parser.helpText();
+        if (const QString lacks = edition::lacks(); !lacks.isEmpty())
+            result.output += QLatin1Char('\n') + lacks + QLatin1Char('\n');
         return result;
     }
     if (parser.isSet(version)) {

@@ -2,7 +2,8 @@
 
 #include "exceptionfilter.h"
 
-#include <csetjmp>
+// stepjump_linux.h or stepjump_win.h, chosen in CMakeLists.txt.
+#include VANTOR_STEP_JUMP_HEADER
 
 namespace vantor {
 
@@ -10,11 +11,10 @@ namespace {
 thread_local Procedure *innermost = nullptr;
 }
 
-// Where a fault that cannot be thrown comes back to. The mask is not saved (no system call per
-// step): the fault signals are handled with SA_NODEFER, so a jump leaves nothing blocked.
+// Where a fault that cannot be thrown comes back to.
 struct Procedure::StepBoundary
 {
-    sigjmp_buf resume;
+    StepJumpBuffer resume;
     volatile int signal = 0;
     const char *volatile name = nullptr;
 };
@@ -55,7 +55,7 @@ void Procedure::runStep(void (*invoke)(void *), void *body)
         }
     } const restore{this, m_boundary};
 
-    if (sigsetjmp(boundary.resume, 0) != 0) // back from a fault that could not be thrown
+    if (VANTOR_STEP_SETJMP(boundary.resume) != 0) // back from a fault that could not be thrown
         throw ProcessorFault(boundary.signal, boundary.name);
     m_boundary = &boundary;
     invoke(body);
@@ -70,7 +70,7 @@ void Procedure::jumpBackToStep(int signal, const char *name)
 {
     m_boundary->signal = signal;
     m_boundary->name = name;
-    siglongjmp(m_boundary->resume, 1);
+    VANTOR_STEP_LONGJMP(m_boundary->resume);
 }
 
 Answer Procedure::handle(std::exception_ptr failure)

@@ -76,7 +76,7 @@ public:
     // True while the body of one of this procedure's steps runs.
     bool inStep() const { return m_boundary != nullptr; }
 
-    // For the fault handler (faultsignals.cpp), while a step runs: the stack address above every
+    // For the fault handler (faultsignals_linux.cpp), while a step runs: the stack address above every
     // frame of the step's body, and the jump back to the step's start for a fault that cannot be
     // thrown through those frames; the step then fails with that fault's error.
     std::uintptr_t stepFrame() const;

@@ -4,9 +4,6 @@
 #include "errortrap/runtimeerror.h"
 
 #include <QComboBox>
-#include <QDir>
-#include <QFileInfo>
-#include <QSerialPortInfo>
 #include <QSignalBlocker>
 #include <QTextDocument>
 
@@ -30,17 +27,6 @@ constexpr Location LPSTRtoSTRINGAt{"modDeclares", "LPSTRtoSTRING"};
 constexpr qint16 FirstProbed = 1;
 constexpr qint16 LastProbed = 16;
 
-// The driver behind a device node, from sysfs ("serial8250", "ftdi_sio", "cdc_acm", ...).
-QByteArray driverOf(const QString &name)
-{
-    for (const char *cls : {"tty", "printer", "ppdev"}) {
-        const QFileInfo link(QStringLiteral("/sys/class/%1/%2/device/driver").arg(QLatin1String(cls), name));
-        if (link.exists())
-            return QFileInfo(link.symLinkTarget()).fileName().toLocal8Bit();
-    }
-    return {};
-}
-
 // A 16-bit loop counter steps past its range.
 void stepIndex(qint16 &i)
 {
@@ -50,36 +36,6 @@ void stepIndex(qint16 &i)
 }
 
 } // namespace
-
-std::vector<PortEntry> systemPortEntries(const PortMap &map)
-{
-    std::vector<PortEntry> entries;
-    const auto serial = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : serial) {
-        QString description = info.description();
-        if (description.isEmpty())
-            description = info.manufacturer();
-        entries.push_back({info.systemLocation().toLocal8Bit(), driverOf(info.portName()),
-                           description.isEmpty() ? QByteArray() : description.toLocal8Bit(),
-                           porttype::Read | porttype::Write});
-    }
-    const QDir dev(QStringLiteral("/dev"));
-    const auto parallel = dev.entryInfoList({QStringLiteral("lp*"), QStringLiteral("parport*")},
-                                            QDir::System | QDir::NoSymLinks, QDir::Name);
-    for (const QFileInfo &node : parallel) {
-        const bool printer = node.fileName().startsWith(QLatin1String("lp"));
-        entries.push_back({node.absoluteFilePath().toLocal8Bit(), driverOf(node.fileName()),
-                           printer ? QByteArray("Parallel printer port") : QByteArray("Parallel port"),
-                           printer ? porttype::Write : porttype::Read | porttype::Write});
-    }
-    for (const auto &[number, target] : map.entries()) {
-        if (PortMap::isNetworkTarget(target))
-            entries.push_back({target.toLocal8Bit(), QByteArray("rfc2217"),
-                               QStringLiteral("Network serial port %1").arg(number).toLocal8Bit(),
-                               porttype::Read | porttype::Write | porttype::NetAttached});
-    }
-    return entries;
-}
 
 PortDiscovery::PortDiscovery(ErrorTrap &trap, PortMap &map, const PortProbe &probe, PortEnumerator enumerate,
                              Controls controls)

@@ -37,7 +37,11 @@ public:
     // The serial ports that Qt's enumeration reports (unfitted UART slots left out).
     static QStringList systemSerialPorts();
 
-    // Reads "N=DEVICE" (a bare device name such as ttyUSB0 stands for /dev/ttyUSB0).
+    // The device path of a name given after "N=": a bare device name such as ttyUSB0 stands
+    // for /dev/ttyUSB0 on Linux.
+    static QString localDevicePath(const QString &name);
+
+    // Reads "N=DEVICE" (a bare device name is made a path by localDevicePath()).
     // On failure returns nothing and says why in *error.
     static std::optional<Pin> parsePin(const QString &text, QString *error = nullptr);
 
