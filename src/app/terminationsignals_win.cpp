@@ -16,10 +16,11 @@
 //   - a console's control event (Ctrl+C, Ctrl+Break, the console closed, a log-off or shut-down
 //     seen by a console): it arrives on a thread the system starts for it, which hands it to
 //     the event loop; the window closes as its close button does. A second one while the first
-//     still waits for the event loop (the program hangs) is left to the system, which ends the
-//     process. For the console's closing, log-off and shut-down the system ends the process as
-//     soon as the handler returns, so the handler waits (up to 4.5 s of the 5 s the system
-//     allows) while the event loop ends the program;
+//     still waits for the event loop (the program hangs) ends the process at once, with the
+//     status the system's own handler gives (STATUS_CONTROL_C_EXIT). For the console's
+//     closing, log-off and shut-down the system ends the process as soon as the handler
+//     returns, so the handler waits (up to 4.5 s of the 5 s the system allows) while the event
+//     loop ends the program;
 //   - WM_ENDSESSION, the end of the user's session: the system may end the process as soon as
 //     the message is handled, so the window closes and what is queued for the files is written
 //     before it returns, and the program ends there;
@@ -72,8 +73,11 @@ void closeFromEventLoop()
 
 BOOL WINAPI onConsoleEvent(DWORD type)
 {
-    if (pending.exchange(true))
-        return FALSE; // the system's own handler ends the process
+    if (pending.exchange(true)) {
+        // The program hangs: ended as the system's own handler would, but on Wine too and
+        // without running anything of the hung process.
+        ::TerminateProcess(::GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+    }
     {
         std::lock_guard lock(relayMutex);
         if (!relay)
@@ -119,6 +123,9 @@ void closeOnTerminationSignals(QWidget *window, std::function<void()> beforeEarl
     });
     static const bool installed = [] {
         endedEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        // Ctrl+C is taken even when the parent ignored it (an ignore flag is inherited), as
+        // SIGINT's handler is installed over an inherited SIG_IGN on Linux.
+        ::SetConsoleCtrlHandler(nullptr, FALSE);
         return ::SetConsoleCtrlHandler(&onConsoleEvent, TRUE) != FALSE;
     }();
     (void)installed;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs a program of the Windows build under Wine, for the tests (the build's crossing emulator):
-#   wine-run.sh --prefix DIR [--qtest] [--com N=/dev/pts/M]... PROGRAM.exe [ARGUMENTS...]
+#   wine-run.sh --prefix DIR [--qtest] [--console] [--display] [--bare] [--com N=/dev/pts/M]...
+#               PROGRAM.exe [ARGUMENTS...]
 #
 # - DIR is the test run's own Wine prefix, made once (under a lock, so that tests running side
 #   by side wait for it) with Wine's default serial mappings removed: its dosdevices/com* links
@@ -13,8 +14,12 @@
 #   to a pseudo-terminal the test made, for as long as the program runs.
 # - --qtest: a QtTest program, whose own output does not reach a pipe under Wine; it writes it
 #   to a file (-o FILE,txt), shown here afterwards. The exit status is the program's.
+# - --console: the program runs with a console (Wine makes one on a pseudo-terminal, through
+#   script(1)), so that it and its children can send and take console control events.
+# - --display: the program runs on an X server of its own (Xvfb, through xvfb-run), so that the
+#   windows platform of Qt has real windows (QT_QPA_PLATFORM=windows).
 # - The Windows programs find Qt's DLLs and plugins and the mingw runtime where qt-mingw keeps
-#   them (WINEPATH, QT_PLUGIN_PATH).
+#   them (WINEPATH, QT_PLUGIN_PATH); with --bare they do not: an installed program finds its own.
 # Needs root (the mount namespace). Exit status 77 (a skip for CTest) when Wine or root is
 # missing.
 set -uo pipefail
@@ -22,15 +27,29 @@ QT_MINGW=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../../shared/tools/qt-mingw" 2>
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver
 
-prefix='' qtest=0 coms=()
+prefix='' qtest=0 console=0 display=0 bare=0 coms=() options=()
 while (($#)); do
   case $1 in
-    --prefix) prefix=$2; shift 2 ;;
-    --qtest) qtest=1; shift ;;
-    --com) coms+=("$2"); shift 2 ;;
+    --prefix) prefix=$2; options+=("$1" "$2"); shift 2 ;;
+    --qtest) qtest=1; options+=("$1"); shift ;;
+    --console) console=1; shift ;;
+    --display) display=1; shift ;;
+    --bare) bare=1; options+=("$1"); shift ;;
+    --com) coms+=("$2"); options+=("$1" "$2"); shift 2 ;;
     *) break ;;
   esac
 done
+self=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/$(basename "${BASH_SOURCE[0]}")
+if ((display)); then
+  command -v xvfb-run >/dev/null || { echo "wine-run: no xvfb-run (Debian package xvfb)" >&2; exit 77; }
+  again=("$self" "${options[@]}")
+  ((console)) && again+=(--console)
+  exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "${again[@]}" "$@"
+fi
+if ((console)); then
+  command -v script >/dev/null || { echo "wine-run: no script(1) (Debian package bsdutils)" >&2; exit 77; }
+  exec script -qefc "$(printf '%q ' "$self" "${options[@]}" "$@")" /dev/null
+fi
 (($#)) && [[ -n $prefix ]] || { echo "usage: wine-run.sh --prefix DIR [--qtest] [--com N=PTY]... PROGRAM [ARGS]" >&2; exit 2; }
 [[ -x $WINE ]] || { echo "wine-run: no $WINE (qt-mingw prepare installs it)" >&2; exit 77; }
 [[ $(id -u) -eq 0 ]] || { echo "wine-run: needs root for the mount namespace that hides the serial devices" >&2; exit 77; }
@@ -40,9 +59,11 @@ windows_path() { local p=${1//\//\\}; echo "Z:$p"; }
 
 export WINEPREFIX=$prefix WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-winemenubuilder.exe=d}
 qt=$("$QT_MINGW" prefix 2>/dev/null) || { echo "wine-run: qt-mingw is not prepared" >&2; exit 77; }
-path=$(windows_path "$qt/bin")
-for d in $("$QT_MINGW" runtime); do path+=";$(windows_path "$d")"; done
-export WINEPATH="$path${WINEPATH:+;$WINEPATH}" QT_PLUGIN_PATH=$(windows_path "$qt/plugins")
+if ((!bare)); then
+  path=$(windows_path "$qt/bin")
+  for d in $("$QT_MINGW" runtime); do path+=";$(windows_path "$d")"; done
+  export WINEPATH="$path${WINEPATH:+;$WINEPATH}" QT_PLUGIN_PATH=$(windows_path "$qt/plugins")
+fi
 
 # Runs a command in a mount namespace whose /dev holds no serial device.
 without_serial_devices() {

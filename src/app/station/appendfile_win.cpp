@@ -74,6 +74,8 @@ bool AppendFile::write(const QByteArray &bytes)
 
 bool AppendFile::vanished(const QString &path) const
 {
+    // Removed: older Windows marks the file delete-pending while this handle holds it; Windows 10
+    // takes its name away at once, and the path no longer opens below.
     FILE_STANDARD_INFO standard{};
     if (!::GetFileInformationByHandleEx(handleOf(m_handle), FileStandardInfo, &standard, sizeof standard)
         || standard.DeletePending)

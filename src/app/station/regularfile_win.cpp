@@ -22,8 +22,9 @@ QString saveTarget(const QString &path)
         return {};
     const QString target = QFileInfo(path).absoluteFilePath();
     const DWORD attributes = ::GetFileAttributesW(win::nativePath(target).c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES
-        && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)))
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return missing(target) ? target : QString(); // a pipe has no attributes to read
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE))
         return {};
     return target;
 }
