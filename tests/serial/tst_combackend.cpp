@@ -194,6 +194,7 @@ private:
             lock.lock();
         }
         --waiting;
+        changed.notify_all();
         if (s.raised())
             return std::nullopt;
         T item = items.front();
