@@ -18,39 +18,14 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class FakeStop : public CommStop
-{
-public:
-    void raise() override
-    {
-        std::lock_guard lock(m);
-        up = true;
-        changed.notify_all();
-    }
-    bool raised() const override
-    {
-        std::lock_guard lock(m);
-        return up;
-    }
-    bool waitFor(std::chrono::milliseconds limit) override
-    {
-        std::unique_lock lock(m);
-        return changed.wait_for(lock, limit, [this] { return up; });
-    }
-    mutable std::mutex m;
-    std::condition_variable changed;
-    bool up = false;
-};
-
-// The driver as the tests play it: each wait and each read ends with what a test queued, or
-// with ERROR_OPERATION_ABORTED once the stop is raised, as the real ones do.
+// The driver as the tests play it, under one lock: each wait and each read ends with what a test
+// queued, or with ERROR_OPERATION_ABORTED once the stop is raised, as the real ones do.
 class FakeCalls : public CommCalls
 {
 public:
     struct Wake
     {
-        std::uint32_t error = 0;
-        std::uint32_t events = 0;
+        std::uint32_t error = 0, events = 0;
         std::uint32_t status = 0; // the levels from then on
         std::uint32_t lineErrors = 0;
     };
@@ -59,109 +34,121 @@ public:
         std::uint32_t error = 0;
         QByteArray data;
     };
+    struct Stop : CommStop
+    {
+        explicit Stop(FakeCalls &calls)
+            : c(calls)
+        {
+        }
+        void raise() override
+        {
+            c.set([this] { up = true; });
+        }
+        bool raised() const override
+        {
+            return c.waitUntil([this] { return up; }, 0ms);
+        }
+        bool waitFor(std::chrono::milliseconds limit) override
+        {
+            return c.waitUntil([this] { return up; }, limit);
+        }
+        FakeCalls &c;
+        bool up = false;
+    };
 
     // What the tests set and look at, under m.
-    std::mutex m;
-    std::condition_variable changed;
-    std::uint32_t openError = 0;
-    std::uint32_t statusError = 0;
-    std::uint32_t status = 0;
-    std::uint32_t lineErrors = 0;
+    mutable std::mutex m;
+    mutable std::condition_variable changed;
+    std::uint32_t openError = 0, statusError = 0, status = 0, lineErrors = 0, mask = 0;
     std::deque<Wake> wakes;
     std::deque<Read> reads;
     QString opened;
     LineSettings settings;
     Timeouts timeouts;
-    std::uint32_t mask = 0;
     QByteArray written;
     bool closed = false;
     int waiting = 0;         // threads inside waitEvent or read
-    bool holdStatus = false; // modemStatus blocks until the stop is raised
+    bool holdStatus = false; // modemStatus waits for the stop
     bool inStatus = false;
-    FakeStop *stop = nullptr;
+    Stop *stop = nullptr;
 
     void queue(Wake wake)
     {
-        std::lock_guard lock(m);
-        wakes.push_back(wake);
-        changed.notify_all();
+        set([&] { wakes.push_back(wake); });
     }
     void queue(Read read)
     {
+        set([&] { reads.push_back(read); });
+    }
+    template <class F>
+    auto get(F f) const
+    {
         std::lock_guard lock(m);
-        reads.push_back(read);
+        return f();
+    }
+    template <class F>
+    void set(F f)
+    {
+        std::lock_guard lock(m);
+        f();
         changed.notify_all();
     }
     template <class P>
-    bool waitUntil(P p)
+    bool waitUntil(P p, std::chrono::milliseconds limit = 30s) const
     {
         std::unique_lock lock(m);
-        return changed.wait_for(lock, 30s, p);
+        return changed.wait_for(lock, limit, p);
     }
 
     std::uint32_t open(const QString &device, Handle &handle) override
     {
-        std::lock_guard lock(m);
-        opened = device;
         handle = 7;
-        return openError;
+        return get([&] { return opened = device, openError; });
     }
     void close(Handle) override
     {
-        std::lock_guard lock(m);
-        closed = true;
+        set([this] { closed = true; });
     }
     std::uint32_t setState(Handle, const LineSettings &s) override
     {
-        std::lock_guard lock(m);
-        settings = s;
-        return 0;
+        return set([&] { settings = s; }), 0;
     }
     std::uint32_t setTimeouts(Handle, const Timeouts &t) override
     {
-        std::lock_guard lock(m);
-        timeouts = t;
-        return 0;
+        return set([&] { timeouts = t; }), 0;
     }
     std::uint32_t setMask(Handle, std::uint32_t events) override
     {
-        std::lock_guard lock(m);
-        mask = events;
-        return 0;
+        return set([&] { mask = events; }), 0;
     }
     std::uint32_t modemStatus(Handle, std::uint32_t &levels) override
     {
         std::unique_lock lock(m);
-        if (holdStatus) {
-            inStatus = true;
-            changed.notify_all();
-            lock.unlock();
-            stop->waitFor(60s);
-            lock.lock();
-        }
+        inStatus = true;
+        changed.notify_all();
+        changed.wait(lock, [this] { return !holdStatus || stop->up; });
         levels = status;
         return statusError;
     }
     std::uint32_t clearErrors(Handle, std::uint32_t &errors) override
     {
-        std::lock_guard lock(m);
-        errors = std::exchange(lineErrors, 0);
-        return 0;
+        return get([&] { return errors = std::exchange(lineErrors, 0), 0u; });
     }
-    std::uint32_t waitEvent(Handle, std::uint32_t &events, CommStop &s) override
+    std::uint32_t waitEvent(Handle, std::uint32_t &events, CommStop &) override
     {
-        std::optional<Wake> wake = next(wakes, s);
+        std::unique_lock lock(m);
+        const std::optional<Wake> wake = next(wakes, lock);
         if (!wake)
             return win32::ErrorOperationAborted;
-        std::lock_guard lock(m);
         status = wake->status;
         lineErrors |= wake->lineErrors;
         events = wake->events;
         return wake->error;
     }
-    std::uint32_t read(Handle, QByteArray &data, std::uint32_t, CommStop &s) override
+    std::uint32_t read(Handle, QByteArray &data, std::uint32_t, CommStop &) override
     {
-        std::optional<Read> read = next(reads, s);
+        std::unique_lock lock(m);
+        const std::optional<Read> read = next(reads, lock);
         if (!read)
             return win32::ErrorOperationAborted;
         data = read->data;
@@ -169,13 +156,11 @@ public:
     }
     std::uint32_t write(Handle, const QByteArray &data) override
     {
-        std::lock_guard lock(m);
-        written += data;
-        return 0;
+        return set([&] { written += data; }), 0;
     }
     std::unique_ptr<CommStop> makeStop() override
     {
-        auto made = std::make_unique<FakeStop>();
+        auto made = std::make_unique<Stop>(*this);
         stop = made.get();
         return made;
     }
@@ -183,19 +168,14 @@ public:
 
 private:
     template <class T>
-    std::optional<T> next(std::deque<T> &items, CommStop &s)
+    std::optional<T> next(std::deque<T> &items, std::unique_lock<std::mutex> &lock)
     {
-        std::unique_lock lock(m);
         ++waiting;
         changed.notify_all();
-        while (items.empty() && !s.raised()) {
-            lock.unlock();
-            s.waitFor(5ms); // the stop is the fake's own, waited for beside the queue
-            lock.lock();
-        }
+        changed.wait(lock, [&] { return !items.empty() || stop->up; });
         --waiting;
         changed.notify_all();
-        if (s.raised())
+        if (stop->up)
             return std::nullopt;
         T item = items.front();
         items.pop_front();
@@ -326,10 +306,7 @@ private Q_SLOTS:
         Bench b;
         b.open();
         QVERIFY(b.settled());
-        {
-            std::lock_guard lock(b.calls->m);
-            b.calls->holdStatus = true;
-        }
+        b.calls->set([&] { b.calls->holdStatus = true, b.calls->inStatus = false; });
         b.calls->queue(FakeCalls::Wake{0, win32::EvCts, Cts});
         QVERIFY(b.calls->waitUntil([&] { return b.calls->inStatus; }));
         auto closing = std::async(std::launch::async, [&] { b.port.close(); });
@@ -357,10 +334,7 @@ private Q_SLOTS:
         Bench b;
         b.open();
         QVERIFY(b.settled());
-        {
-            std::lock_guard lock(b.calls->m);
-            b.calls->statusError = error;
-        }
+        b.calls->set([&] { b.calls->statusError = error; });
         if (readFails)
             b.calls->queue(FakeCalls::Read{error, {}});
         b.calls->queue(FakeCalls::Wake{error});
@@ -389,10 +363,7 @@ private Q_SLOTS:
         for (int i = 0; i < (fails ? 1 : ComLineWatcher::MaxEmptyWakes); ++i)
             b.calls->queue(FakeCalls::Wake{fails ? win32::ErrorNotSupported : 0u});
         QTRY_COMPARE(b.sink.notices().filter("polling them every 2 ms").size(), 1);
-        {
-            std::lock_guard lock(b.calls->m);
-            b.calls->status = Dsr;
-        }
+        b.calls->set([&] { b.calls->status = Dsr; });
         QTRY_COMPARE(b.sink.changes(), QStringList{"4:on"});
         b.port.close();
     }

@@ -31,16 +31,10 @@ namespace {
 int *volatile nowhere = nullptr;
 bool filterAlone = false;
 const char *volatile noText = nullptr;
-volatile int zero = 0;
 
 inline void writeNowhere() noexcept
 {
     *nowhere = 1;
-}
-
-[[gnu::noinline]] void illegalInstruction()
-{
-    __builtin_trap();
 }
 
 void say(const char *line)
@@ -120,19 +114,6 @@ const std::map<std::string, Scenario> &scenarios()
                  *nowhere = 1;
              });
              p.step(16, [] { say("after"); });
-         }},
-        {"divide",
-         [](ErrorTrap &trap, EchoingPrompter &) {
-             Procedure p(trap, {"frmMAIN", "FIREME"}, 256);
-             volatile int result = 0;
-             p.step(257, [&] { result = 7 / zero; });
-             p.step(258, [] { say("after"); });
-         }},
-        {"illegal",
-         [](ErrorTrap &trap, EchoingPrompter &) {
-             Procedure p(trap, {"frmMAIN", "MSComm1_OnComm"}, 172);
-             p.step(173, [] { illegalInstruction(); });
-             p.step(174, [] { say("after"); });
          }},
         {"noexcept",
          [](ErrorTrap &trap, EchoingPrompter &) {

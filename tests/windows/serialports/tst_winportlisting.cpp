@@ -3,6 +3,7 @@
 #include "serial/portdiscovery.h"
 
 #include "errortrap/errortrap.h"
+#include "scriptedprompter.h"
 
 #include <QComboBox>
 #include <QtTest>
@@ -14,17 +15,6 @@ using namespace vantor;
 using namespace vantor::serial;
 
 namespace {
-
-class NoBox : public Prompter
-{
-public:
-    Answer ask(const std::string &prompt) override
-    {
-        prompts.push_back(prompt);
-        return Answer::Ignore;
-    }
-    std::vector<std::string> prompts;
-};
 
 // The records as the test reads them itself.
 std::vector<PORT_INFO_2A> records(std::vector<BYTE> &buffer)
@@ -57,7 +47,7 @@ private Q_SLOTS:
         const std::vector<PORT_INFO_2A> expected = records(buffer);
         QVERIFY2(!expected.empty(), "the printing subsystem lists no port here");
 
-        NoBox prompter;
+        ScriptedPrompter prompter;
         ErrorTrap trap(prompter);
         PortMap map([] { return QStringList(); });
         const SystemPortProbe probe;
