@@ -330,6 +330,7 @@ LONG deliver(const Decision &d, EXCEPTION_POINTERS &info)
     context.Rip = saved.Rip;
     context.Rax = 1; // setjmp's second return
     context.MxCsr = saved.MxCsr;
+    context.FltSave.MxCsr = saved.MxCsr;
     auto xmm = [](M128A &to, const SETJMP_FLOAT128 &from) { std::memcpy(&to, &from, sizeof to); };
     xmm(context.Xmm6, saved.Xmm6);
     xmm(context.Xmm7, saved.Xmm7);

@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include <iterator>
+#include <limits>
+
 // The COM ports of Windows: the system numbers them itself, port n is COMn.
 
 namespace vantor::serial {
