@@ -212,7 +212,7 @@ int run(int argc, char *argv[])
     if (!command.options.backupServer.isEmpty())
         backup = std::make_unique<playout::CasparConnection>();
     serial::PortMap &numbers = port.portMap();
-    Services services{port,     numbers, probe,  [&numbers] { return serial::systemPortEntries(numbers); },
+    Services services{port,     numbers, probe,  serial::systemPortEnumerator(numbers),
                       prompter, movies,  caspar, backup.get()};
     services.addressChooser = &addresses;
 

@@ -55,8 +55,10 @@ void Procedure::runStep(void (*invoke)(void *), void *body)
         }
     } const restore{this, m_boundary};
 
-    if (VANTOR_STEP_SETJMP(boundary.resume) != 0) // back from a fault that could not be thrown
+    if (VANTOR_STEP_SETJMP(boundary.resume) != 0) { // back from a fault that could not be thrown
+        VANTOR_STEP_AFTER_JUMP(boundary.signal);
         throw ProcessorFault(boundary.signal, boundary.name);
+    }
     m_boundary = &boundary;
     invoke(body);
 }
@@ -68,9 +70,14 @@ std::uintptr_t Procedure::stepFrame() const
 
 void Procedure::jumpBackToStep(int signal, const char *name)
 {
+    VANTOR_STEP_LONGJMP(*static_cast<StepJumpBuffer *>(jumpTarget(signal, name)));
+}
+
+void *Procedure::jumpTarget(int signal, const char *name)
+{
     m_boundary->signal = signal;
     m_boundary->name = name;
-    VANTOR_STEP_LONGJMP(m_boundary->resume);
+    return &m_boundary->resume;
 }
 
 Answer Procedure::handle(std::exception_ptr failure)

@@ -12,3 +12,5 @@ using StepJumpBuffer = sigjmp_buf;
 
 #define VANTOR_STEP_SETJMP(buffer) sigsetjmp(buffer, 0)
 #define VANTOR_STEP_LONGJMP(buffer) siglongjmp(buffer, 1)
+// Nothing to put right after the jump.
+#define VANTOR_STEP_AFTER_JUMP(signal) ((void)(signal))

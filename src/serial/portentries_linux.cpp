@@ -22,9 +22,7 @@ QByteArray driverOf(const QString &name)
     return {};
 }
 
-} // namespace
-
-std::vector<PortEntry> systemPortEntries(const PortMap &map)
+std::vector<PortEntry> portEntries(const PortMap &map)
 {
     std::vector<PortEntry> entries;
     const auto serial = QSerialPortInfo::availablePorts();
@@ -52,6 +50,18 @@ std::vector<PortEntry> systemPortEntries(const PortMap &map)
                                porttype::Read | porttype::Write | porttype::NetAttached});
     }
     return entries;
+}
+
+} // namespace
+
+PortEnumerator systemPortEnumerator(const PortMap &map)
+{
+    return [&map] { return portEntries(map); };
+}
+
+std::unique_ptr<PortSpooler> makeSystemPortSpooler()
+{
+    return nullptr;
 }
 
 } // namespace vantor::serial

@@ -93,6 +93,11 @@ void PortMap::refresh()
               [](const QString &a, const QString &b) { return orderKey(a) < orderKey(b); });
     qint16 number = 1;
     for (const QString &device : std::as_const(devices)) {
+        if (const qint16 fixed = systemNumber(device); fixed > 0) {
+            if (!m_entries.count(fixed)) // a pinned number keeps its pin
+                m_entries[fixed] = device;
+            continue;
+        }
         if (isNumberedDevice(device))
             continue;
         number = nextFreeNumber(number);
@@ -121,7 +126,7 @@ bool PortMap::isNumberedDevice(const QString &device) const
 QString PortMap::target(qint16 number) const
 {
     const auto it = m_entries.find(number);
-    return it == m_entries.end() ? QString() : it->second;
+    return it == m_entries.end() ? systemDevice(number) : it->second;
 }
 
 QStringList PortMap::listing() const

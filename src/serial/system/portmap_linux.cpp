@@ -20,4 +20,14 @@ QString PortMap::localDevicePath(const QString &name)
     return name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
 }
 
+qint16 PortMap::systemNumber(const QString &)
+{
+    return 0;
+}
+
+QString PortMap::systemDevice(qint16)
+{
+    return {};
+}
+
 } // namespace vantor::serial
