@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Windows edition (64-bit, mingw-w64) from this CMake project, with the Qt of
-# ../shared/tools/qt-mingw (prepared here when it is not yet: that needs root) and the status
-# endpoint's libraries of scripts/windows-deps.sh.
+# ../shared/tools/qt-mingw (prepared here when it is not yet: that needs root) and the libraries
+# of scripts/windows-deps.sh (the status endpoint's, and oscpack's sources).
 #   scripts/build-windows.sh [TARGET...]   default: vantor-listener vantor-gpi-sim vantor-amcp-monitor
 # The build folder is $WINDOWS_BUILD_DIR, default build-windows/.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
@@ -19,7 +19,8 @@ if command -v ccache >/dev/null; then
 fi
 cmake -S "$ROOT" -B "$WINDOWS_BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE:-Release} \
   -DCMAKE_TOOLCHAIN_FILE="$("$QT_MINGW" toolchain)" "${launcher[@]}" \
-  -Dprometheus-cpp_DIR="$deps/lib/cmake/prometheus-cpp" -Dcivetweb_DIR="$deps/lib/cmake/civetweb" >/dev/null
+  -Dprometheus-cpp_DIR="$deps/lib/cmake/prometheus-cpp" -Dcivetweb_DIR="$deps/lib/cmake/civetweb" \
+  -DOSCPACK_SOURCE_DIR="$deps/src/oscpack" >/dev/null
 targets=("$@")
 ((${#targets[@]})) || targets=(vantor-listener vantor-gpi-sim vantor-amcp-monitor)
 cmake --build "$WINDOWS_BUILD_DIR" -j"$(nproc)" --target "${targets[@]}"

@@ -71,6 +71,7 @@ crlf /usr/share/doc/gcc-mingw-w64-base/copyright "$folder/licenses/gcc-runtime.t
 crlf /usr/share/doc/mingw-w64-common/copyright "$folder/licenses/mingw-w64.txt"
 crlf "$DEPS/share/licenses/prometheus-cpp.txt" "$folder/licenses/prometheus-cpp.txt"
 crlf "$DEPS/share/licenses/civetweb.txt" "$folder/licenses/civetweb.txt"
+crlf "$DEPS/share/licenses/oscpack.txt" "$folder/licenses/oscpack.txt"
 crlf /usr/share/doc/fonts-wine/copyright "$folder/licenses/fonts-wine.txt"
 crlf /usr/share/common-licenses/LGPL-2.1 "$folder/licenses/LGPL-2.1.txt"
 crlf /usr/share/doc/fonts-liberation/copyright "$folder/licenses/fonts-liberation.txt"

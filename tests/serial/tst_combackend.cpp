@@ -59,7 +59,8 @@ public:
     // What the tests set and look at, under m.
     mutable std::mutex m;
     mutable std::condition_variable changed;
-    std::uint32_t openError = 0, statusError = 0, status = 0, lineErrors = 0, mask = 0;
+    std::uint32_t openError = 0, statusError = 0, status = 0, lineErrors = 0, mask = 0, dtrError = 0;
+    QList<bool> dtrLevels; // each SETDTR (true) or CLRDTR (false)
     std::deque<Wake> wakes;
     std::deque<Read> reads;
     QString opened;
@@ -133,6 +134,12 @@ public:
     std::uint32_t clearErrors(Handle, std::uint32_t &errors) override
     {
         return get([&] { return errors = std::exchange(lineErrors, 0), 0u; });
+    }
+    std::uint32_t setDtr(Handle, bool asserted) override
+    {
+        std::lock_guard lock(m);
+        dtrLevels.append(asserted);
+        return dtrError;
     }
     std::uint32_t waitEvent(Handle, std::uint32_t &events, CommStop &) override
     {
@@ -365,6 +372,32 @@ private Q_SLOTS:
         QTRY_COMPARE(b.sink.notices().filter("polling them every 2 ms").size(), 1);
         b.calls->set([&] { b.calls->status = Dsr; });
         QTRY_COMPARE(b.sink.changes(), QStringList{"4:on"});
+        b.port.close();
+    }
+
+    // DTR, the tally contact: a level set before the open goes into the device control block
+    // (RTS stays asserted), one set while open is driven alone, and a driver without DTR says so.
+    void dtrIsDrivenAloneAndKept()
+    {
+        Bench b;
+        b.port.setDtr(false);
+        b.open();
+        QVERIFY(b.settled());
+        QVERIFY(!b.calls->settings.dtr);
+        QVERIFY(b.calls->settings.rts);
+        QVERIFY(b.calls->dtrLevels.isEmpty());
+        b.port.setDtr(true);
+        QCOMPARE(b.calls->dtrLevels, QList<bool>{true});
+        b.calls->set([&] { b.calls->dtrError = win32::ErrorNotSupported; });
+        try {
+            b.port.setDtr(false);
+            QFAIL("set");
+        } catch (const RuntimeError &e) {
+            QCOMPARE(QString::fromStdString(e.description()), QStringLiteral("No DTR line to drive on: COM3"));
+        }
+        b.port.close();
+        b.open();
+        QVERIFY(!b.calls->settings.dtr);
         b.port.close();
     }
 

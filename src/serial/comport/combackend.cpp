@@ -80,7 +80,8 @@ void ComBackend::open(const QString &target, const SettingsString &settings, Por
     if (m_open)
         throw RuntimeError(errors::PortAlreadyOpen);
     m_target = target;
-    const CommCalls::LineSettings line = lineSettings(settings, target);
+    CommCalls::LineSettings line = lineSettings(settings, target);
+    line.dtr = m_dtr;
     CommCalls::Handle handle = 0;
     if (const std::uint32_t error = m_calls->open(deviceName(target), handle); error != 0) {
         if (error == win32::ErrorAccessDenied || error == win32::ErrorSharingViolation)
@@ -124,9 +125,7 @@ void ComBackend::startThreads()
         m_watcher->start(status);
     } else {
         m_calls->setMask(m_handle, 0);
-        m_sink->notice(QStringLiteral("Warning: %1 has no modem lines that can be watched; contacts will not fire "
-                                      "(the port is open for data only)")
-                           .arg(m_target));
+        m_sink->notice(noModemLinesNotice(m_target));
     }
     m_reader = std::thread([this] { readLoop(); });
 }
@@ -205,6 +204,20 @@ void ComBackend::write(const QByteArray &bytes)
         throw RuntimeError(errors::DeviceNotOpen);
     if (const std::uint32_t error = m_calls->write(m_handle, bytes); error != 0)
         fail(error);
+}
+
+// A port whose driver has no DTR to drive (a device without modem lines) says so as on Linux;
+// any other failure is the system's.
+void ComBackend::setDtr(bool asserted)
+{
+    m_dtr = asserted;
+    if (!m_open)
+        return;
+    if (const std::uint32_t error = m_calls->setDtr(m_handle, asserted); error != 0) {
+        if (error == win32::ErrorNotSupported || error == win32::ErrorInvalidParameter)
+            throw RuntimeError(std::int32_t(error), ("No DTR line to drive on: " + m_target).toStdString());
+        fail(error);
+    }
 }
 
 void ComBackend::fail(std::uint32_t error) const

@@ -16,8 +16,9 @@ namespace vantor::serial {
 //
 // Opened for overlapped I/O and exclusively (a second program gets "port in use"), set up
 // through the device control block from the settings string: binary, no flow control of either
-// kind, errors not aborting reads, RTS held asserted (it feeds the contacts) and DTR as well, as
-// on Linux. The lines are watched by a ComLineWatcher on its own thread; received bytes come
+// kind, errors not aborting reads, RTS held asserted (it feeds the contacts) and DTR at the level
+// setDtr() last gave (asserted until then), as on Linux; while open, setDtr() drives DTR alone
+// (EscapeCommFunction). The lines are watched by a ComLineWatcher on its own thread; received bytes come
 // from an overlapped ReadFile on a second thread, handed over as soon as the line has been quiet
 // for a millisecond. Writes are started and not waited for.
 //
@@ -26,7 +27,7 @@ namespace vantor::serial {
 // as lost, with the same number and text as on Linux, after a port-log line with the system's
 // error.
 //
-// open(), close(), cts(), dsr() and write() run on the user-interface thread.
+// open(), close(), cts(), dsr(), write() and setDtr() run on the user-interface thread.
 class ComBackend : public PortBackend
 {
 public:
@@ -38,6 +39,7 @@ public:
     bool cts() const override;
     bool dsr() const override;
     void write(const QByteArray &bytes) override;
+    void setDtr(bool asserted) override;
 
     bool isOpen() const { return m_open; }
     // Whether line changes are watched (false: the port has no modem lines, open for data only).
@@ -65,6 +67,7 @@ private:
 
     const std::unique_ptr<CommCalls> m_calls;
     std::function<void()> m_watcherThreadStart;
+    bool m_dtr = true; // user-interface thread: the level of DTR, kept across opens
     // User-interface thread, set while open; the worker threads read them and the sink.
     CommCalls::Handle m_handle = 0;
     bool m_open = false;

@@ -103,6 +103,8 @@ public:
     virtual std::uint32_t setMask(Handle handle, std::uint32_t events) = 0;
     virtual std::uint32_t modemStatus(Handle handle, std::uint32_t &status) = 0;
     virtual std::uint32_t clearErrors(Handle handle, std::uint32_t &errors) = 0;
+    // EscapeCommFunction: SETDTR or CLRDTR.
+    virtual std::uint32_t setDtr(Handle handle, bool asserted) = 0;
     // WaitCommEvent, overlapped, until an event of the mask (`events`: which), a change of the
     // mask (`events` 0), a failure or `stop`.
     virtual std::uint32_t waitEvent(Handle handle, std::uint32_t &events, CommStop &stop) = 0;

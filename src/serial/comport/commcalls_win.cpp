@@ -147,6 +147,11 @@ public:
         return 0;
     }
 
+    std::uint32_t setDtr(Handle handle, bool asserted) override
+    {
+        return EscapeCommFunction(handleOf(handle), asserted ? SETDTR : CLRDTR) ? 0 : GetLastError();
+    }
+
     std::uint32_t waitEvent(Handle handle, std::uint32_t &events, CommStop &stop) override
     {
         if (stop.raised())
