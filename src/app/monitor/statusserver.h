@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <memory>
+#include <vector>
 
 class CivetServer;
 
@@ -14,7 +15,9 @@ class StatusBoard;
 //   GET /metrics  the board's metrics in the Prometheus text format;
 //   GET /healthz  200 "ok" while the port is open (on a device with modem lines), the server
 //                 connected, the window thread answering and no error box waiting for an
-//                 answer; 503 with the reasons, one a line, otherwise.
+//                 answer; 503 with the reasons, one a line, otherwise;
+//   GET /         the status page (StatusPage), with its /status.css and /status.js, which
+//                 read GET /status.json (the lamps, the slots, the recent firings).
 // Anything else gets civetweb's own answer: 404, or 405 for PUT and DELETE, and 400 for a
 // request it cannot read. Bounded whatever the clients do: Workers
 // connections are served at once and QueuedConnections more wait (then the listening
@@ -22,8 +25,9 @@ class StatusBoard;
 // RequestTimeoutMs of the connection's turn (civetweb counts the whole head, not each read),
 // and no connection is kept alive. Clients that send their heads slowly hold a worker each
 // for that long at most: it takes more of them than Workers, sent again and again, to keep a
-// scrape waiting, and the endpoint is meant for a trusted network. It only reads the board,
-// so nothing it does makes the window thread wait.
+// scrape waiting, and the endpoint is meant for a trusted network. It only reads the board:
+// nothing it does makes the window thread wait, but for the copy of the recent firings
+// (RecentFirings).
 class StatusServer
 {
 public:
@@ -47,7 +51,9 @@ private:
     const StatusBoard &m_board;
     std::unique_ptr<Handler> m_metrics;
     std::unique_ptr<Handler> m_health;
-    std::unique_ptr<CivetServer> m_server; // stops (joining its threads) before the handlers go
+    std::unique_ptr<Handler> m_statusJson;
+    std::vector<std::unique_ptr<Handler>> m_pageFiles; // StatusPage::files(), in their order
+    std::unique_ptr<CivetServer> m_server;             // stops (joining its threads) before the handlers go
 };
 
 } // namespace vantor::app
