@@ -17,6 +17,7 @@ fi
 }
 
 build
+install_axe "$BUILD_DIR/axe"
 
 # The Debian package: built, unpacked and checked; its program must answer.
 "$ROOT/packaging/check-package.sh" "$BUILD_DIR"
