@@ -56,11 +56,10 @@ private:
 // the command has been sent and the History line written.
 struct FiringRecord
 {
-    QDateTime when;     // local time the firing began
-    quint64 number = 0; // this record's own: counted from 1 over the run, one per firing and server
-    qint16 slot = 0;    // 0 to 5
-    bool test = false;  // fired by the operator to check the slot, not by a line change
-    QString movie;      // the slot's movie as it was sent (or would have been); empty for Stop, Clear
+    QDateTime when;    // local time the firing began
+    qint16 slot = 0;   // 0 to 5
+    bool test = false; // fired by the operator to check the slot, not by a line change
+    QString movie;     // the slot's movie as it was sent (or would have been); empty for Stop, Clear
     bool sent = false;
     QString outcome;                     // the History line of the outcome
     int server = CasparServers::Main;    // which server this record is about
@@ -75,6 +74,7 @@ struct FiringRecord
     };
     Result result = Result::NotSent;
     std::chrono::steady_clock::time_point sentAt; // when the command was handed over (Sent only)
+    quint64 number = 0; // this record's own: counted from 1 over the run, one per firing and server
 };
 
 // Fires trigger slots: sends the slot's command to the server (by default PLAY 1 and the
