@@ -3,9 +3,10 @@
 #include "app/monitor/pagetext.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace vantor::app {
@@ -14,14 +15,13 @@ namespace vantor::app {
 // what came of it later: the server's reply, and whether the clip went on air. The window thread
 // adds and updates them; the status endpoint's threads copy them.
 //
-// The one lock of the status board: a mutex held only while a fixed-size record is copied in or
-// the whole ring (Capacity records of at most EntryBytes each, no allocation) is copied out.
-// The window thread prepares every text before it takes the lock, and readers make their
-// copy's room before they take it and build the page after they let it go, so the window
-// thread waits at most for the copies that have begun (some microseconds each, at most
-// StatusServer::Workers of them) and never for a reader's network or allocation. The records
-// are handed over after the command has gone to the server: the lock is never on the road from
-// a contact to its command.
+// No lock, as everywhere on the status board: the window thread keeps its own copy of the ring
+// and publishes each record it changes into that record's place, a sequence count (odd while it
+// writes) around the record's bytes held in atomic words. It never waits for a reader. A reader
+// copies each place and copies it again when a write ran under it, Attempts times at most
+// (yielding while a write is under way), and then leaves that record out of this reading; the
+// records are not one snapshot, but each one is whole. Writes are few: one per firing and
+// server, then its reply and its verdict, all after its command has gone to the server.
 class RecentFirings
 {
 public:
@@ -54,7 +54,8 @@ public:
         double onAirMs = 0;                // from the send to the report that showed the clip
         PageText<ReasonBytes> notOnAirWhy; // "1-10 plays other.mov", "nothing", ...
     };
-    static constexpr std::size_t EntryBytes = sizeof(Entry);
+    static_assert(std::is_trivially_copyable_v<Entry>);
+    static constexpr int Attempts = 64;
 
     // Window thread. An update of a record that has left the ring changes nothing.
     void add(const Entry &entry);
@@ -62,15 +63,23 @@ public:
     void onAir(std::uint64_t number, double ms);
     void notOnAir(std::uint64_t number, std::string_view why);
 
-    // Any thread: the records, the newest first.
+    // Any thread: the records, the newest first (a record being rewritten all along is left out).
     std::vector<Entry> newestFirst() const;
 
 private:
-    Entry *find(std::uint64_t number); // under m_lock
+    static constexpr std::size_t Words = (sizeof(Entry) + 7) / 8;
+    struct Place
+    {
+        std::atomic<std::uint32_t> sequence{0};                // odd while the window thread writes
+        std::array<std::atomic<std::uint64_t>, Words> words{}; // the record's bytes
+    };
+    Entry *find(std::uint64_t number);
+    void publish(std::size_t index);
+    static bool copy(const Place &place, Entry &out);
 
-    mutable std::mutex m_lock;
-    std::array<Entry, Capacity> m_ring{}; // under m_lock
-    std::size_t m_next = 0;               // under m_lock: the place of the next record
+    std::array<Entry, Capacity> m_own{};    // window thread: the records as they are
+    std::size_t m_next = 0;                 // window thread: the place of the next record
+    std::array<Place, Capacity> m_places{}; // m_own as the readers see it
 };
 
 } // namespace vantor::app

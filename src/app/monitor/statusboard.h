@@ -18,8 +18,8 @@ namespace vantor::app {
 // threads read it. Every member is an atomic written with a single relaxed store or add, so
 // the window thread never waits for a reader, and a reader never holds anything the window
 // thread needs (the text of an open box is an AtomicText: no lock either). A reading is not one
-// snapshot: two counters may be a contact apart. The one exception is the status page's ring of
-// recent firings, copied under a short lock (RecentFirings says how short).
+// snapshot: two counters may be a contact apart. The status page's recent firings are kept the
+// same way, each record behind a sequence count (RecentFirings).
 class StatusBoard
 {
 public:
@@ -143,7 +143,7 @@ private:
     const std::string m_site;                             // the site label's value; "" for none
     std::array<std::atomic<bool>, Slots> m_slotArmed{};   // per slot: armed
     std::array<AtomicText<SlotBytes>, Slots> m_slotSends; // per slot: what it sends
-    RecentFirings m_recent;                               // the last firings, under its own lock
+    RecentFirings m_recent;                               // the last firings: written by the window thread
 };
 
 } // namespace vantor::app

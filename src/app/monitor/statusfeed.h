@@ -30,7 +30,7 @@ class StatusBoard;
 // error trap waits for an answer, and when the open port says that its device has no modem
 // lines (until the port closes). For the status page it keeps on the board what each slot sends
 // and whether it is armed, and the recent firing records with their replies. Only stores into
-// the board's atomics, and hands the recent firings over ready to be copied (RecentFirings).
+// the board's atomics.
 class StatusFeed : public QObject
 {
     Q_OBJECT

@@ -58,9 +58,8 @@ StatusServer::StatusServer(const StatusBoard &board)
         const StatusBoard::Health health = m_board.health(StatusBoard::Clock::now());
         reply(c, health.ok ? 200 : 503, "text/plain; charset=utf-8", health.text);
     }))
-    , m_statusJson(std::make_unique<Handler>([this](mg_connection *c) {
-        reply(c, 200, "application/json", StatusPage::json(m_board.pageView(StatusBoard::Clock::now())));
-    }))
+    , m_statusJson(
+          std::make_unique<Handler>([this](mg_connection *c) { reply(c, 200, "application/json", *statusDocument()); }))
 {
     for (const StatusPage::File &file : StatusPage::files())
         m_pageFiles.push_back(
@@ -68,6 +67,17 @@ StatusServer::StatusServer(const StatusBoard &board)
 }
 
 StatusServer::~StatusServer() = default;
+
+std::shared_ptr<const std::string> StatusServer::statusDocument()
+{
+    const std::lock_guard lock(m_documentLock); // readers that come meanwhile take this one
+    const auto now = StatusBoard::Clock::now();
+    if (!m_document || now - m_documentMade >= DocumentAge) {
+        m_document = std::make_shared<const std::string>(StatusPage::json(m_board.pageView(now)));
+        m_documentMade = now;
+    }
+    return m_document;
+}
 
 QString StatusServer::start(const QString &address, quint16 port)
 {

@@ -2,7 +2,10 @@
 
 #include <QString>
 
+#include <chrono>
 #include <memory>
+#include <mutex>
+#include <string>
 #include <vector>
 
 class CivetServer;
@@ -25,9 +28,8 @@ class StatusBoard;
 // RequestTimeoutMs of the connection's turn (civetweb counts the whole head, not each read),
 // and no connection is kept alive. Clients that send their heads slowly hold a worker each
 // for that long at most: it takes more of them than Workers, sent again and again, to keep a
-// scrape waiting, and the endpoint is meant for a trusted network. It only reads the board:
-// nothing it does makes the window thread wait, but for the copy of the recent firings
-// (RecentFirings).
+// scrape waiting, and the endpoint is meant for a trusted network. It only reads the board,
+// so nothing it does makes the window thread wait.
 class StatusServer
 {
 public:
@@ -36,6 +38,9 @@ public:
     static constexpr int Backlog = 64;
     static constexpr int MaxRequestBytes = 4096;
     static constexpr int RequestTimeoutMs = 1000;
+    // A /status.json made this recently is served again: however many pages are open (or
+    // however fast a client asks), the document is made ten times a second at most.
+    static constexpr std::chrono::milliseconds DocumentAge{100};
 
     explicit StatusServer(const StatusBoard &board);
     ~StatusServer();
@@ -48,7 +53,13 @@ public:
 
 private:
     class Handler;
+    // The status page's document, made anew when older than DocumentAge.
+    std::shared_ptr<const std::string> statusDocument();
+
     const StatusBoard &m_board;
+    std::mutex m_documentLock;                              // the endpoint's threads only
+    std::shared_ptr<const std::string> m_document;          // under m_documentLock
+    std::chrono::steady_clock::time_point m_documentMade{}; // under m_documentLock
     std::unique_ptr<Handler> m_metrics;
     std::unique_ptr<Handler> m_health;
     std::unique_ptr<Handler> m_statusJson;
