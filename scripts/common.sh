@@ -10,6 +10,10 @@ PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev qt6-q
           libsystemd-dev prometheus-cpp-dev fonts-wine fonts-liberation)
 # oscpack parses the playout servers' OSC state (src/onair).
 PACKAGES+=(liboscpack-dev)
+# For the Windows edition (scripts/build-windows.sh): ../shared/tools/qt-mingw installs the cross
+# compiler, Wine and NSIS itself; dpkg-source unpacks the status endpoint's library sources, zip
+# packs the program's folder; its tests run Wine on Xvfb and look for its window (x11-utils).
+WINDOWS_PACKAGES=(cmake ninja-build dpkg-dev zip xvfb x11-utils)
 # For the tests as well: clang and its fuzzing runtime for the parser's fuzz run,
 # clang-format for the style check, and what builds and checks the Debian package.
 TEST_PACKAGES=(clang libclang-rt-14-dev clang-format dpkg-dev file lintian desktop-file-utils man-db)

@@ -1,6 +1,7 @@
 #include "app/application.h"
 
 #include "app/commandline.h"
+#include "app/edition.h"
 #include "app/monitor/boxwatch.h"
 #include "app/monitor/operatorclose.h"
 #include "app/monitor/portreopener.h"
@@ -81,15 +82,6 @@ void noDisplay(QtMsgType type, const QMessageLogContext &, const QString &messag
     std::_Exit(2);
 }
 
-// Whether a window would show on a display: the offscreen platform shows nothing.
-bool onDisplay()
-{
-    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-    if (platform.startsWith("offscreen") || platform.startsWith("minimal"))
-        return false;
-    return qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
-}
-
 // The box of a start refused for the set-up file's lock, before the program has a window.
 class MessageRefusalBox : public RefusalBox
 {
@@ -155,6 +147,7 @@ std::unique_ptr<RunMarker> takeRunMarker(const QString &restoreFile)
 
 int run(int argc, char *argv[])
 {
+    edition::connectStandardStreams();
     {
         // The fault filter goes in first, before any port, socket or list exists.
         StandardErrorPrompter console;
@@ -185,7 +178,7 @@ int run(int argc, char *argv[])
     std::unique_ptr<SetupLock> setupLock;
     if (!command.restoreFile.isEmpty()) {
         MessageRefusalBox box(argc, argv);
-        setupLock = lockForStart(command.restoreFile, !unattended && onDisplay() ? &box : nullptr);
+        setupLock = lockForStart(command.restoreFile, !unattended && edition::onDisplay() ? &box : nullptr);
         if (!setupLock)
             return 2;
     }
@@ -219,7 +212,7 @@ int run(int argc, char *argv[])
     if (!command.options.backupServer.isEmpty())
         backup = std::make_unique<playout::CasparConnection>();
     serial::PortMap &numbers = port.portMap();
-    Services services{port,     numbers, probe,  [&numbers] { return serial::systemPortEntries(numbers); },
+    Services services{port,     numbers, probe,  serial::systemPortEnumerator(numbers),
                       prompter, movies,  caspar, backup.get()};
     services.addressChooser = &addresses;
 

@@ -1,5 +1,6 @@
 #include "app/commandline.h"
 
+#include "app/edition.h"
 #include "app/monitor/sitelabel.h"
 
 #include <QCommandLineParser>
@@ -79,6 +80,8 @@ CommandLine CommandLine::parse(const QStringList &arguments)
     if (parser.isSet(help)) {
         result.exit = true;
         result.output = parser.helpText();
+        if (const QString lacks = edition::lacks(); !lacks.isEmpty())
+            result.output += QLatin1Char('\n') + lacks + QLatin1Char('\n');
         return result;
     }
     if (parser.isSet(version)) {
