@@ -46,7 +46,7 @@ public:
     static constexpr std::size_t SlotBytes = 240;
 
     // site: the value of the site label every metric carries (--status-label site=NAME, checked
-    // by parseSiteLabel); empty for none.
+    // by SiteLabel::parse); empty for none.
     explicit StatusBoard(std::string site = {});
 
     // Upper bounds of the contact-to-send histogram, in seconds.
@@ -76,7 +76,8 @@ public:
     // made by pageText(..., SlotBytes), and whether it is armed.
     void setSlot(int slot, bool armed, std::string_view sends);
     // The status page's recent firings: one record per firing and server, then what came of it,
-    // found by the record's number (FiringRecord::number). Texts are UTF-8; the board cuts them.
+    // found by the record's number (FiringRecord::number). The entry's texts come made by
+    // pageText; the later ones are UTF-8, and the board cuts them.
     void firingRecorded(const Entry &entry);
     void firingReplied(std::uint64_t number, bool answered, int code, double ms, std::string_view text);
     // The firing's clip was seen on air ms after its send; or it was not, and why (the end of its
@@ -116,7 +117,6 @@ public:
         std::vector<Entry> firings; // the newest first
     };
     PageView pageView(Clock::time_point now) const;
-    const std::string &site() const { return m_site; }
 
 private:
     using Count = std::atomic<std::uint64_t>;
