@@ -23,6 +23,7 @@ fi
 }
 
 build
+install_axe "$BUILD_DIR/axe"
 
 # The Windows edition, where ../shared/tools/qt-mingw is: cross-built (only what its tests
 # need), packed, and its tests run under Wine (tests/windows, the installer); the main road

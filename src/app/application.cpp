@@ -260,7 +260,8 @@ int run(int argc, char *argv[])
     });
     if (!command.restoreFile.isEmpty())
         setup = std::make_unique<SetupRestore>(command.restoreFile, window, port, movies, command.options.mediaFolder);
-    StatusBoard board; // --status: what monitoring reads; the server's threads stop before it goes
+    // --status: what monitoring reads; the server's threads stop before it goes.
+    StatusBoard board(command.statusSite.toStdString());
     std::unique_ptr<StatusFeed> feed;
     StatusServer statusServer(board);
     if (command.status) {
@@ -278,7 +279,7 @@ int run(int argc, char *argv[])
     if (command.status) {
         const QString error = statusServer.start(command.status->address, command.status->port);
         stationNotice(window,
-                      error.isEmpty() ? QStringLiteral("Status at http://%1:%2/metrics and /healthz")
+                      error.isEmpty() ? QStringLiteral("Status at http://%1:%2/ (page), /metrics and /healthz")
                                             .arg(command.status->address)
                                             .arg(command.status->port)
                                       : QStringLiteral("***Status not served: ") + error);

@@ -1,6 +1,7 @@
 #include "app/commandline.h"
 
 #include "app/edition.h"
+#include "app/monitor/sitelabel.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -50,6 +51,11 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         QStringLiteral("Answers GET /metrics (Prometheus) and GET /healthz over HTTP on ADDRESS:PORT, for facility "
                        "monitoring; a port number alone listens on 127.0.0.1 only."),
         QStringLiteral("ADDRESS:PORT"));
+    const QCommandLineOption statusLabel(
+        {QStringLiteral("status-label")},
+        QStringLiteral("Gives every metric of --status the label site=\"NAME\", to tell the stations of several "
+                       "sites apart; NAME is up to 64 printable characters."),
+        QStringLiteral("site=NAME"));
     const QCommandLineOption backupServer(
         {QStringLiteral("backup-server")},
         QStringLiteral("Sends every firing to the playout server at HOST as well, after the main one; it gets a lamp "
@@ -60,8 +66,8 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         QStringLiteral("Starts without waiting for a person: errors of the start go to the port log instead of a "
                        "box, and the restored port is opened as soon as it can be. Implied under a service manager "
                        "(NOTIFY_SOCKET)."));
-    parser.addOptions(
-        {port, listPorts, mediaFolder, debounce, restore, logDir, realtime, status, backupServer, unattended});
+    parser.addOptions({port, listPorts, mediaFolder, debounce, restore, logDir, realtime, status, statusLabel,
+                       backupServer, unattended});
 
     const auto fail = [&](const QString &message) {
         result.exit = true;
@@ -109,6 +115,15 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         result.status = StatusAddress::parse(parser.value(status), &error);
         if (!result.status)
             return fail(QStringLiteral("--status %1: %2").arg(parser.value(status), error));
+    }
+    if (parser.isSet(statusLabel)) {
+        QString error;
+        const auto site = SiteLabel::parse(parser.value(statusLabel), &error);
+        if (!site)
+            return fail(QStringLiteral("--status-label %1: %2").arg(parser.value(statusLabel), error));
+        if (!result.status)
+            return fail(QStringLiteral("--status-label takes effect only with --status"));
+        result.statusSite = *site;
     }
     result.listPorts = parser.isSet(listPorts);
     result.realtime = parser.isSet(realtime);

@@ -23,6 +23,7 @@ struct CommandLine
     bool realtime = false;                  // --realtime
     bool unattended = false;                // --unattended
     std::optional<StatusAddress> status;    // --status ADDRESS:PORT
+    QString statusSite;                     // --status-label site=NAME; empty for none
     bool exit = false;                      // --help, --version, --list-ports or an error
     int exitCode = 0;
     QString output; // what to print before exiting

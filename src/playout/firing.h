@@ -26,17 +26,17 @@ namespace vantor::playout {
 class Preloader;
 class TriggerSlots;
 
-// The reply to one sent command, whether it comes before or after someone asks for it.
+// The reply to one sent command, whether it comes before or after someone asks for it. Each
+// record keeper that asks (the as-run record, the status page) is told once.
 class PendingReply
 {
 public:
     // The connection's handler: called once.
     void deliver(const CommandReply &reply)
     {
-        if (m_then)
-            std::exchange(m_then, {})(reply);
-        else
-            m_reply = reply;
+        m_reply = reply;
+        for (ReplyHandler &handler : std::exchange(m_then, {}))
+            handler(reply);
     }
     // handler is called once with the reply: at once if it has come, else when it comes.
     void then(ReplyHandler handler)
@@ -44,12 +44,12 @@ public:
         if (m_reply)
             handler(*m_reply);
         else
-            m_then = std::move(handler);
+            m_then.push_back(std::move(handler));
     }
 
 private:
     std::optional<CommandReply> m_reply;
-    ReplyHandler m_then;
+    std::vector<ReplyHandler> m_then; // one per keeper of the firing's record: two or three
 };
 
 // What one firing did on one server, for records kept outside the window (an as-run log). Handed over after
@@ -74,6 +74,7 @@ struct FiringRecord
     };
     Result result = Result::NotSent;
     std::chrono::steady_clock::time_point sentAt; // when the command was handed over (Sent only)
+    quint64 number = 0; // this record's own: counted from 1 over the run, one per firing and server
 };
 
 // Fires trigger slots: sends the slot's command to the server (by default PLAY 1 and the
@@ -154,6 +155,7 @@ private:
     Preloader *m_preloader = nullptr;
     ContactTime m_contactTime;
     std::vector<std::pair<const void *, Record>> m_records; // window thread
+    quint64 m_recordsMade = 0;                              // FiringRecord::number of the last one
 };
 
 } // namespace vantor::playout

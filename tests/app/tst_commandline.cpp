@@ -115,6 +115,16 @@ private Q_SLOTS:
         QTest::newRow("status short address")
             << QStringList{"--status", "10.1:9101"} << QByteArray("--status 10.1:9101: takes an IPv4 address");
         QTest::newRow("status port zero") << QStringList{"--status", "0"} << QByteArray("--status 0: takes a port");
+        const QByteArray siteName("takes a site name of 1 to 64 printable characters");
+        QTest::newRow("label not the site")
+            << QStringList{"--status", "9101", "--status-label", "env=x"} << QByteArray("takes site=NAME");
+        QTest::newRow("site empty") << QStringList{"--status", "9101", "--status-label", "site="} << siteName;
+        QTest::newRow("site too long") << QStringList{"--status", "9101", "--status-label", "site=" + QString(65, 'a')}
+                                       << siteName;
+        QTest::newRow("site with a line break")
+            << QStringList{"--status", "9101", "--status-label", "site=a\nb"} << siteName;
+        QTest::newRow("site without status") << QStringList{"--status-label", "site=north"}
+                                             << QByteArray("--status-label takes effect only with --status");
     }
 
     void badValuesExitWithTwo()

@@ -3,6 +3,10 @@
 #include <QObject>
 #include <QTimer>
 
+#include <QPointer>
+#include <QString>
+
+#include <array>
 #include <functional>
 
 namespace vantor::serial {
@@ -10,7 +14,8 @@ class SerialPortService;
 }
 namespace vantor::playout {
 class CasparConnection;
-}
+struct FiringRecord;
+} // namespace vantor::playout
 
 namespace vantor::app {
 
@@ -23,7 +28,9 @@ class StatusBoard;
 // PollMs reads what has no signal (the port's state, the merged changes, the log files'
 // dropped lines) and marks the window thread alive. It also tells the board when a box of the
 // error trap waits for an answer, and when the open port says that its device has no modem
-// lines (until the port closes). Only stores into the board's atomics.
+// lines (until the port closes). For the status page it keeps on the board what each slot sends
+// and whether it is armed, and the recent firing records with their replies. Only stores into
+// the board's atomics.
 class StatusFeed : public QObject
 {
     Q_OBJECT
@@ -46,11 +53,21 @@ public:
     void poll();
 
 private:
+    void recordFiring(const playout::FiringRecord &record);
+    // Puts what a slot sends, and whether it is armed, on the board when that changed.
+    void readSlots();
+
     StatusBoard &m_board;
     MainWindow &m_window;
     serial::SerialPortService &m_port;
     std::function<quint64()> m_droppedLogLines;
     QTimer m_poll;
+    struct SlotShown
+    {
+        bool armed = false;
+        QString sends; // null before the first reading
+    };
+    std::array<SlotShown, 6> m_slotsShown; // window thread: what the board holds of each slot
 };
 
 } // namespace vantor::app
