@@ -27,6 +27,7 @@ expected=(
   usr/share/doc/vantor-listener/examples/vantor-listener-autostart.desktop
   usr/lib/systemd/user/vantor-listener.service
   usr/share/doc/vantor-listener/docs/architecture.md usr/share/doc/vantor-listener/bench/RESULTS.md
+  usr/share/vantor-listener/vantor-listener-dashboard.json usr/share/vantor-listener/vantor-listener.rules.yml
 )
 # Every page the installed README links to is installed beside it.
 for link in $(grep -o '](\(docs\|bench\)/[^)#]*' "$root/usr/share/doc/vantor-listener/README.md" | cut -c3-); do

@@ -10,6 +10,10 @@ PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev qt6-q
           libsystemd-dev prometheus-cpp-dev fonts-wine fonts-liberation)
 # oscpack parses the playout servers' OSC state (src/onair).
 PACKAGES+=(liboscpack-dev)
+# For the Windows edition (scripts/build-windows.sh): ../shared/tools/qt-mingw installs the cross
+# compiler, Wine and NSIS itself; dpkg-source unpacks the status endpoint's library sources, zip
+# packs the program's folder; its tests run Wine on Xvfb and look for its window (x11-utils).
+WINDOWS_PACKAGES=(cmake ninja-build dpkg-dev zip xvfb x11-utils)
 # For the tests as well: clang and its fuzzing runtime for the parser's fuzz run,
 # clang-format for the style check, and what builds and checks the Debian package.
 TEST_PACKAGES=(clang libclang-rt-14-dev clang-format dpkg-dev file lintian desktop-file-utils man-db)
@@ -22,6 +26,12 @@ TEST_PACKAGES+=(prometheus)
 TEST_PACKAGES+=(xvfb dbus-daemon at-spi2-core python3-gi gir1.2-atspi-2.0)
 # pyserial's RFC 2217 client against the port server, and systemd-analyze for its unit.
 TEST_PACKAGES+=(python3-serial systemd)
+# A headless browser and its WebDriver for the status page's test (tests/app/tst_statuspage.cpp).
+TEST_PACKAGES+=(chromium chromium-driver)
+# The accessibility rules that test checks the page with: axe-core, which Debian does not
+# package, from the npm registry with the machine's npm, pinned; the test finds it under the
+# build directory (install_axe) and skips that check without it.
+AXE_CORE_VERSION=4.10.3
 
 # On a fresh machine's first boot the automatic updates hold the package locks for a while:
 # every apt-get of these scripts, and of the tools they run (uart-vm prepare), waits for them,
@@ -48,6 +58,18 @@ install_packages() {
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# install_axe DIR: axe-core at AXE_CORE_VERSION under DIR/node_modules, unless it is there.
+install_axe() {
+  local dir=$1
+  if [[ $(node -p "require('$dir/node_modules/axe-core/package.json').version" 2>/dev/null) == "$AXE_CORE_VERSION" ]]; then
+    return 0
+  fi
+  command -v npm >/dev/null || { echo "npm is missing: the status page's accessibility check will be skipped" >&2; return 0; }
+  mkdir -p "$dir"
+  npm install --prefix "$dir" --no-save --no-audit --no-fund --no-package-lock "axe-core@$AXE_CORE_VERSION" >/dev/null ||
+    echo "axe-core could not be installed: the status page's accessibility check will be skipped" >&2
 }
 
 # build [TARGET...]: configures, then builds the targets given, or everything.

@@ -3,6 +3,7 @@
 #include "app/commandline.h"
 #include "app/confirm/onairconfirmation.h"
 #include "app/confirm/tallycontact.h"
+#include "app/edition.h"
 #include "app/monitor/boxwatch.h"
 #include "app/monitor/operatorclose.h"
 #include "app/monitor/portreopener.h"
@@ -85,15 +86,6 @@ void noDisplay(QtMsgType type, const QMessageLogContext &, const QString &messag
     std::_Exit(2);
 }
 
-// Whether a window would show on a display: the offscreen platform shows nothing.
-bool onDisplay()
-{
-    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-    if (platform.startsWith("offscreen") || platform.startsWith("minimal"))
-        return false;
-    return qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
-}
-
 // The box of a start refused for the set-up file's lock, before the program has a window.
 class MessageRefusalBox : public RefusalBox
 {
@@ -159,6 +151,7 @@ std::unique_ptr<RunMarker> takeRunMarker(const QString &restoreFile)
 
 int run(int argc, char *argv[])
 {
+    edition::connectStandardStreams();
     {
         // The fault filter goes in first, before any port, socket or list exists.
         StandardErrorPrompter console;
@@ -189,7 +182,7 @@ int run(int argc, char *argv[])
     std::unique_ptr<SetupLock> setupLock;
     if (!command.restoreFile.isEmpty()) {
         MessageRefusalBox box(argc, argv);
-        setupLock = lockForStart(command.restoreFile, !unattended && onDisplay() ? &box : nullptr);
+        setupLock = lockForStart(command.restoreFile, !unattended && edition::onDisplay() ? &box : nullptr);
         if (!setupLock)
             return 2;
     }
@@ -239,7 +232,7 @@ int run(int argc, char *argv[])
     if (!command.options.backupServer.isEmpty())
         backup = std::make_unique<playout::CasparConnection>();
     serial::PortMap &numbers = port.portMap();
-    Services services{port,     numbers, probe,  [&numbers] { return serial::systemPortEntries(numbers); },
+    Services services{port,     numbers, probe,  serial::systemPortEnumerator(numbers),
                       prompter, movies,  caspar, backup.get()};
     services.addressChooser = &addresses;
 
@@ -287,7 +280,8 @@ int run(int argc, char *argv[])
     });
     if (!command.restoreFile.isEmpty())
         setup = std::make_unique<SetupRestore>(command.restoreFile, window, port, movies, command.options.mediaFolder);
-    StatusBoard board; // --status: what monitoring reads; the server's threads stop before it goes
+    // --status: what monitoring reads; the server's threads stop before it goes.
+    StatusBoard board(command.statusSite.toStdString());
     std::unique_ptr<StatusFeed> feed;
     StatusServer statusServer(board);
     if (command.status) {
@@ -319,7 +313,7 @@ int run(int argc, char *argv[])
     if (command.status) {
         const QString error = statusServer.start(command.status->address, command.status->port);
         stationNotice(window,
-                      error.isEmpty() ? QStringLiteral("Status at http://%1:%2/metrics and /healthz")
+                      error.isEmpty() ? QStringLiteral("Status at http://%1:%2/ (page), /metrics and /healthz")
                                             .arg(command.status->address)
                                             .arg(command.status->port)
                                       : QStringLiteral("***Status not served: ") + error);

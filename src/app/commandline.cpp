@@ -1,5 +1,7 @@
 #include "app/commandline.h"
 
+#include "app/edition.h"
+#include "app/monitor/sitelabel.h"
 #include "onair/oscreceiver.h"
 
 #include <QCommandLineParser>
@@ -50,6 +52,11 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         QStringLiteral("Answers GET /metrics (Prometheus) and GET /healthz over HTTP on ADDRESS:PORT, for facility "
                        "monitoring; a port number alone listens on 127.0.0.1 only."),
         QStringLiteral("ADDRESS:PORT"));
+    const QCommandLineOption statusLabel(
+        {QStringLiteral("status-label")},
+        QStringLiteral("Gives every metric of --status the label site=\"NAME\", to tell the stations of several "
+                       "sites apart; NAME is up to 64 printable characters."),
+        QStringLiteral("site=NAME"));
     const QCommandLineOption backupServer(
         {QStringLiteral("backup-server")},
         QStringLiteral("Sends every firing to the playout server at HOST as well, after the main one; it gets a lamp "
@@ -75,8 +82,8 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         QStringLiteral("Drives the port's DTR line as a tally contact: dtr (asserted while a clip fired from here is "
                        "on air) or dtr:pulse=MS (a pulse for each firing on air)."),
         QStringLiteral("MODE"));
-    parser.addOptions({port, listPorts, mediaFolder, debounce, restore, logDir, realtime, status, backupServer,
-                       unattended, confirm, confirmMs, tally});
+    parser.addOptions({port, listPorts, mediaFolder, debounce, restore, logDir, realtime, status, statusLabel,
+                       backupServer, unattended, confirm, confirmMs, tally});
 
     const auto fail = [&](const QString &message) {
         result.exit = true;
@@ -98,6 +105,8 @@ CommandLine CommandLine::parse(const QStringList &arguments)
     if (parser.isSet(help)) {
         result.exit = true;
         result.output = parser.helpText();
+        if (const QString lacks = edition::lacks(); !lacks.isEmpty())
+            result.output += QLatin1Char('\n') + lacks + QLatin1Char('\n');
         return result;
     }
     if (parser.isSet(version)) {
@@ -147,6 +156,15 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         if (!result.tally)
             return fail(
                 QStringLiteral("--tally %1: takes dtr or dtr:pulse=MS (MS 10 to 10000)").arg(parser.value(tally)));
+    }
+    if (parser.isSet(statusLabel)) {
+        QString error;
+        const auto site = SiteLabel::parse(parser.value(statusLabel), &error);
+        if (!site)
+            return fail(QStringLiteral("--status-label %1: %2").arg(parser.value(statusLabel), error));
+        if (!result.status)
+            return fail(QStringLiteral("--status-label takes effect only with --status"));
+        result.statusSite = *site;
     }
     result.listPorts = parser.isSet(listPorts);
     result.realtime = parser.isSet(realtime);

@@ -26,6 +26,7 @@ struct CommandLine
     bool realtime = false;                  // --realtime
     bool unattended = false;                // --unattended
     std::optional<StatusAddress> status;    // --status ADDRESS:PORT
+    QString statusSite;                     // --status-label site=NAME; empty for none
     std::optional<quint16> confirm;         // --confirm[=PORT]: on-air confirmation; none: the set-up file's
     std::chrono::milliseconds confirmMs{onair::OnAirRule::DefaultDeadline}; // --confirm-ms N
     std::optional<onair::Tally::Mode> tally;                                // --tally dtr|dtr:pulse=MS

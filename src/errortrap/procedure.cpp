@@ -2,7 +2,8 @@
 
 #include "exceptionfilter.h"
 
-#include <csetjmp>
+// stepjump_linux.h or stepjump_win.h, chosen in CMakeLists.txt.
+#include VANTOR_STEP_JUMP_HEADER
 
 namespace vantor {
 
@@ -10,11 +11,10 @@ namespace {
 thread_local Procedure *innermost = nullptr;
 }
 
-// Where a fault that cannot be thrown comes back to. The mask is not saved (no system call per
-// step): the fault signals are handled with SA_NODEFER, so a jump leaves nothing blocked.
+// Where a fault that cannot be thrown comes back to.
 struct Procedure::StepBoundary
 {
-    sigjmp_buf resume;
+    StepJumpBuffer resume;
     volatile int signal = 0;
     const char *volatile name = nullptr;
 };
@@ -55,8 +55,10 @@ void Procedure::runStep(void (*invoke)(void *), void *body)
         }
     } const restore{this, m_boundary};
 
-    if (sigsetjmp(boundary.resume, 0) != 0) // back from a fault that could not be thrown
+    if (VANTOR_STEP_SETJMP(boundary.resume) != 0) { // back from a fault that could not be thrown
+        VANTOR_STEP_AFTER_JUMP(boundary.signal);
         throw ProcessorFault(boundary.signal, boundary.name);
+    }
     m_boundary = &boundary;
     invoke(body);
 }
@@ -68,9 +70,14 @@ std::uintptr_t Procedure::stepFrame() const
 
 void Procedure::jumpBackToStep(int signal, const char *name)
 {
+    VANTOR_STEP_LONGJMP(*static_cast<StepJumpBuffer *>(jumpTarget(signal, name)));
+}
+
+void *Procedure::jumpTarget(int signal, const char *name)
+{
     m_boundary->signal = signal;
     m_boundary->name = name;
-    siglongjmp(m_boundary->resume, 1);
+    return &m_boundary->resume;
 }
 
 Answer Procedure::handle(std::exception_ptr failure)

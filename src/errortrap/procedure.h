@@ -76,11 +76,14 @@ public:
     // True while the body of one of this procedure's steps runs.
     bool inStep() const { return m_boundary != nullptr; }
 
-    // For the fault handler (faultsignals.cpp), while a step runs: the stack address above every
-    // frame of the step's body, and the jump back to the step's start for a fault that cannot be
-    // thrown through those frames; the step then fails with that fault's error.
+    // For the fault handler (faultsignals_linux.cpp, faultfilter_win.cpp), while a step runs: the
+    // stack address above every frame of the step's body, and the jump back to the step's start
+    // for a fault that cannot be thrown through those frames; the step then fails with that
+    // fault's error. jumpTarget() is the jump's buffer (stepjump_*.h), the fault set, for a
+    // handler that resumes the thread there itself (Windows: through the fault's context).
     std::uintptr_t stepFrame() const;
     [[noreturn]] void jumpBackToStep(int signal, const char *name);
+    void *jumpTarget(int signal, const char *name);
 
     // The innermost procedure running on this thread, or nullptr.
     static Procedure *current();

@@ -76,6 +76,7 @@ void Firing::fire(qint16 triggerid, Clock::time_point contact, bool test)
         const bool withMovie = m_triggers.command(triggerid).needsMovie();
         FiringRecord record;
         record.when = QDateTime::fromMSecsSinceEpoch(began);
+        record.number = ++m_recordsMade;
         record.slot = triggerid;
         record.test = test;
         record.movie = withMovie ? m_triggers.movie(triggerid) : QString();

@@ -28,7 +28,8 @@ class Preloader;
 class TriggerSlots;
 
 // A value that comes later (a command's reply, a firing's on-air verdict), whether it comes
-// before or after someone asks for it. Each of its few readers is told once.
+// before or after someone asks for it. Each of its few readers (the as-run record, the status
+// page, the metrics, the tally) is told once.
 template <class T>
 class Pending
 {
@@ -110,6 +111,7 @@ struct FiringRecord
     // With on-air confirmation (setWatchOnAir), for a sent command with a clip: whether the
     // server showed it on air; whoever watches delivers it, within its deadline.
     std::shared_ptr<PendingOnAir> onAir{};
+    quint64 number = 0; // this record's own: counted from 1 over the run, one per firing and server
 };
 
 // Fires trigger slots: sends the slot's command to the server (by default PLAY 1 and the
@@ -194,6 +196,7 @@ private:
     ContactTime m_contactTime;
     std::vector<std::pair<const void *, Record>> m_records; // window thread
     bool m_watchOnAir = false;                              // window thread: records carry a verdict to come
+    quint64 m_recordsMade = 0;                              // FiringRecord::number of the last one
 };
 
 } // namespace vantor::playout

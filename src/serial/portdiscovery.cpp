@@ -4,16 +4,15 @@
 #include "errortrap/runtimeerror.h"
 
 #include <QComboBox>
-#include <QDir>
-#include <QFileInfo>
-#include <QSerialPortInfo>
 #include <QSignalBlocker>
 #include <QTextDocument>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 namespace vantor::serial {
 
@@ -30,17 +29,6 @@ constexpr Location LPSTRtoSTRINGAt{"modDeclares", "LPSTRtoSTRING"};
 constexpr qint16 FirstProbed = 1;
 constexpr qint16 LastProbed = 16;
 
-// The driver behind a device node, from sysfs ("serial8250", "ftdi_sio", "cdc_acm", ...).
-QByteArray driverOf(const QString &name)
-{
-    for (const char *cls : {"tty", "printer", "ppdev"}) {
-        const QFileInfo link(QStringLiteral("/sys/class/%1/%2/device/driver").arg(QLatin1String(cls), name));
-        if (link.exists())
-            return QFileInfo(link.symLinkTarget()).fileName().toLocal8Bit();
-    }
-    return {};
-}
-
 // A 16-bit loop counter steps past its range.
 void stepIndex(qint16 &i)
 {
@@ -51,42 +39,19 @@ void stepIndex(qint16 &i)
 
 } // namespace
 
-std::vector<PortEntry> systemPortEntries(const PortMap &map)
-{
-    std::vector<PortEntry> entries;
-    const auto serial = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : serial) {
-        QString description = info.description();
-        if (description.isEmpty())
-            description = info.manufacturer();
-        entries.push_back({info.systemLocation().toLocal8Bit(), driverOf(info.portName()),
-                           description.isEmpty() ? QByteArray() : description.toLocal8Bit(),
-                           porttype::Read | porttype::Write});
-    }
-    const QDir dev(QStringLiteral("/dev"));
-    const auto parallel = dev.entryInfoList({QStringLiteral("lp*"), QStringLiteral("parport*")},
-                                            QDir::System | QDir::NoSymLinks, QDir::Name);
-    for (const QFileInfo &node : parallel) {
-        const bool printer = node.fileName().startsWith(QLatin1String("lp"));
-        entries.push_back({node.absoluteFilePath().toLocal8Bit(), driverOf(node.fileName()),
-                           printer ? QByteArray("Parallel printer port") : QByteArray("Parallel port"),
-                           printer ? porttype::Write : porttype::Read | porttype::Write});
-    }
-    for (const auto &[number, target] : map.entries()) {
-        if (PortMap::isNetworkTarget(target))
-            entries.push_back({target.toLocal8Bit(), QByteArray("rfc2217"),
-                               QStringLiteral("Network serial port %1").arg(number).toLocal8Bit(),
-                               porttype::Read | porttype::Write | porttype::NetAttached});
-    }
-    return entries;
-}
-
 PortDiscovery::PortDiscovery(ErrorTrap &trap, PortMap &map, const PortProbe &probe, PortEnumerator enumerate,
                              Controls controls)
+    : PortDiscovery(trap, map, probe, enumerate ? makeEntrySpooler(std::move(enumerate)) : makeSystemPortSpooler(),
+                    std::move(controls))
+{
+}
+
+PortDiscovery::PortDiscovery(ErrorTrap &trap, PortMap &map, const PortProbe &probe,
+                             std::unique_ptr<PortSpooler> spooler, Controls controls)
     : m_trap(trap)
     , m_map(map)
     , m_probe(probe)
-    , m_enumerate(std::move(enumerate))
+    , m_spooler(spooler ? std::move(spooler) : makeEntrySpooler({}))
     , m_c(std::move(controls))
 {
 }
@@ -184,47 +149,48 @@ bool PortDiscovery::COMAvailable(qint16 port)
     return result;
 }
 
-// The system's enumeration is one call on Linux; the steps of the two-call form stay, so that
-// the numbered lines keep their places: the enumeration stands for the block, its size for
-// the record count, and at most TableSize records are copied into the working copy.
+// The printing subsystem's two-call enumeration: the size needed, a block of that size from the
+// process heap, the records into it. The texts stay in the block and are read through the
+// records' addresses before the block goes back.
 qint32 PortDiscovery::GetAvailablePorts(const QString &serverName)
 {
-    Q_UNUSED(serverName); // only the local machine is enumerated
     Procedure p(m_trap, GetAvailablePortsAt, 13);
     for (int line = 14; line <= 19; ++line)
         p.mark(line);
-    std::optional<std::vector<PortEntry>> block;
-    std::vector<PortEntry> working;
-    qint32 returned = 0;
+    const QByteArray server = serverName.toLocal8Bit();
+    quint32 needed = 0;
+    quint32 returned = 0;
+    bool enumerated = false;
+    void *block = nullptr;
+    std::array<PortInfo2, TableSize> working{};
     qint32 result = 0;
-    p.step(20, [&] { block = m_enumerate ? m_enumerate() : std::vector<PortEntry>(); });
-    p.mark(21);
-    p.step(22, [&] { returned = block ? qint32(block->size()) : 0; });
-    if (p.test(23, [&] { return block.has_value(); })) {
+    p.step(20, [&] { m_spooler->enumPorts(server, PortSpooler::Level, nullptr, 0, needed, returned); });
+    p.step(21, [&] { block = m_spooler->heapAlloc(needed); });
+    p.step(22, [&] { enumerated = m_spooler->enumPorts(server, PortSpooler::Level, block, needed, needed, returned); });
+    if (p.test(23, [&] { return enumerated; })) {
         p.step(24, [&] {
-            const std::size_t copied = std::min<std::size_t>(block->size(), TableSize);
-            working.assign(block->begin(), block->begin() + std::ptrdiff_t(copied));
+            const std::size_t copied = std::min<std::size_t>(returned, TableSize);
+            std::memmove(working.data(), block, copied * sizeof(PortInfo2));
         });
         qint16 i = 0;
         bool more = false;
-        p.step(25, [&] { more = returned - 1 >= 0; });
-        auto text = [](const QByteArray &t) { return t.isNull() ? nullptr : t.constData(); };
+        p.step(25, [&] { more = qint64(returned) - 1 >= 0; });
         while (more) {
-            p.step(26, [&] { portAt(i).Description = LPSTRtoSTRING(text(working.at(std::size_t(i)).description)); });
-            p.step(27, [&] { portAt(i).PortName = LPSTRtoSTRING(text(working.at(std::size_t(i)).name)); });
-            p.step(28, [&] { portAt(i).MonitorName = LPSTRtoSTRING(text(working.at(std::size_t(i)).monitor)); });
-            p.step(29, [&] { portAt(i).PortType = working.at(std::size_t(i)).type; });
+            p.step(26, [&] { portAt(i).Description = LPSTRtoSTRING(working.at(std::size_t(i)).pDescription); });
+            p.step(27, [&] { portAt(i).PortName = LPSTRtoSTRING(working.at(std::size_t(i)).pPortName); });
+            p.step(28, [&] { portAt(i).MonitorName = LPSTRtoSTRING(working.at(std::size_t(i)).pMonitorName); });
+            p.step(29, [&] { portAt(i).PortType = working.at(std::size_t(i)).fPortType; });
             p.step(30, [&] {
                 more = false;
                 stepIndex(i);
-                more = i <= returned - 1;
+                more = i <= qint64(returned) - 1;
             });
         }
         p.mark(31);
     }
-    p.step(32, [&] { result = returned; });
-    if (p.test(33, [&] { return block.has_value(); }))
-        p.step(34, [&] { block.reset(); });
+    p.step(32, [&] { result = qint32(returned); });
+    if (p.test(33, [&] { return block != nullptr; }))
+        p.step(34, [&] { m_spooler->heapFree(std::exchange(block, nullptr)); });
     p.mark(35);
     p.exit(36);
     return result;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "portspooler.h"
 #include "serial/system/portmap.h"
 #include "serial/system/portprobe.h"
 
@@ -34,21 +35,6 @@ struct PortInfo
     quint32 Reserved = 0;
 };
 
-// One port as the system's enumeration gives it: single-byte texts, a null text when the
-// system has none.
-struct PortEntry
-{
-    QByteArray name;
-    QByteArray monitor;
-    QByteArray description;
-    quint32 type = 0;
-};
-using PortEnumerator = std::function<std::vector<PortEntry>()>;
-
-// The serial ports (with their drivers) and parallel ports of this machine, and the network
-// ports of the port map.
-std::vector<PortEntry> systemPortEntries(const PortMap &map);
-
 // Port discovery: the port list cboComm ("Get COM Ports") and the hidden listing of every
 // port the system knows ("All Ports status"), with the port helpers of modDeclares.
 class PortDiscovery
@@ -64,7 +50,12 @@ public:
         std::function<void(const QString &)> setStatus1;
     };
 
+    // The all-ports listing enumerates `enumerate`'s entries; where it is empty, the system's
+    // printing subsystem (makeSystemPortSpooler), or nothing where there is none.
     PortDiscovery(ErrorTrap &trap, PortMap &map, const PortProbe &probe, PortEnumerator enumerate, Controls controls);
+    // The all-ports listing asks `spooler`.
+    PortDiscovery(ErrorTrap &trap, PortMap &map, const PortProbe &probe, std::unique_ptr<PortSpooler> spooler,
+                  Controls controls);
 
     // frmMAIN
     void ListComPorts();
@@ -86,7 +77,7 @@ private:
     ErrorTrap &m_trap;
     PortMap &m_map;
     const PortProbe &m_probe;
-    PortEnumerator m_enumerate;
+    std::unique_ptr<PortSpooler> m_spooler;
     Controls m_c;
     std::array<PortInfo, TableSize> m_availablePorts;
 };

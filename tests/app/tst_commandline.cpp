@@ -10,8 +10,8 @@
 #include <QFileInfo>
 #include <QTcpServer>
 #include <QTemporaryDir>
-#include <QUdpSocket>
 #include <QTest>
+#include <QUdpSocket>
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -122,6 +122,16 @@ private Q_SLOTS:
         QTest::newRow("confirm deadline too short")
             << QStringList{"--confirm-ms", "5"} << QByteArray("--confirm-ms 5: takes 40 to 10000");
         QTest::newRow("tally on another line") << QStringList{"--tally", "rts"} << QByteArray("--tally rts: takes dtr");
+        const QByteArray siteName("takes a site name of 1 to 64 printable characters");
+        QTest::newRow("label not the site")
+            << QStringList{"--status", "9101", "--status-label", "env=x"} << QByteArray("takes site=NAME");
+        QTest::newRow("site empty") << QStringList{"--status", "9101", "--status-label", "site="} << siteName;
+        QTest::newRow("site too long") << QStringList{"--status", "9101", "--status-label", "site=" + QString(65, 'a')}
+                                       << siteName;
+        QTest::newRow("site with a line break")
+            << QStringList{"--status", "9101", "--status-label", "site=a\nb"} << siteName;
+        QTest::newRow("site without status") << QStringList{"--status-label", "site=north"}
+                                             << QByteArray("--status-label takes effect only with --status");
     }
 
     void badValuesExitWithTwo()
@@ -268,8 +278,8 @@ private Q_SLOTS:
                       "--confirm=" + std::to_string(free)},
                      true);
         QVERIFY2(waitForHistory(dir.path(), "Set-up restored from "), run.describe().constData());
-        QVERIFY2(waitForHistory(dir.path(), "On-air confirmation: the servers' state on UDP port "
-                                                + QByteArray::number(free)),
+        QVERIFY2(waitForHistory(dir.path(),
+                                "On-air confirmation: the servers' state on UDP port " + QByteArray::number(free)),
                  run.describe().constData());
         QVERIFY2(run.terminate(), run.describe().constData()); // the save of the damaged file is written first
         QVERIFY(readAll(file.fileName()).contains("\nbackup_address=127.0.0.3\nconfirm=false\n"));

@@ -1,18 +1,25 @@
 // The status endpoint read over HTTP on 127.0.0.1: its counters after contacts of the fake
-// port, the health check (also while an error box waits, and for a port without modem lines),
-// and clients that send nothing, too much or slowly.
+// port, the site label, the health check (also while an error box waits, and for a port
+// without modem lines), the status page's document, and clients that send nothing, too much
+// or slowly.
 #include "windowfixture.h"
 
 #include "app/monitor/boxwatch.h"
+#include "app/monitor/pagetext.h"
 #include "app/monitor/statusboard.h"
 #include "app/monitor/statusfeed.h"
+#include "app/monitor/statuspage.h"
 #include "app/monitor/statusserver.h"
+#include "app/station/asrunrecord.h"
 #include "app/window/clickablelabel.h"
 #include "app/window/lamp.h"
 #include "errortrap/errortrap.h"
 #include "serial/service/portbackend.h"
 
 #include <QCheckBox>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
@@ -53,6 +60,31 @@ double sample(const QByteArray &metrics, const QByteArray &series)
         if (line.startsWith(series + ' '))
             return line.mid(series.size() + 1).toDouble();
     return -1;
+}
+
+// Fails unless promtool (Debian package prometheus) finds the text format right; skips without it.
+#define VERIFY_PROMTOOL_CHECKS(metrics)                                                                                \
+    do {                                                                                                               \
+        const QString promtool = QStandardPaths::findExecutable("promtool");                                           \
+        if (promtool.isEmpty())                                                                                        \
+            QSKIP("promtool is not installed (Debian package prometheus)");                                            \
+        QProcess check;                                                                                                \
+        check.start(promtool, {"check", "metrics"});                                                                   \
+        check.write(metrics);                                                                                          \
+        check.closeWriteChannel();                                                                                     \
+        QVERIFY(check.waitForFinished(60000));                                                                         \
+        QVERIFY2(check.exitCode() == 0, check.readAllStandardOutput() + check.readAllStandardError());                 \
+    } while (false)
+
+// Every string of a JSON document, depth first.
+void strings(const QJsonValue &value, QStringList &out)
+{
+    if (value.isString())
+        out << value.toString();
+    for (const QJsonValue &v : value.isArray() ? value.toArray() : QJsonArray())
+        strings(v, out);
+    for (const QJsonValue &v : value.isObject() ? value.toObject() : QJsonObject())
+        strings(v, out);
 }
 
 } // namespace
@@ -103,16 +135,111 @@ private Q_SLOTS:
         for (const auto &[series, value] : expected)
             QVERIFY2(sample(metrics.body, series) == value, series);
         QTRY_VERIFY(sample(get(server.port(), "/metrics").body, R"(vantor_failure_replies_total{code="404"})") == 1);
+        VERIFY_PROMTOOL_CHECKS(metrics.body);
+    }
 
-        const QString promtool = QStandardPaths::findExecutable("promtool");
-        if (promtool.isEmpty())
-            QSKIP("promtool is not installed (Debian package prometheus)");
-        QProcess check;
-        check.start(promtool, {"check", "metrics"});
-        check.write(metrics.body);
-        check.closeWriteChannel();
-        QVERIFY(check.waitForFinished(60000));
-        QVERIFY2(check.exitCode() == 0, check.readAllStandardOutput() + check.readAllStandardError());
+    // One Prometheus for several sites: every sample carries the site, quotes and all.
+    void everySampleCarriesTheSite()
+    {
+        StatusBoard board("Zürich \"2\" \\ north");
+        board.setServerUsed(1, true);
+        board.contactToSend(std::chrono::milliseconds(3));
+        board.sentAt(StatusBoard::Clock::now());
+        const QByteArray metrics = QByteArray::fromStdString(board.metricsText(StatusBoard::Clock::now()));
+        int samples = 0;
+        for (const QByteArray &line : metrics.split('\n')) {
+            if (line.isEmpty() || line.startsWith('#'))
+                continue;
+            ++samples;
+            QVERIFY2(line.contains("site=\"Zürich \\\"2\\\" \\\\ north\""), line);
+        }
+        QVERIFY(samples > 20);
+        VERIFY_PROMTOOL_CHECKS(metrics);
+    }
+
+    // What comes from outside (movie names, the server's replies, why a clip is not on air)
+    // reaches the page's document as valid, bounded text: no control character and nothing that
+    // turns the text around it, however long or broken; the document keeps within its bound with
+    // every text at its longest, and a late verdict for a firing that left the ring goes nowhere.
+    void pageDocumentIsBoundedText()
+    {
+        const QString hostile =
+            QStringLiteral("<img src=x onerror=alert(1)>\"\\\r\n\x1b[31m\u202Eevil\u2066").repeated(300);
+        const std::string broken = "\xff\xfe 404 \x80" + std::string(5000, '"');
+        StatusBoard board("studio");
+        for (int s = 0; s < StatusBoard::Slots; ++s)
+            board.setSlot(s, true, pageText(hostile, StatusBoard::SlotBytes));
+        constexpr int Fired = RecentFirings::Capacity + 5;
+        for (int n = 1; n <= Fired; ++n) {
+            StatusBoard::Entry e;
+            e.number = quint64(n);
+            e.time.assign(pageText(hostile, RecentFirings::TimeBytes));
+            e.movie.assign(pageText(hostile, RecentFirings::MovieBytes));
+            e.outcome.assign(pageText(hostile, RecentFirings::LineBytes));
+            e.command.assign(pageText(hostile, RecentFirings::LineBytes));
+            board.firingRecorded(e);
+            board.firingReplied(quint64(n), true, 404, 1.25, broken);
+            if (n % 2)
+                board.firingNotOnAir(quint64(n), broken);
+            else
+                board.firingOnAir(quint64(n), 84);
+        }
+        board.firingOnAir(1, 5);
+        StatusServer server(board);
+        QCOMPARE(server.start("127.0.0.1", 0), QString());
+        const Answer answer = get(server.port(), "/status.json");
+        QCOMPARE(answer.status, 200);
+        QVERIFY2(size_t(answer.body.size()) <= StatusPage::MaxJsonBytes, QByteArray::number(answer.body.size()));
+        QJsonParseError error;
+        const QJsonObject status = QJsonDocument::fromJson(answer.body, &error).object();
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        const QJsonArray firings = status["firings"].toArray();
+        QCOMPARE(firings.size(), RecentFirings::Capacity);
+        QCOMPARE(firings.first()["number"].toInt(), Fired);
+        QCOMPARE(firings.last()["number"].toInt(), Fired - RecentFirings::Capacity + 1);
+        QCOMPARE(firings[0]["onAir"].toString(), "not_confirmed");
+        QCOMPARE(firings[1]["onAirMs"].toDouble(), 84.0);
+        QVERIFY(firings[0]["movie"].toString().startsWith("<img src=x onerror=alert(1)>\"\\\uFFFD"));
+        QVERIFY(firings[0]["replyText"].toString().startsWith("\uFFFD\uFFFD 404 \uFFFD\""));
+        QStringList texts;
+        strings(status, texts);
+        for (const QString &text : texts)
+            for (QChar c : text)
+                QVERIFY2(c.isPrint() && c.category() != QChar::Other_Format, qPrintable(text));
+    }
+
+    // A firing's record reaches the page with its slot, and the server's reply reaches both the
+    // page and the as-run record, whoever asks for it first.
+    void repliesReachThePageAndTheAsRunRecord()
+    {
+        WindowFixture f;
+        f.server.setReplier([](const QByteArray &line) {
+            return line.startsWith("PLAY") ? QByteArrayList{"202 PLAY OK <b>"} : AmcpResponder::standardReply(line);
+        });
+        StatusBoard board;
+        StatusFeed feed(board, f.w(), f.port);
+        feed.addServer(0, *f.caspar);
+        QStringList asRunReplies;
+        AsRunRecord asRun([&](qint64, const QStringList &columns) { asRunReplies << columns.value(5); });
+        f.w().firing().setRecord(&asRun, [&](const vantor::playout::FiringRecord &r) { asRun.fired(r, "CTS ON"); });
+        StatusServer server(board);
+        QCOMPARE(server.start("127.0.0.1", 0), QString());
+        f.w().findChild<QPushButton *>("cmdCOMStatus")->click();
+        f.w().findChild<QPushButton *>("cmdCASPAR")->click();
+        QTRY_COMPARE(f.w().findChild<Lamp *>("shpCASPAR")->fillColor(), 65280u);
+        f.w().findChild<QCheckBox *>("chkTRIGGER(0)")->click();
+        f.chooser.choices.push_back("/media/a b.mov");
+        QTest::mouseDClick(f.w().findChild<ClickableLabel *>("lblTRIGERMOVIE(0)"), Qt::LeftButton);
+        f.port.changeCts(true);
+        QTRY_COMPARE(asRunReplies, QStringList{"202 PLAY OK <b>"});
+        const QJsonObject status = QJsonDocument::fromJson(get(server.port(), "/status.json").body).object();
+        QCOMPARE(status["slots"][0]["sends"].toString(), R"(PLAY 1 "a b.mov")");
+        QVERIFY(status["slots"][0]["armed"].toBool());
+        const QJsonObject fired = status["firings"][0].toObject();
+        QCOMPARE(fired["slot"].toString(), "CTS ON");
+        QCOMPARE(fired["replyText"].toString(), "202 PLAY OK <b>");
+        QCOMPARE(fired["code"].toInt(), 202);
+        f.w().firing().setRecord(&asRun, {});
     }
 
     void healthSaysWhatIsWrong_data()

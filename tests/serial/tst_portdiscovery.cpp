@@ -196,6 +196,39 @@ private Q_SLOTS:
         QVERIFY_THROWS_EXCEPTION(std::out_of_range, b.discovery.AvailablePorts(-1));
     }
 
+    // The printing subsystem's second call fails (a port came between the two calls): the
+    // header line alone, and the block goes back all the same.
+    void failedEnumerationListsNothingAndGivesTheBlockBack()
+    {
+        struct Spooler : PortSpooler
+        {
+            bool enumPorts(const QByteArray &, quint32, void *buffer, quint32, quint32 &needed,
+                           quint32 &returned) override
+            {
+                needed = buffer ? 96 : 64;
+                returned = 0;
+                return false;
+            }
+            void *heapAlloc(std::size_t bytes) override { return given = std::malloc(bytes); }
+            void heapFree(void *block) override
+            {
+                QCOMPARE(block, given);
+                std::free(std::exchange(given, nullptr));
+            }
+            void *given = nullptr;
+        };
+        Bench b;
+        auto owned = std::make_unique<Spooler>();
+        Spooler &spooler = *owned;
+        PortDiscovery discovery{
+            b.trap, b.map, b.probe, std::move(owned), {&b.cboComm, {}, [&b](const QString &line) { b.log << line; }}};
+        discovery.cmdGetAllPorts_Click();
+        QCOMPARE(b.log, QStringList{"Getting All Available Ports..."});
+        QCOMPARE(discovery.GetAvailablePorts(QString()), 0);
+        QCOMPARE(spooler.given, nullptr);
+        QVERIFY(b.prompter.prompts.empty());
+    }
+
     void textHelpers()
     {
         Bench b;

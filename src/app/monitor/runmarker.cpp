@@ -1,17 +1,12 @@
 #include "app/monitor/runmarker.h"
 
+#include "app/monitor/markerfile.h"
 #include "app/station/setuplock.h"
 
+#include <QCoreApplication>
 #include <QFile>
 
 #include <atomic>
-#include <cerrno>
-#include <cstring>
-
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace vantor::app {
 
@@ -36,8 +31,7 @@ struct RunMarker::Kept
             touch(fd);
             return;
         }
-        ::unlink(path.constData());
-        ::close(fd);
+        markerfile::remove(path, fd);
         fd = -1;
     }
 };
@@ -50,23 +44,21 @@ RunMarker::RunMarker(const QString &path, Touch touch)
         return;
     }
     const int fd = lock.fd;
-    const struct stat &st = lock.st;
     // A marker with content that nobody holds is a dead run's; one made just now is empty.
-    if (st.st_size > 0)
-        m_previousEnd = QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec);
+    if (lock.st.st_size > 0)
+        m_previousEnd = markerfile::lastTouched(lock.st);
     const QByteArray content = QStringLiteral("vantor-listener running, pid %1, since %2\n")
-                                   .arg(::getpid())
+                                   .arg(QCoreApplication::applicationPid())
                                    .arg(QDateTime::currentDateTime().toString(Qt::ISODate))
                                    .toUtf8();
-    if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, content.constData(), size_t(content.size()), 0) != content.size()) {
-        m_problem = QString::fromLocal8Bit(std::strerror(errno));
-        ::close(fd);
+    if (!markerfile::write(fd, content, m_problem)) {
+        markerfile::close(fd);
         return;
     }
     m_kept = std::make_shared<Kept>();
     m_kept->path = QFile::encodeName(path);
     m_kept->fd = fd;
-    m_kept->touch = touch ? std::move(touch) : [](int marker) { ::futimens(marker, nullptr); };
+    m_kept->touch = touch ? std::move(touch) : Touch(&markerfile::touch);
     m_thread = std::make_unique<WriterThread>([kept = m_kept] { kept->run(); }, "run marker", TouchEvery);
 }
 

@@ -16,8 +16,9 @@ namespace vantor::app {
 // Finding it at start, with no live program holding it, means the previous run ended without
 // closing (a fault, a kill, a power cut), and its time of last touch says when, to the second.
 //
-// The running program holds an advisory lock (flock) on the marker, so that a second program
-// started on the same set-up does not take the first one's marker for a dead run's.
+// The running program holds an advisory lock (flock; LockFileEx on Windows) on the marker, so
+// that a second program started on the same set-up does not take the first one's marker for a
+// dead run's.
 //
 // Made on the window thread at start; touched and removed by a thread of its own ("run
 // marker"), so no disk ever holds up the window thread afterwards, and the end waits for a

@@ -3,6 +3,8 @@
 #include <prometheus/metric_family.h>
 #include <prometheus/text_serializer.h>
 
+#include <QString>
+
 #include <algorithm>
 #include <limits>
 
@@ -11,8 +13,6 @@ namespace vantor::app {
 namespace {
 constexpr auto Relaxed = std::memory_order_relaxed;
 const char *const LineNames[StatusBoard::Lines] = {"CTS", "DSR"};
-const char *const SlotNames[StatusBoard::Slots] = {"CTS ON", "CTS OFF", "CTS CHANGE",
-                                                   "DSR ON", "DSR OFF", "DSR CHANGE"};
 
 using prometheus::ClientMetric;
 using prometheus::MetricFamily;
@@ -59,6 +59,11 @@ ClientMetric histogram(const std::array<double, N> &bounds,
     return h;
 }
 } // namespace
+
+StatusBoard::StatusBoard(std::string site)
+    : m_site(std::move(site))
+{
+}
 
 void StatusBoard::lineChanged(int line)
 {
@@ -172,6 +177,51 @@ void StatusBoard::setLastBundle(int server, Clock::time_point at)
         m_lastBundle[size_t(server)].store(at == Clock::time_point{} ? 0 : ticks(at), Relaxed);
 }
 
+void StatusBoard::setSlot(int slot, bool armed, std::string_view sends)
+{
+    if (slot < 0 || slot >= Slots)
+        return;
+    m_slotSends[size_t(slot)].store(sends);
+    m_slotArmed[size_t(slot)].store(armed, Relaxed);
+}
+
+void StatusBoard::firingRecorded(const Entry &entry)
+{
+    m_recent.add(entry);
+}
+
+void StatusBoard::firingReplied(std::uint64_t number, bool answered, int code, double ms, std::string_view text)
+{
+    m_recent.replied(number, answered ? Entry::Reply::Answered : Entry::Reply::None, code, ms,
+                     pageText(QString::fromUtf8(text.data(), qsizetype(text.size())), RecentFirings::ReplyBytes));
+}
+
+void StatusBoard::firingOnAir(std::uint64_t number, double ms)
+{
+    m_recent.onAir(number, ms);
+}
+
+void StatusBoard::firingNotOnAir(std::uint64_t number, std::string_view reason)
+{
+    m_recent.notOnAir(number,
+                      pageText(QString::fromUtf8(reason.data(), qsizetype(reason.size())), RecentFirings::ReasonBytes));
+}
+
+StatusBoard::PageView StatusBoard::pageView(Clock::time_point now) const
+{
+    PageView view;
+    view.site = m_site;
+    view.health = health(now);
+    view.portNumber = m_portNumber.load(Relaxed);
+    view.portOpen = m_portOpen.load(Relaxed);
+    for (int s = 0; s < Servers; ++s)
+        view.servers[size_t(s)] = {m_serverUsed[size_t(s)].load(Relaxed), m_serverConnected[size_t(s)].load(Relaxed)};
+    for (int s = 0; s < Slots; ++s)
+        view.triggers[size_t(s)] = {m_slotArmed[size_t(s)].load(Relaxed), m_slotSends[size_t(s)].load()};
+    view.firings = m_recent.newestFirst();
+    return view;
+}
+
 StatusBoard::Health StatusBoard::health(Clock::time_point now) const
 {
     Health h;
@@ -214,7 +264,7 @@ std::string StatusBoard::metricsText(Clock::time_point now) const
                 firings.metric.push_back(counter(m_firings[size_t(byOperator)][size_t(s)][o].load(Relaxed),
                                                  {{"cause", byOperator ? "operator" : "contact"},
                                                   {"outcome", OutcomeNames[o]},
-                                                  {"slot", SlotNames[s]}}));
+                                                  {"slot", SlotNames[size_t(s)]}}));
     out.push_back(std::move(firings));
 
     auto failures =
@@ -283,6 +333,10 @@ std::string StatusBoard::metricsText(Clock::time_point now) const
 
     if (m_confirming.load(Relaxed))
         onAirMetrics(now, out);
+    if (!m_site.empty())
+        for (MetricFamily &f : out)
+            for (ClientMetric &m : f.metric)
+                m.label.push_back({"site", m_site});
     return prometheus::TextSerializer().Serialize(out);
 }
 

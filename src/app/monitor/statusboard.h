@@ -1,12 +1,14 @@
 #pragma once
 
 #include "app/monitor/atomictext.h"
+#include "app/monitor/recentfirings.h"
 
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace prometheus {
@@ -20,14 +22,18 @@ namespace vantor::app {
 // threads read it. Every member is an atomic written with a single relaxed store or add, so
 // the window thread never waits for a reader, and a reader never holds anything the window
 // thread needs (the text of an open box is an AtomicText: no lock either). A reading is not one
-// snapshot: two counters may be a contact apart.
+// snapshot: two counters may be a contact apart. The status page's recent firings are kept the
+// same way, each record behind a sequence count (RecentFirings).
 class StatusBoard
 {
 public:
     using Clock = std::chrono::steady_clock;
+    using Entry = RecentFirings::Entry;
 
     static constexpr int Lines = 2; // 0 CTS, 1 DSR
     static constexpr int Slots = 6; // trigger slots 0 to 5
+    static constexpr std::array<const char *, Slots> SlotNames{"CTS ON", "CTS OFF", "CTS CHANGE",
+                                                               "DSR ON", "DSR OFF", "DSR CHANGE"};
     // The servers a firing can go to; "backup" stays unused until one is configured.
     static constexpr std::array<const char *, 2> ServerNames{"main", "backup"};
     static constexpr int Servers = int(ServerNames.size());
@@ -39,6 +45,13 @@ public:
     // Failure replies are counted per three-digit code 400 to 999; other codes go to "other".
     static constexpr int FirstCode = 400;
     static constexpr int Codes = 600;
+
+    // Longest text of what a slot sends, as the status page shows it.
+    static constexpr std::size_t SlotBytes = 240;
+
+    // site: the value of the site label every metric carries (--status-label site=NAME, checked
+    // by SiteLabel::parse); empty for none.
+    explicit StatusBoard(std::string site = {});
 
     // Upper bounds of the contact-to-send histogram, in seconds.
     static constexpr std::array<double, 12> LatencyBounds{0.0005, 0.001, 0.002, 0.005, 0.01, 0.02,
@@ -77,6 +90,18 @@ public:
     void notOnAir(int server, NotOnAir why);
     // When the server's latest OSC datagram came; {} before the first.
     void setLastBundle(int server, Clock::time_point at);
+    // What slot sends when it fires, as its movie label's tooltip says ("PLAY 1-10 intro.mov"),
+    // made by pageText(..., SlotBytes), and whether it is armed.
+    void setSlot(int slot, bool armed, std::string_view sends);
+    // The status page's recent firings: one record per firing and server, then what came of it,
+    // found by the record's number (FiringRecord::number). The entry's texts come made by
+    // pageText; the later ones are UTF-8, and the board cuts them.
+    void firingRecorded(const Entry &entry);
+    void firingReplied(std::uint64_t number, bool answered, int code, double ms, std::string_view text);
+    // The firing's clip was seen on air ms after its send; or it was not, and why (the end of its
+    // "***Not on air" line: "1-10 plays other.mov", "nothing", "no state from the server").
+    void firingOnAir(std::uint64_t number, double ms);
+    void firingNotOnAir(std::uint64_t number, std::string_view reason);
 
     // Any thread.
     struct Health
@@ -87,6 +112,29 @@ public:
     Health health(Clock::time_point now) const;
     // The metrics in the Prometheus text format.
     std::string metricsText(Clock::time_point now) const;
+
+    // What the status page shows.
+    struct ServerLamp
+    {
+        bool used = false;
+        bool connected = false;
+    };
+    struct SlotView
+    {
+        bool armed = false;
+        std::string sends;
+    };
+    struct PageView
+    {
+        std::string site;
+        Health health;
+        int portNumber = 0;
+        bool portOpen = false;
+        std::array<ServerLamp, Servers> servers{};
+        std::array<SlotView, Slots> triggers{};
+        std::vector<Entry> firings; // the newest first
+    };
+    PageView pageView(Clock::time_point now) const;
 
 private:
     using Count = std::atomic<std::uint64_t>;
@@ -116,6 +164,10 @@ private:
     std::array<Count, Servers> m_confirmationSumNs{};
     std::array<std::array<Count, NotOnAirNames.size()>, Servers> m_notOnAir{};
     std::array<std::atomic<std::int64_t>, Servers> m_lastBundle{}; // Clock ticks; 0 before the first
+    const std::string m_site;                                      // the site label's value; "" for none
+    std::array<std::atomic<bool>, Slots> m_slotArmed{};            // per slot: armed
+    std::array<AtomicText<SlotBytes>, Slots> m_slotSends;          // per slot: what it sends
+    RecentFirings m_recent;                                        // the last firings: written by the window thread
 };
 
 } // namespace vantor::app

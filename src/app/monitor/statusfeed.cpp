@@ -1,12 +1,14 @@
 #include "app/monitor/statusfeed.h"
 
 #include "app/monitor/boxwatch.h"
+#include "app/monitor/pagetext.h"
 #include "app/monitor/statusboard.h"
 #include "app/window/mainwindow.h"
 
 #include "playout/casparconnection.h"
 #include "playout/casparservers.h"
 #include "playout/firing.h"
+#include "playout/triggerslots.h"
 #include "serial/service/portbackend.h"
 #include "serial/service/serialportservice.h"
 
@@ -53,10 +55,11 @@ StatusFeed::StatusFeed(StatusBoard &board, MainWindow &window, serial::SerialPor
     // A firing's record comes while the line change that caused it is being handled.
     // With a backup server each firing gives a record per server: the main one's is counted.
     window.firing().setRecord(this, [this](const playout::FiringRecord &record) {
+        recordFiring(record);
         if (record.sent)
             m_board.sentAt(record.sentAt);
-        if (record.onAir && !record.test && m_lastBundle)
-            countOnAir(record);
+        if (record.onAir)
+            followVerdict(record);
         if (record.server != playout::CasparServers::Main)
             return;
         m_board.fired(record.slot, outcomeOf(record.result), record.test);
@@ -65,6 +68,10 @@ StatusFeed::StatusFeed(StatusBoard &board, MainWindow &window, serial::SerialPor
         const auto contact = m_port.eventTime();
         if (!record.test && contact)
             m_board.contactToSend(record.sentAt - *contact);
+    });
+    window.triggerSlots().watch([self = QPointer<StatusFeed>(this)](int) {
+        if (self)
+            self->readSlots();
     });
     m_poll.setInterval(PollMs);
     connect(&m_poll, &QTimer::timeout, this, &StatusFeed::poll);
@@ -93,6 +100,48 @@ void StatusFeed::addServer(int server, playout::CasparConnection &connection)
     });
 }
 
+void StatusFeed::recordFiring(const playout::FiringRecord &record)
+{
+    using F = RecentFirings;
+    StatusBoard::Entry entry;
+    entry.number = record.number;
+    entry.slot = std::int8_t(record.slot);
+    entry.server = std::int8_t(record.server);
+    entry.test = record.test;
+    entry.result = std::uint8_t(outcomeOf(record.result));
+    entry.time.assign(pageText(record.when.toString(QStringLiteral("HH:mm:ss")), F::TimeBytes));
+    entry.movie.assign(pageText(record.movie, F::MovieBytes));
+    entry.outcome.assign(pageText(record.outcome, F::LineBytes));
+    entry.command.assign(pageText(record.command, F::LineBytes));
+    const bool waiting = record.sent && record.reply;
+    entry.reply = waiting ? StatusBoard::Entry::Reply::Waiting : StatusBoard::Entry::Reply::NotSent;
+    m_board.firingRecorded(entry);
+    if (!waiting)
+        return;
+    // The connection may outlive this feed, and may have answered already.
+    record.reply->then([self = QPointer<StatusFeed>(this), number = record.number](const playout::CommandReply &reply) {
+        if (!self)
+            return;
+        const QByteArray text =
+            reply.answered ? reply.statusLine : (QStringLiteral("no reply: ") + reply.noReply).toUtf8();
+        self->m_board.firingReplied(number, reply.answered, reply.code, reply.ms, text.toStdString());
+    });
+}
+
+void StatusFeed::readSlots()
+{
+    const playout::TriggerSlots &triggers = m_window.triggerSlots();
+    for (int i = 0; i < playout::TriggerSlots::Count && i < int(m_slotsShown.size()); ++i) {
+        const bool armed = triggers.armed(i);
+        const QString sends = triggers.command(i).describe(triggers.movie(i));
+        SlotShown &shown = m_slotsShown[size_t(i)];
+        if (armed == shown.armed && sends == shown.sends && !shown.sends.isNull())
+            continue;
+        shown = {armed, sends};
+        m_board.setSlot(i, armed, pageText(sends, StatusBoard::SlotBytes));
+    }
+}
+
 void StatusFeed::watchBoxes(BoxWatch &boxes)
 {
     m_board.setWaitingFor(boxes.waitingFor().toStdString());
@@ -107,16 +156,23 @@ void StatusFeed::followOnAir(LastBundle lastBundle)
     poll();
 }
 
-// Each server's verdict on a firing by contact, from the contact on.
-void StatusFeed::countOnAir(const playout::FiringRecord &record)
+// Each server's verdict on a firing: on the page for every firing, in the metrics (from the
+// contact on) for a firing by contact.
+void StatusFeed::followVerdict(const playout::FiringRecord &record)
 {
-    record.onAir->then([self = QPointer<StatusFeed>(this), server = record.server,
-                        contact = record.contact](const playout::OnAirVerdict &verdict) {
+    record.onAir->then([self = QPointer<StatusFeed>(this), server = record.server, number = record.number,
+                        byContact = !record.test, contact = record.contact](const playout::OnAirVerdict &verdict) {
         if (!self)
             return;
         StatusBoard *board = &self->m_board;
         using O = playout::OnAirVerdict::Outcome;
         using N = StatusBoard::NotOnAir;
+        if (verdict.outcome == O::Confirmed)
+            board->firingOnAir(number, verdict.ms);
+        else if (verdict.outcome != O::NotWatched)
+            board->firingNotOnAir(number, verdict.reason.toStdString());
+        if (!byContact)
+            return;
         switch (verdict.outcome) {
         case O::Confirmed: board->onAirConfirmed(server, verdict.at - contact); break;
         case O::NoState: board->notOnAir(server, N::NoState); break;
@@ -139,6 +195,7 @@ void StatusFeed::poll()
     m_board.setMergedChanges(m_port.pressureTotals().mergedChanges);
     m_board.setLogLinesDropped(m_droppedLogLines ? m_droppedLogLines() : 0);
     m_board.heartbeat(StatusBoard::Clock::now());
+    readSlots();
 }
 
 } // namespace vantor::app

@@ -3,6 +3,10 @@
 #include <QObject>
 #include <QTimer>
 
+#include <QPointer>
+#include <QString>
+
+#include <array>
 #include <chrono>
 #include <functional>
 
@@ -25,7 +29,9 @@ class StatusBoard;
 // PollMs reads what has no signal (the port's state, the merged changes, the log files'
 // dropped lines) and marks the window thread alive. It also tells the board when a box of the
 // error trap waits for an answer, and when the open port says that its device has no modem
-// lines (until the port closes). Only stores into the board's atomics.
+// lines (until the port closes). For the status page it keeps on the board what each slot sends
+// and whether it is armed, and the recent firing records with their replies and on-air verdicts. Only stores into
+// the board's atomics.
 class StatusFeed : public QObject
 {
     Q_OBJECT
@@ -43,8 +49,9 @@ public:
 
     // Follows the boxes of the error trap.
     void watchBoxes(BoxWatch &boxes);
-    // With on-air confirmation: the verdicts of the firings by contact are counted, and when
-    // each server's latest OSC datagram came is read every PollMs ({} before the first).
+    // With on-air confirmation: the on-air metrics are served, and when each server's latest
+    // OSC datagram came is read every PollMs ({} before the first). Each firing's verdict goes
+    // to the page's record of it, and for a firing by contact into the metrics.
     using LastBundle = std::function<std::chrono::steady_clock::time_point(int server)>;
     void followOnAir(LastBundle lastBundle);
 
@@ -52,7 +59,10 @@ public:
     void poll();
 
 private:
-    void countOnAir(const playout::FiringRecord &record);
+    void followVerdict(const playout::FiringRecord &record);
+    void recordFiring(const playout::FiringRecord &record);
+    // Puts what a slot sends, and whether it is armed, on the board when that changed.
+    void readSlots();
 
     StatusBoard &m_board;
     MainWindow &m_window;
@@ -60,6 +70,12 @@ private:
     std::function<quint64()> m_droppedLogLines;
     LastBundle m_lastBundle; // with on-air confirmation
     QTimer m_poll;
+    struct SlotShown
+    {
+        bool armed = false;
+        QString sends; // null before the first reading
+    };
+    std::array<SlotShown, 6> m_slotsShown; // window thread: what the board holds of each slot
 };
 
 } // namespace vantor::app

@@ -1,11 +1,13 @@
 #include "app/monitor/statusserver.h"
 
 #include "app/monitor/statusboard.h"
+#include "app/monitor/statuspage.h"
 
 #include <CivetServer.h>
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace vantor::app {
 
@@ -28,12 +30,20 @@ private:
 };
 
 namespace {
-void reply(mg_connection *connection, int status, const char *type, const std::string &body)
+// The page and what it reads come from this endpoint alone; nothing runs but its own script,
+// and no answer is taken for another type than it says.
+constexpr const char *PagePolicy = "default-src 'none'; script-src 'self'; style-src 'self'; connect-src 'self'; "
+                                   "base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
+
+void reply(mg_connection *connection, int status, const char *type, std::string_view body)
 {
     mg_response_header_start(connection, status);
     mg_response_header_add(connection, "Content-Type", type, -1);
     mg_response_header_add(connection, "Content-Length", std::to_string(body.size()).c_str(), -1);
     mg_response_header_add(connection, "Cache-Control", "no-store", -1);
+    mg_response_header_add(connection, "X-Content-Type-Options", "nosniff", -1);
+    mg_response_header_add(connection, "Content-Security-Policy", PagePolicy, -1);
+    mg_response_header_add(connection, "Referrer-Policy", "no-referrer", -1);
     mg_response_header_send(connection);
     mg_write(connection, body.data(), body.size());
 }
@@ -48,10 +58,26 @@ StatusServer::StatusServer(const StatusBoard &board)
         const StatusBoard::Health health = m_board.health(StatusBoard::Clock::now());
         reply(c, health.ok ? 200 : 503, "text/plain; charset=utf-8", health.text);
     }))
+    , m_statusJson(
+          std::make_unique<Handler>([this](mg_connection *c) { reply(c, 200, "application/json", *statusDocument()); }))
 {
+    for (const StatusPage::File &file : StatusPage::files())
+        m_pageFiles.push_back(
+            std::make_unique<Handler>([file](mg_connection *c) { reply(c, 200, file.type, file.body); }));
 }
 
 StatusServer::~StatusServer() = default;
+
+std::shared_ptr<const std::string> StatusServer::statusDocument()
+{
+    const std::lock_guard lock(m_documentLock); // readers that come meanwhile take this one
+    const auto now = StatusBoard::Clock::now();
+    if (!m_document || now - m_documentMade >= DocumentAge) {
+        m_document = std::make_shared<const std::string>(StatusPage::json(m_board.pageView(now)));
+        m_documentMade = now;
+    }
+    return m_document;
+}
 
 QString StatusServer::start(const QString &address, quint16 port)
 {
@@ -68,6 +94,9 @@ QString StatusServer::start(const QString &address, quint16 port)
         auto server = std::make_unique<CivetServer>(options);
         server->addHandler("/metrics$", *m_metrics);
         server->addHandler("/healthz$", *m_health);
+        server->addHandler("/status.json$", *m_statusJson);
+        for (size_t i = 0; i < m_pageFiles.size(); ++i)
+            server->addHandler(StatusPage::files()[i].path, *m_pageFiles[i]);
         m_server = std::move(server);
     } catch (const CivetException &) {
         return QStringLiteral("cannot listen on %1:%2 (in use, or not an address of this machine)")

@@ -2,7 +2,11 @@
 
 #include <QString>
 
+#include <chrono>
 #include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
 
 class CivetServer;
 
@@ -14,7 +18,9 @@ class StatusBoard;
 //   GET /metrics  the board's metrics in the Prometheus text format;
 //   GET /healthz  200 "ok" while the port is open (on a device with modem lines), the server
 //                 connected, the window thread answering and no error box waiting for an
-//                 answer; 503 with the reasons, one a line, otherwise.
+//                 answer; 503 with the reasons, one a line, otherwise;
+//   GET /         the status page (StatusPage), with its /status.css and /status.js, which
+//                 read GET /status.json (the lamps, the slots, the recent firings).
 // Anything else gets civetweb's own answer: 404, or 405 for PUT and DELETE, and 400 for a
 // request it cannot read. Bounded whatever the clients do: Workers
 // connections are served at once and QueuedConnections more wait (then the listening
@@ -32,6 +38,9 @@ public:
     static constexpr int Backlog = 64;
     static constexpr int MaxRequestBytes = 4096;
     static constexpr int RequestTimeoutMs = 1000;
+    // A /status.json made this recently is served again: however many pages are open (or
+    // however fast a client asks), the document is made ten times a second at most.
+    static constexpr std::chrono::milliseconds DocumentAge{100};
 
     explicit StatusServer(const StatusBoard &board);
     ~StatusServer();
@@ -44,10 +53,18 @@ public:
 
 private:
     class Handler;
+    // The status page's document, made anew when older than DocumentAge.
+    std::shared_ptr<const std::string> statusDocument();
+
     const StatusBoard &m_board;
+    std::mutex m_documentLock;                              // the endpoint's threads only
+    std::shared_ptr<const std::string> m_document;          // under m_documentLock
+    std::chrono::steady_clock::time_point m_documentMade{}; // under m_documentLock
     std::unique_ptr<Handler> m_metrics;
     std::unique_ptr<Handler> m_health;
-    std::unique_ptr<CivetServer> m_server; // stops (joining its threads) before the handlers go
+    std::unique_ptr<Handler> m_statusJson;
+    std::vector<std::unique_ptr<Handler>> m_pageFiles; // StatusPage::files(), in their order
+    std::unique_ptr<CivetServer> m_server;             // stops (joining its threads) before the handlers go
 };
 
 } // namespace vantor::app

@@ -1,5 +1,9 @@
 #include "app/station/logfilewriter.h"
 
+#include "app/station/appendfile.h"
+#include "app/station/regularfile.h"
+#include "app/window/activitylog.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -7,10 +11,6 @@
 #include <atomic>
 #include <cerrno>
 #include <mutex>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace vantor::app {
 
@@ -69,17 +69,13 @@ struct LogFileWriter::Channel
     qint64 stallTold = 0;     // the busySince of the stall last told
 
     // The thread's own.
-    int fd = -1;
-    dev_t device = 0; // of the open file, to see it removed or replaced
-    ino_t inode = 0;
+    AppendFile file;    // the day's file, while open
     QDate date;         // the day the open file is for
     QDate formDay;      // the day whose file's form is known
     bool older = false; // that file began with the stream's older header
     qint64 lost = 0;    // lines missing in this stream since it last wrote
     QString lostReason; // why the last of them went missing
     QString reason;     // of the last failure to open or write
-
-    ~Channel() { closeFile(); }
 
     // Calls `call` with the writer object from the window thread, if it still exists.
     template <class F>
@@ -96,12 +92,7 @@ struct LogFileWriter::Channel
         return QDir(directory).filePath(stream.prefix + day.toString(Qt::ISODate) + stream.suffix);
     }
 
-    void closeFile()
-    {
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-    }
+    void closeFile() { file.close(); }
 
     bool fail(const QString &why)
     {
@@ -109,29 +100,7 @@ struct LogFileWriter::Channel
         return false;
     }
 
-    bool writeAll(const QByteArray &bytes)
-    {
-        for (qsizetype done = 0; done < bytes.size();) {
-            const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return fail(n < 0 ? qt_error_string(errno) : QStringLiteral("nothing written"));
-            done += n;
-        }
-        return true;
-    }
-
-    // The open file is no longer the one at its path: removed (with its folder, perhaps) or
-    // replaced.
-    bool vanished() const
-    {
-        struct stat open = {};
-        struct stat named = {};
-        return ::fstat(fd, &open) != 0 || open.st_nlink == 0
-            || ::stat(QFile::encodeName(pathOf(date)).constData(), &named) != 0 || named.st_dev != device
-            || named.st_ino != inode;
-    }
+    bool writeAll(const QByteArray &bytes) { return file.write(bytes) || fail(file.error()); }
 
     // Whether the day's file began with the stream's older header: its first line, read once a
     // day, without waiting, from a regular file only.
@@ -143,14 +112,9 @@ struct LogFileWriter::Channel
             return older;
         formDay = day;
         older = false;
-        const int in = ::open(QFile::encodeName(pathOf(day)).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (in < 0)
-            return false;
-        struct stat st = {};
-        QByteArray first(stream.olderHeader.size(), '\0');
-        if (::fstat(in, &st) == 0 && S_ISREG(st.st_mode))
-            older = ::pread(in, first.data(), size_t(first.size()), 0) == first.size() && first == stream.olderHeader;
-        ::close(in);
+        bool regular = false;
+        const auto first = regularfile::read(pathOf(day), stream.olderHeader.size(), regular);
+        older = first && first->startsWith(stream.olderHeader);
         return older;
     }
 
@@ -158,36 +122,23 @@ struct LogFileWriter::Channel
     bool open(QDate day, bool &reopened)
     {
         reopened = false;
-        if (fd >= 0 && date == day) {
-            reopened = vanished();
+        if (file.isOpen() && date == day) {
+            reopened = file.vanished(pathOf(date));
             if (!reopened)
                 return true;
         }
         closeFile();
         if (!QDir().mkpath(directory))
             return fail(qt_error_string(errno));
-        const QByteArray path = QFile::encodeName(pathOf(day));
-        struct stat st = {};
-        if (::stat(path.constData(), &st) == 0 && !S_ISREG(st.st_mode))
-            return fail(QStringLiteral("not a regular file"));
-        fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
-        if (fd < 0)
-            return fail(qt_error_string(errno));
-        // Checked again on what was opened: something may have been put there meanwhile.
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            closeFile();
-            return fail(QStringLiteral("not a regular file"));
-        }
-        device = st.st_dev;
-        inode = st.st_ino;
+        if (!file.open(pathOf(day)))
+            return fail(file.error());
         date = day;
         // A file that ends in the middle of a line (a write cut short by a full disk) gets its
         // line ended before anything is added.
-        char last = '\n';
         bool ok = true;
-        if (st.st_size == 0 && !stream.header.isEmpty())
+        if (file.sizeAtOpen() == 0 && !stream.header.isEmpty())
             ok = writeAll(day == formDay && older ? stream.olderHeader : stream.header);
-        else if (st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n')
+        else if (!file.endedLine())
             ok = writeAll("\n");
         if (!ok)
             closeFile();
@@ -314,12 +265,7 @@ QString LogFileWriter::fileName(int stream, QDate date) const
 
 QString LogFileWriter::cut(const QString &field)
 {
-    if (field.size() <= MaxFieldLength)
-        return field;
-    qsizetype keep = MaxFieldLength;
-    if (field.at(keep - 1).isHighSurrogate()) // never split a character in two
-        --keep;
-    return field.first(keep) + QStringLiteral(" …[%1 more characters cut]").arg(field.size() - keep);
+    return ActivityLog::cut(field, MaxFieldLength);
 }
 
 void LogFileWriter::post(int stream, qint64 atMsecs, QStringList fields)

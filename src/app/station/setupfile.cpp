@@ -1,5 +1,6 @@
 #include "app/station/setupfile.h"
 
+#include "app/station/regularfile.h"
 #include "playout/triggerslots.h"
 
 #include <QDir>
@@ -11,12 +12,6 @@
 
 #include <cctype>
 #include <mutex>
-
-#include <cerrno>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace vantor::app {
 
@@ -128,33 +123,6 @@ bool nonEmpty(const QString &v)
     return !v.isEmpty();
 }
 
-// Opens a path for reading without waiting for a writer (a FIFO) or a device: the caller
-// checks with fstat what was opened before reading anything.
-int openWithoutWaiting(const QString &path)
-{
-    return ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-}
-
-// Reads at most `limit` + 1 bytes of a regular file; nothing of anything else.
-std::optional<QByteArray> readRegular(const QString &path, qint64 limit, bool &regular)
-{
-    regular = true;
-    const int fd = openWithoutWaiting(path);
-    if (fd < 0)
-        return std::nullopt;
-    struct stat st = {};
-    std::optional<QByteArray> bytes;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        regular = false;
-    } else {
-        QFile file;
-        if (file.open(fd, QIODevice::ReadOnly))
-            bytes = file.read(limit + 1);
-    }
-    ::close(fd);
-    return bytes;
-}
-
 std::function<bool(const QString &)> numberIn(int low, int high, bool emptyToo = false)
 {
     return [=](const QString &v) {
@@ -185,14 +153,7 @@ void readCommand(Reader &read, const QString &key, playout::SlotCommand &command
 
 QString SetupFile::regularTarget(const QString &path)
 {
-    const QFileInfo info(path);
-    QString target = info.absoluteFilePath();
-    if (info.isSymLink())
-        target = info.exists() ? info.canonicalFilePath() : info.symLinkTarget();
-    struct stat st = {};
-    if (::stat(QFile::encodeName(target).constData(), &st) == 0 && !S_ISREG(st.st_mode))
-        return {};
-    return target;
+    return regularfile::saveTarget(path);
 }
 
 struct SetupFile::Shared
@@ -240,11 +201,7 @@ struct SetupFile::Shared
             return;
         }
         // The rename is kept only once the directory is on disk too.
-        const int fd = ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd >= 0) {
-            ::fsync(fd);
-            ::close(fd);
-        }
+        regularfile::syncFolder(directory);
         tell([generation](SetupFile *r) { Q_EMIT r->saved(generation); });
     }
 };
@@ -310,13 +267,12 @@ SetupFile::Loaded SetupFile::load() const
 SetupFile::Loaded SetupFile::parse(const QString &path)
 {
     Loaded loaded;
-    struct stat st = {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR))
+    if (regularfile::missing(path))
         return loaded;
     loaded.found = true;
     // Read from one descriptor, checked to be a regular file, so that nothing swapped in
     // between a check and the reading can make the start wait for it.
-    const std::optional<QByteArray> bytes = readRegular(path, MaxSize, loaded.regular);
+    const std::optional<QByteArray> bytes = regularfile::read(path, MaxSize, loaded.regular);
     if (!loaded.regular) {
         loaded.problems << QStringLiteral("not a regular file");
         return loaded;
@@ -386,7 +342,7 @@ bool SetupFile::keepBadCopy() const
     if (regularTarget(bad).isEmpty())
         return false; // something else of that name is left alone
     bool regular = true;
-    const std::optional<QByteArray> bytes = readRegular(m_path, MaxSize, regular);
+    const std::optional<QByteArray> bytes = regularfile::read(m_path, MaxSize, regular);
     if (!regular)
         return false;
     // A file that is too large or cannot be read is moved aside instead of copied.

@@ -1,12 +1,10 @@
 #include "app/station/writerthread.h"
 
+#include "app/station/backgroundthread.h"
+
 #include <condition_variable>
 #include <mutex>
 #include <thread>
-
-#include <pthread.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 namespace vantor::app {
 
@@ -25,9 +23,8 @@ struct WriterThread::Shared
 
     void run()
     {
-        pthread_setname_np(pthread_self(), name);
         // Background work: on a busy machine the window thread, which fires, goes first.
-        setpriority(PRIO_PROCESS, id_t(gettid()), BackgroundNice);
+        becomeBackgroundThread(name);
         for (;;) {
             bool last = false;
             {

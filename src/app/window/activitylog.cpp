@@ -26,14 +26,14 @@ QString ActivityLog::line(const QString &message)
     return out;
 }
 
-QString ActivityLog::cut(const QString &line)
+QString ActivityLog::cut(const QString &text, qsizetype length)
 {
-    if (line.size() <= MaxLineLength)
-        return line;
-    qsizetype keep = MaxLineLength;
-    if (line.at(keep - 1).isHighSurrogate()) // never split a character in two
+    if (text.size() <= length)
+        return text;
+    qsizetype keep = length;
+    if (text.at(keep - 1).isHighSurrogate()) // never split a character in two
         --keep;
-    return line.first(keep) + QStringLiteral(" …[%1 more characters cut]").arg(line.size() - keep);
+    return text.first(keep) + QStringLiteral(" …[%1 more characters cut]").arg(text.size() - keep);
 }
 
 qsizetype ActivityLog::cost(const QString &line)

@@ -28,7 +28,9 @@ public:
     static QString line(const QString &message);
     // The line as the log keeps it: a line of more than MaxLineLength characters keeps its
     // first MaxLineLength and ends with " …[N more characters cut]".
-    static QString cut(const QString &line);
+    static QString cut(const QString &line) { return cut(line, MaxLineLength); }
+    // The same cut at `length` characters (the log files' fields).
+    static QString cut(const QString &text, qsizetype length);
 
     void append(const QString &line);
     void clear();

@@ -1,6 +1,5 @@
 #include "app/window/fonts.h"
 
-#include <QDir>
 #include <QFontDatabase>
 
 namespace vantor::app {
@@ -27,9 +26,8 @@ void Fonts::load()
     if (loaded)
         return;
     loaded = true;
-    const QDir wine(QStringLiteral("/usr/share/wine/fonts"));
-    for (const QString &file : wine.entryList({QStringLiteral("tahoma*.ttf")}, QDir::Files))
-        QFontDatabase::addApplicationFont(wine.filePath(file));
+    for (const QString &file : bundledFontFiles())
+        QFontDatabase::addApplicationFont(file);
 }
 
 QFont Fonts::tahoma()

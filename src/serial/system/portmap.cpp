@@ -2,7 +2,6 @@
 
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSerialPortInfo>
 #include <QUrl>
 
 #include <algorithm>
@@ -49,15 +48,6 @@ PortMap::PortMap(Enumeration enumerate)
 {
 }
 
-QStringList PortMap::systemSerialPorts()
-{
-    QStringList paths;
-    const auto ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : ports)
-        paths << info.systemLocation();
-    return paths;
-}
-
 bool PortMap::isNetworkTarget(const QString &target)
 {
     return target.startsWith(NetworkScheme, Qt::CaseInsensitive);
@@ -84,8 +74,8 @@ std::optional<PortMap::Pin> PortMap::parsePin(const QString &text, QString *erro
         const QUrl url(target);
         if (!url.isValid() || url.host().isEmpty() || url.port() <= 0)
             return fail(QStringLiteral("expected rfc2217://HOST:PORT, got \"%1\"").arg(target));
-    } else if (!target.startsWith(QLatin1Char('/'))) {
-        target.prepend(QStringLiteral("/dev/"));
+    } else {
+        target = localDevicePath(target);
     }
     return Pin{qint16(number), target};
 }
@@ -103,6 +93,11 @@ void PortMap::refresh()
               [](const QString &a, const QString &b) { return orderKey(a) < orderKey(b); });
     qint16 number = 1;
     for (const QString &device : std::as_const(devices)) {
+        if (const qint16 fixed = systemNumber(device); fixed > 0) {
+            if (!m_entries.count(fixed)) // a pinned number keeps its pin
+                m_entries[fixed] = device;
+            continue;
+        }
         if (isNumberedDevice(device))
             continue;
         number = nextFreeNumber(number);
@@ -131,7 +126,7 @@ bool PortMap::isNumberedDevice(const QString &device) const
 QString PortMap::target(qint16 number) const
 {
     const auto it = m_entries.find(number);
-    return it == m_entries.end() ? QString() : it->second;
+    return it == m_entries.end() ? systemDevice(number) : it->second;
 }
 
 QStringList PortMap::listing() const

@@ -13,7 +13,9 @@ namespace vantor::serial {
 //
 // By default the serial ports the system reports are numbered 1 upward: built-in UARTs
 // (ttyS*) first, then ttyUSB*, ttyACM*, ttyAMA* and any others, each group in the natural
-// order of its numbers (ttyS2 before ttyS10). "--port N=DEVICE" pins number N to a device
+// order of its numbers (ttyS2 before ttyS10). Where the system numbers its ports itself
+// (Windows: port n is COMn) each keeps the system's number, and a number that stands for
+// nothing else stands for the system's device of that number. "--port N=DEVICE" pins number N to a device
 // path or to a network serial port "rfc2217://host:port"; automatic numbering skips pinned
 // numbers and devices that are already pinned under another name.
 //
@@ -37,7 +39,18 @@ public:
     // The serial ports that Qt's enumeration reports (unfitted UART slots left out).
     static QStringList systemSerialPorts();
 
-    // Reads "N=DEVICE" (a bare device name such as ttyUSB0 stands for /dev/ttyUSB0).
+    // The device path of a name given after "N=": a bare device name such as ttyUSB0 stands
+    // for /dev/ttyUSB0 on Linux.
+    static QString localDevicePath(const QString &name);
+
+    // Where the system numbers its ports itself (COM3 is port 3 on Windows): the number of a
+    // device, else 0 (Linux: the ports are numbered in order).
+    static qint16 systemNumber(const QString &device);
+    // The device a number stands for when nothing is numbered there: COMn for n on Windows, as
+    // the system has it, whether the port exists or not; none on Linux.
+    static QString systemDevice(qint16 number);
+
+    // Reads "N=DEVICE" (a bare device name is made a path by localDevicePath()).
     // On failure returns nothing and says why in *error.
     static std::optional<Pin> parsePin(const QString &text, QString *error = nullptr);
 

@@ -1,8 +1,8 @@
 #include "systemserialportservice.h"
 
+#include "localbackend.h"
 #include "serial/rfc2217/rfc2217backend.h"
 #include "serial/service/settingsstring.h"
-#include "serial/tty/ttybackend.h"
 
 #include "errortrap/runtimeerror.h"
 
@@ -57,9 +57,7 @@ std::unique_ptr<PortBackend> SystemSerialPortService::makeBackend(const QString 
 {
     if (PortMap::isNetworkTarget(target))
         return std::make_unique<Rfc2217Backend>(std::move(resolver));
-    auto tty = std::make_unique<TtyBackend>();
-    tty->setWatcherThreadStart(std::move(watcherThreadStart));
-    return tty;
+    return makeLocalBackend(std::move(watcherThreadStart));
 }
 
 void SystemSerialPortService::openDevice()
