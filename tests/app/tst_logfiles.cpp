@@ -170,29 +170,34 @@ private Q_SLOTS:
         }
     }
 
-    // With the on-air columns, a day's as-run file begun without them keeps its header and its
-    // rows the older form, so that no file mixes two; a new file has them.
-    void aFileBegunWithoutTheOnAirColumnsKeepsItsForm_data()
+    // A day's as-run file begun with the on-air columns, or without them, keeps its header and
+    // its rows that form, so that no file mixes two; a new file has the run's own.
+    void aDaysFileKeepsItsForm_data()
     {
-        QTest::addColumn<bool>("begun");
-        QTest::newRow("begun without them") << true;
-        QTest::newRow("new") << false;
+        QTest::addColumn<bool>("onAirColumns");
+        QTest::addColumn<int>("begunWith"); // -1: a new file; 0 or 1: begun without or with them
+        QTest::newRow("confirming, begun without") << true << 0;
+        QTest::newRow("confirming, new") << true << -1;
+        QTest::newRow("not confirming, begun with") << false << 1;
     }
 
-    void aFileBegunWithoutTheOnAirColumnsKeepsItsForm()
+    void aDaysFileKeepsItsForm()
     {
-        QFETCH(bool, begun);
+        QFETCH(bool, onAirColumns);
+        QFETCH(int, begunWith);
         QTemporaryDir dir;
         const QString path = dir.filePath("as-run-" + QDate::currentDate().toString(Qt::ISODate) + ".csv");
         QFile file(path);
-        QVERIFY(!begun || (file.open(QIODevice::WriteOnly) && file.write(app::csvRow(app::AsRunRecord::header())) > 0));
+        QVERIFY(begunWith < 0
+                || (file.open(QIODevice::WriteOnly)
+                    && file.write(app::csvRow(app::AsRunRecord::header(begunWith == 1))) > 0));
         file.close();
         WindowFixture f({}, false);
-        LogFiles files(dir.path(), f.w(), f.port, true);
+        LogFiles files(dir.path(), f.w(), f.port, onAirColumns);
         files.restarted("Started again");
         QList<QStringList> rows;
         QTRY_COMPARE((rows = parseCsv(readAll(path))).size(), 2);
-        QCOMPARE(rows[0], app::AsRunRecord::header(!begun));
+        QCOMPARE(rows[0], app::AsRunRecord::header(begunWith < 0 ? onAirColumns : begunWith == 1));
         QCOMPARE(rows[1].size(), rows[0].size());
     }
 

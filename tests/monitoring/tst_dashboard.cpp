@@ -20,14 +20,14 @@ QByteArray read(const char *path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// The metric families of /metrics, and those of the on-air confirmation (--confirm), named
-// here until they are served.
+// The metric families of /metrics, the on-air confirmation's (--confirm) among them.
 QSet<QString> served()
 {
     StatusBoard board;
     board.setServerUsed(0, true);
-    QSet<QString> names{"vantor_onair_confirmation_seconds", "vantor_firings_not_on_air_total",
-                        "vantor_osc_seconds_since_last_bundle"};
+    board.setConfirming(true);
+    board.setLastBundle(0, StatusBoard::Clock::now());
+    QSet<QString> names;
     static const QRegularExpression type("^# TYPE (\\w+) ", QRegularExpression::MultilineOption);
     for (const auto &m : type.globalMatch(QString::fromStdString(board.metricsText(StatusBoard::Clock::now()))))
         names << m.captured(1);

@@ -43,7 +43,8 @@ QByteArray asRunRow(const QDateTime &at, const QStringList &fields, qsizetype co
 std::vector<LogFileWriter::Stream> streams(bool onAirColumns)
 {
     const QStringList header = AsRunRecord::header(onAirColumns);
-    const QStringList olderHeader = AsRunRecord::header();
+    // A day's file begun by a run with the on-air columns, or without them, keeps its form.
+    const QStringList otherHeader = AsRunRecord::header(!onAirColumns);
     const auto format = [](qsizetype columns) {
         return [columns](const QDateTime &at, const QStringList &fields, QDate &day) {
             day = at.date();
@@ -58,11 +59,9 @@ std::vector<LogFileWriter::Stream> streams(bool onAirColumns)
     };
     LogFileWriter::Stream asRun{QStringLiteral("as-run-"), QStringLiteral(".csv"), csvRow(header),
                                 format(header.size()), note(header.size())};
-    if (onAirColumns) {
-        asRun.olderHeader = csvRow(olderHeader);
-        asRun.olderFormat = format(olderHeader.size());
-        asRun.olderNote = note(olderHeader.size());
-    }
+    asRun.otherHeader = csvRow(otherHeader);
+    asRun.otherFormat = format(otherHeader.size());
+    asRun.otherNote = note(otherHeader.size());
     return {{QStringLiteral("history-"), QStringLiteral(".log"), {}, logLine, logNote},
             {QStringLiteral("port-"), QStringLiteral(".log"), {}, logLine, logNote},
             std::move(asRun)};

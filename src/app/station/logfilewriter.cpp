@@ -72,7 +72,7 @@ struct LogFileWriter::Channel
     AppendFile file;    // the day's file, while open
     QDate date;         // the day the open file is for
     QDate formDay;      // the day whose file's form is known
-    bool older = false; // that file began with the stream's older header
+    bool other = false; // that file began with the stream's other header
     qint64 lost = 0;    // lines missing in this stream since it last wrote
     QString lostReason; // why the last of them went missing
     QString reason;     // of the last failure to open or write
@@ -102,20 +102,20 @@ struct LogFileWriter::Channel
 
     bool writeAll(const QByteArray &bytes) { return file.write(bytes) || fail(file.error()); }
 
-    // Whether the day's file began with the stream's older header: its first line, read once a
+    // Whether the day's file began with the stream's other header: its first line, read once a
     // day, without waiting, from a regular file only.
-    bool olderFile(QDate day)
+    bool otherForm(QDate day)
     {
-        if (stream.olderHeader.isEmpty())
+        if (stream.otherHeader.isEmpty())
             return false;
         if (day == formDay)
-            return older;
+            return other;
         formDay = day;
-        older = false;
+        other = false;
         bool regular = false;
-        const auto first = regularfile::read(pathOf(day), stream.olderHeader.size(), regular);
-        older = first && first->startsWith(stream.olderHeader);
-        return older;
+        const auto first = regularfile::read(pathOf(day), stream.otherHeader.size(), regular);
+        other = first && first->startsWith(stream.otherHeader);
+        return other;
     }
 
     // Opens the day's file for appending: a regular file only, and without waiting.
@@ -137,7 +137,7 @@ struct LogFileWriter::Channel
         // line ended before anything is added.
         bool ok = true;
         if (file.sizeAtOpen() == 0 && !stream.header.isEmpty())
-            ok = writeAll(day == formDay && older ? stream.olderHeader : stream.header);
+            ok = writeAll(day == formDay && other ? stream.otherHeader : stream.header);
         else if (!file.endedLine())
             ok = writeAll("\n");
         if (!ok)
@@ -150,7 +150,7 @@ struct LogFileWriter::Channel
         bool reopened = false;
         QByteArray bytes;
         const bool opened = open(day, reopened);
-        const auto &note = olderFile(day) ? stream.olderNote : stream.note;
+        const auto &note = otherForm(day) ? stream.otherNote : stream.note;
         if (reopened) {
             bytes += note(QDateTime::currentDateTime(),
                           QStringLiteral("*** this file was removed or replaced while in use: the lines before "
@@ -205,8 +205,8 @@ struct LogFileWriter::Channel
             QDate entryDay;
             const QDateTime at = QDateTime::fromMSecsSinceEpoch(entry.at);
             QByteArray line = stream.format(at, entry.fields, entryDay);
-            if (olderFile(entryDay))
-                line = stream.olderFormat(at, entry.fields, entryDay);
+            if (otherForm(entryDay))
+                line = stream.otherFormat(at, entry.fields, entryDay);
             entry.fields = {}; // its text lives on in `line` only
             if (count > 0 && (entryDay != day || lines.size() + line.size() > ChunkBytes))
                 flush();

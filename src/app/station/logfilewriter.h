@@ -28,8 +28,8 @@ namespace vantor::app {
 //
 // Only a regular file (or a link to one) is opened, without waiting (a FIFO in its place is
 // refused at once), and nothing is ever truncated. A stream whose form changed (new columns)
-// may name its older header: a day's file begun under it keeps it, and its lines keep the
-// older form, so that a file never mixes two forms under one header. Before each batch the writer checks that
+// may name another header, of another form of its lines: a day's file begun under it keeps
+// it, and its lines keep that form, so that a file never mixes two forms under one header. Before each batch the writer checks that
 // the open file is still the one at its path: a file removed or replaced while in use (its
 // folder removed) is opened anew, and both the new file and reopened() say so.
 //
@@ -58,11 +58,12 @@ public:
         std::function<QByteArray(const QDateTime &at, const QStringList &fields, QDate &day)> format;
         // Writer thread: the line that notes a gap, in the file's own form.
         std::function<QByteArray(const QDateTime &at, const QString &text)> note;
-        // A day's file that begins with this older header (a file an older form began) keeps
-        // it: its lines and notes take the older form for the rest of that day. Empty: none.
-        QByteArray olderHeader{};
-        std::function<QByteArray(const QDateTime &at, const QStringList &fields, QDate &day)> olderFormat{};
-        std::function<QByteArray(const QDateTime &at, const QString &text)> olderNote{};
+        // A day's file that begins with this other header (a file another form began: an older
+        // version's, or a run's with or without optional columns) keeps it: its lines and notes
+        // take that form for the rest of the day. Empty: none.
+        QByteArray otherHeader{};
+        std::function<QByteArray(const QDateTime &at, const QStringList &fields, QDate &day)> otherFormat{};
+        std::function<QByteArray(const QDateTime &at, const QString &text)> otherNote{};
     };
 
     static constexpr int DefaultCapacity = 16384;                     // lines per stream
