@@ -48,7 +48,7 @@ bool admitOnly(qintptr socket, const QList<QHostAddress> &sources)
         else if (a.protocol() == QAbstractSocket::IPv6Protocol)
             v6.push_back(a.toIPv6Address());
     }
-    const std::size_t v4Length = 2 + v4.size();      // ld, the jeqs, drop
+    const std::size_t v4Length = 2 + v4.size();     // ld, the jeqs, drop
     const std::size_t v6Length = 1 + 8 * v6.size(); // four ld/jeq pairs each, drop
     const std::size_t acceptAt = 3 + v4Length + v6Length;
     std::vector<sock_filter> code;
