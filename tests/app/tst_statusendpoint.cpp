@@ -145,7 +145,10 @@ private Q_SLOTS:
         board.setServerUsed(1, true);
         board.contactToSend(std::chrono::milliseconds(3));
         board.sentAt(StatusBoard::Clock::now());
+        board.setConfirming(true); // the on-air metrics too
+        board.setLastBundle(1, StatusBoard::Clock::now());
         const QByteArray metrics = QByteArray::fromStdString(board.metricsText(StatusBoard::Clock::now()));
+        QVERIFY(metrics.contains("vantor_osc_seconds_since_last_bundle{server=\"backup\",site="));
         int samples = 0;
         for (const QByteArray &line : metrics.split('\n')) {
             if (line.isEmpty() || line.startsWith('#'))
