@@ -16,7 +16,6 @@
 #include "windowrun.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QThread>
 #include <QTimer>
 
@@ -31,18 +30,6 @@ using namespace std::chrono;
 namespace {
 
 constexpr auto FrameTime = milliseconds(40);
-
-long rssKiB()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
 
 double percentile(std::vector<double> v, double p)
 {

@@ -33,18 +33,6 @@ constexpr int Conditions = 3;
 // Before a block of another condition: every firing of the last one has its verdict.
 constexpr auto Settle = milliseconds(800);
 
-long rssKiB()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
-
 // The fake server on a thread of its own: its answers and its OSC, and when the first bundle
 // that showed each clip it played left.
 class ServerThread
@@ -229,4 +217,16 @@ std::vector<WindowCondition> runThroughTheWindow(int firings, int block, int spa
     if (floodSeconds > 0)
         out[2].floodPerSecond = double(floodSent) / floodSeconds;
     return out;
+}
+
+long rssKiB()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
 }

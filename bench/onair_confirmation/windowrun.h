@@ -25,6 +25,9 @@ struct WindowCondition
     double floodPerSecond = 0;
 };
 
+// The process's resident memory in KiB (/proc/self/status), -1 when it cannot be read.
+long rssKiB();
+
 // `firings` in all, in blocks of `block`, a firing every `spacingMs`; the flood at floodRate.
 // Empty when the window could not be set up.
 std::vector<WindowCondition> runThroughTheWindow(int firings, int block, int spacingMs, int floodRate);
