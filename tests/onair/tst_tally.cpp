@@ -140,16 +140,6 @@ private Q_SLOTS:
         QCOMPARE(port.dtrLevels, QList<bool>{true});
     }
 
-    // A level set while closed is the one the port opens with.
-    void thePortOpensWithTheLevelSet()
-    {
-        FakeSerialPortService port;
-        port.setDtr(false);
-        QVERIFY(port.dtrLevels.isEmpty());
-        port.setPortOpen(true);
-        QCOMPARE(port.dtrLevels, QList<bool>{false});
-    }
-
     // Through the RFC 2217 session: SET-CONTROL DTR ON/OFF reach the server, RTS stays on, and
     // a level set before the open is the one the settings carry.
     void aNetworkPortCarriesTheTally()
