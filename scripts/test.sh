@@ -32,7 +32,7 @@ WINDOWS_BUILD_DIR=${WINDOWS_BUILD_DIR:-$ROOT/build-windows}
 if ((windows)); then
   WINDOWS_BUILD_DIR=$WINDOWS_BUILD_DIR "$ROOT/scripts/build-windows.sh" \
     vantor-listener tst_winfiles tst_winending endingchild windows-package \
-    tst_combackend tst_wincomport tst_winportlisting tst_winfaults faultchild tst_winnetwork >/dev/null
+    tst_combackend tst_wincomport tst_winportlisting tst_winfaults faultchild tst_winnetwork tst_wincaptions >/dev/null
   (cd "$WINDOWS_BUILD_DIR" && ctest --output-on-failure --timeout 600 -j2)
 else
   echo "Windows edition: skipped (no ../shared/tools/qt-mingw, or not root)"
