@@ -66,6 +66,31 @@ bool isText(Field f)
     return f == Field::Name || f == Field::Path || f == Field::Producer;
 }
 
+// Whether every element of the bundle at data fits inside it. oscpack adds 4 to each element's
+// size in 32 bits, so a size of 0xFFFFFFFC would leave it reading the same element for ever.
+bool elementsFit(const char *data, std::size_t size)
+{
+    constexpr std::size_t Head = 16; // "#bundle\0" and the time tag
+    for (std::size_t at = Head; at < size;) {
+        if (size - at < 4)
+            return false;
+        const auto *b = reinterpret_cast<const unsigned char *>(data + at);
+        const std::size_t element = std::size_t(b[0]) << 24 | std::size_t(b[1]) << 16 | std::size_t(b[2]) << 8 | b[3];
+        if (element > size - at - 4)
+            return false;
+        at += 4 + element;
+    }
+    return true;
+}
+
+// A bundle, once its elements are known to fit.
+osc::ReceivedBundle bundleOf(const char *data, std::size_t size)
+{
+    if (!elementsFit(data, size))
+        throw osc::MalformedBundleException("element past the bundle's end");
+    return osc::ReceivedBundle(osc::ReceivedPacket(data, osc::osc_bundle_element_size_t(size)));
+}
+
 class Walker
 {
 public:
@@ -79,7 +104,7 @@ public:
     void packet(const osc::ReceivedPacket &p, int depth)
     {
         if (p.IsBundle())
-            bundle(osc::ReceivedBundle(p), depth);
+            bundle(bundleOf(p.Contents(), std::size_t(p.Size())), depth);
         else
             message(osc::ReceivedMessage(p));
     }
@@ -93,7 +118,7 @@ private:
         }
         for (auto e = b.ElementsBegin(); e != b.ElementsEnd(); ++e) {
             if (e->IsBundle())
-                bundle(osc::ReceivedBundle(*e), depth + 1);
+                bundle(bundleOf(e->Contents(), std::size_t(e->Size())), depth + 1);
             else
                 message(osc::ReceivedMessage(*e));
         }

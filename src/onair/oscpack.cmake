@@ -10,7 +10,8 @@ if(OSCPACK_SOURCE_DIR)
     ${OSCPACK_SOURCE_DIR}/osc/OscTypes.cpp
     ${OSCPACK_SOURCE_DIR}/osc/OscReceivedElements.cpp
     ${OSCPACK_SOURCE_DIR}/osc/OscOutboundPacketStream.cpp)
-  set_target_properties(vantor_oscpack PROPERTIES AUTOMOC OFF)
+  # Its files define file-local helpers of the same names: one translation unit each.
+  set_target_properties(vantor_oscpack PROPERTIES AUTOMOC OFF UNITY_BUILD OFF)
   target_include_directories(vantor_oscpack SYSTEM PUBLIC ${OSCPACK_SOURCE_DIR})
   # oscpack's headers are included as <osc/...> from its tree, <oscpack/osc/...> from Debian's.
   file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/oscpack-include)

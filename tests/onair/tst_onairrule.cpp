@@ -185,6 +185,20 @@ private Q_SLOTS:
         QCOMPARE(ClipName::fromParameter(u"C:\\media\\clip"), QStringLiteral("C:edialip"));
     }
 
+    // A bundle element whose size, plus its own four bytes, wraps around 32 bits is malformed (a
+    // parser that wraps too reads the same element for ever), at the top and nested.
+    void anElementSizeThatWrapsIsMalformed()
+    {
+        const QByteArray head = QByteArray("#bundle\0", 8) + QByteArray(8, '\0');
+        const QByteArray wraps = head + QByteArray::fromHex("fffffffc") + QByteArray(8, '\0');
+        const QByteArray nested = head + QByteArray::fromHex("0000001c") + wraps;
+        for (const QByteArray &datagram : {wraps, nested}) {
+            std::vector<LayerUpdate> updates;
+            QVERIFY(!OscDecoder::decode(std::string_view(datagram.constData(), std::size_t(datagram.size())), updates)
+                         .wellFormed);
+        }
+    }
+
     // The pre-load check: 2.2 and later report the background; 2.0.7 does not say.
     void aPreloadedClipIsFoundInTheBackground_data()
     {

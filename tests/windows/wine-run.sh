@@ -17,7 +17,9 @@
 # - --console: the program runs with a console (Wine makes one on a pseudo-terminal, through
 #   script(1)), so that it and its children can send and take console control events.
 # - --display: the program runs on an X server of its own (Xvfb, through xvfb-run), so that the
-#   windows platform of Qt has real windows (QT_QPA_PLATFORM=windows).
+#   windows platform of Qt has real windows (QT_QPA_PLATFORM=windows). Wine's desktop stays on
+#   the display of the first program of a wineserver's session, so such runs need a prefix that
+#   no other run uses at the same time; this one waits for the session's end.
 # - The Windows programs find Qt's DLLs and plugins and the mingw runtime where qt-mingw keeps
 #   them (WINEPATH, QT_PLUGIN_PATH); with --bare they do not: an installed program finds its own.
 # Needs root (the mount namespace). Exit status 77 (a skip for CTest) when Wine or root is
@@ -44,7 +46,12 @@ if ((display)); then
   command -v xvfb-run >/dev/null || { echo "wine-run: no xvfb-run (Debian package xvfb)" >&2; exit 77; }
   again=("$self" "${options[@]}")
   ((console)) && again+=(--console)
-  exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "${again[@]}" "$@"
+  xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "${again[@]}" "$@"
+  status=$?
+  # Wine's desktop (explorer.exe) lives on the display of the run that started it, as long as
+  # the prefix's wineserver does: let them end with this display, before the next run's.
+  [[ -n $prefix && -x $WINESERVER ]] && WINEPREFIX=$prefix "$WINESERVER" -w
+  exit $status
 fi
 if ((console)); then
   command -v script >/dev/null || { echo "wine-run: no script(1) (Debian package bsdutils)" >&2; exit 77; }

@@ -26,10 +26,13 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+
+#include <algorithm>
 
 namespace vantor::app {
 
@@ -47,6 +50,17 @@ void setListText(QComboBox *list, const QString &text)
     if (index < 0)
         throw RuntimeError(errors::InvalidPropertyValue);
     list->setCurrentIndex(index);
+}
+
+// A caption drawn wider than its laid-out space (Windows' own font rendering draws some texts a
+// few pixels wider than Linux's) takes its text's width, up to the control beside it: nothing
+// moves, and a caption that fits keeps its size.
+void fitCaption(QLabel *caption, const QWidget *beside)
+{
+    const int frame = caption->width() - caption->contentsRect().width();
+    const int needed = caption->fontMetrics().horizontalAdvance(caption->text()) + frame;
+    if (needed > caption->width())
+        caption->resize(std::min(needed, beside->x() - caption->x()), caption->height());
 }
 
 qreal logicalDpi()
@@ -160,6 +174,7 @@ void MainWindow::buildTriggerPage(QWidget *page)
     lblLabel[7] = place(new QLabel(QStringLiteral("Trigger when")), page, "lblLabel(7)", 270, 840, 975, 255);
     lblLabel[7]->setEnabled(false);
     cmbTRIGGER = place(new QComboBox, page, "cmbTRIGGER", 1410, 810, 2715, 315);
+    fitCaption(lblLabel[7], cmbTRIGGER);
     cmbTRIGGER->addItems(Speeds);
     cmbTRIGGER->setEnabled(false);
     Label1 = place(new QLabel(QStringLiteral("CTS pins 7 & 8 DSR pins 7 & 6")), page, "Label1", 240, 1380, 1335, 675);
@@ -182,6 +197,7 @@ void MainWindow::buildCasparPage(QWidget *page)
 {
     lblLabel[8] = place(new QLabel(QStringLiteral("Trigger when")), page, "lblLabel(8)", 300, 600, 975, 255);
     txtCASPARIP = place(new QLineEdit(QStringLiteral("127.0.0.1")), page, "txtCASPARIP", 1440, 570, 1155, 315);
+    fitCaption(lblLabel[8], txtCASPARIP);
     cmdCASPAR = place(new QPushButton(QStringLiteral("Connect")), page, "cmdCASPAR", 2910, 540, 1455, 375);
 }
 
