@@ -81,7 +81,9 @@ build() {
     # Paths relative to the checkout, so that another clone of it finds the same entries.
     export CCACHE_BASEDIR=$ROOT CCACHE_NOHASHDIR=1
   fi
+  # A unity build (a few translation units per target instead of one per file) parses Qt's
+  # headers once per target rather than once per file: about half the build's time.
   cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE:-RelWithDebInfo} \
-    "${launcher[@]}" >/dev/null
+    -DCMAKE_UNITY_BUILD=ON "${launcher[@]}" >/dev/null
   cmake --build "$BUILD_DIR" -j"$(nproc)" ${1:+--target "$@"}
 }

@@ -29,8 +29,6 @@ using namespace std::chrono;
 
 namespace {
 
-constexpr auto FrameTime = milliseconds(40);
-
 double percentile(std::vector<double> v, double p)
 {
     if (v.empty())

@@ -28,7 +28,6 @@ using Clock = steady_clock;
 
 namespace {
 
-constexpr auto FrameTime = milliseconds(40);
 constexpr int Conditions = 3;
 // Before a block of another condition: every firing of the last one has its verdict.
 constexpr auto Settle = milliseconds(800);

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <vector>
 
 // The on-air confirmation through the window, as the program runs it: a thread of its own
@@ -24,6 +25,9 @@ struct WindowCondition
     long rssMaxKiB = 0;
     double floodPerSecond = 0;
 };
+
+// One frame of the fake server (25 a second): the unit the confirmation is measured in.
+constexpr auto FrameTime = std::chrono::milliseconds(40);
 
 // The process's resident memory in KiB (/proc/self/status), -1 when it cannot be read.
 long rssKiB();
