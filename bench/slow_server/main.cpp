@@ -133,10 +133,10 @@ bool chatter(bool twoLayers, int changes, int everyMs, int paceMs, double &worst
             line.stop();
     });
     line.start(everyMs);
-    QTest::qWaitFor([&] { return change == changes; }, changes * everyMs * 10);
+    bool settled = QTest::qWaitFor([&] { return change == changes; }, changes * everyMs * 10);
     const size_t sent = contacts.size();
-    QTest::qWaitFor([&] { return size_t(server.responder.lineCount()) >= sent; }, 10000);
-    QTest::qWaitFor([&] { return s.link.waitingCommands() == 0; }, 10000);
+    settled = QTest::qWaitFor([&] { return size_t(server.responder.lineCount()) >= sent; }, 10000) && settled;
+    settled = QTest::qWaitFor([&] { return s.link.waitingCommands() == 0; }, 10000) && settled;
 
     std::vector<double> lateMs;
     for (const AmcpResponder::Line &run : server.responder.lines()) {
@@ -153,7 +153,7 @@ bool chatter(bool twoLayers, int changes, int everyMs, int paceMs, double &worst
                 changes, sent, refused, written == refused ? "yes" : "NO", late.p50, late.max, s.link.connectionCount(),
                 resets);
     worstMs = std::max(worstMs, late.max);
-    return late.count == sent && written == refused && resets == 0;
+    return settled && late.count == sent && written == refused && resets == 0;
 }
 
 // One held-PLAY run; true when the later cue went out, the late reply was written and nothing
@@ -166,21 +166,21 @@ bool heldPlay(int holdMs, int laterMs, double &worstMs)
         return false;
     const Clock::time_point first = Clock::now();
     s.fire(0, QStringLiteral("held.mov"), first);
-    QTest::qWaitFor([&] { return Clock::now() >= first + milliseconds(laterMs); }, laterMs + 1000);
+    bool settled = QTest::qWaitFor([&] { return Clock::now() >= first + milliseconds(laterMs); }, laterMs + 1000);
     const Clock::time_point second = Clock::now();
     s.fire(3, QStringLiteral("next.mov"), second);
     const bool sent = s.records.last().sent;
-    QTest::qWaitFor([&] { return server.responder.lineCount() >= 2; }, 5000);
+    settled = QTest::qWaitFor([&] { return server.responder.lineCount() >= 2; }, 5000) && settled;
     const auto lines = server.responder.lines();
     const double toServerMs = lines.size() >= 2 ? ms(lines[1].at - second) : -1;
-    QTest::qWaitFor([&] { return s.link.waitingCommands() == 0; }, holdMs + 5000);
+    settled = QTest::qWaitFor([&] { return s.link.waitingCommands() == 0; }, holdMs + 5000) && settled;
     const QRegularExpression lateLine("^\\*\\*\\*PLAY 1 held\\.mov answered after (\\d+\\.\\d) s");
     const QStringList late = s.history.filter(lateLine);
     const int resets = s.count(QStringLiteral("***Caspar connection lost"));
     std::printf("| %d | %d | %s | %.2f | %s | %d |\n", holdMs, laterMs, sent ? "yes" : "NO", toServerMs,
                 late.isEmpty() ? "NO" : qPrintable(late.first()), resets);
     worstMs = std::max(worstMs, toServerMs);
-    return sent && toServerMs >= 0 && late.size() == 1 && resets == 0;
+    return settled && sent && toServerMs >= 0 && late.size() == 1 && resets == 0;
 }
 
 } // namespace

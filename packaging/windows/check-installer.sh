@@ -53,14 +53,25 @@ answer=$(run "$installed\\vantor-listener.exe" --version | tr -d "\r")
 settle
 
 started=$(date +%s%N)
-QT_QPA_PLATFORM=windows run "$installed\\vantor-listener.exe" --unattended >/dev/null 2>&1 &
+program_log=$BUILD_DIR/win_installer-program.log
+QT_QPA_PLATFORM=windows run "$installed\\vantor-listener.exe" --unattended >"$program_log" 2>&1 &
 program=$!
-shown=''
-for _ in $(seq 1200); do
+shown='' deadline=$((SECONDS + 120))
+while ((SECONDS < deadline)); do
   if xwininfo -root -tree 2>/dev/null | grep -q '"VANTOR Listener"'; then shown=$(date +%s%N); break; fi
+  kill -0 "$program" 2>/dev/null || break # ended before it showed a window
   sleep 0.05
 done
-[[ -n $shown ]] || { kill "$program" 2>/dev/null; fail "the installed program showed no window within 60 s"; }
+if [[ -z $shown ]]; then
+  { echo "the windows on the display:"; xwininfo -root -tree; echo "what the program wrote:"; cat "$program_log"; } >&2 || true
+  if kill -0 "$program" 2>/dev/null; then
+    kill "$program"
+    fail "the installed program showed no window within 120 s"
+  fi
+  status=0
+  wait "$program" || status=$?
+  fail "the installed program ended with status $status before it showed a window"
+fi
 run taskkill /IM vantor-listener.exe >/dev/null 2>&1 || true # WM_CLOSE, as the close button
 # WM_CLOSE is the close button: the operator's end, status 3 (OperatorClose).
 status=0

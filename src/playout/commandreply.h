@@ -17,7 +17,7 @@ struct CommandReply
     int code = -1;         // the three-digit code, -1 without one (or without a reply)
     QByteArray statusLine; // at most MaxLine bytes
     double ms = 0;         // from the send to the reply (or to the end of the waiting)
-    QString noReply;       // without a reply, why: "no answer for 1.5 s", "the connection ended", ...
+    QString noReply{};     // without a reply, why: "no answer for 1.5 s", "the connection ended", ...
 };
 
 // Called exactly once per command sent with it, on the window thread.

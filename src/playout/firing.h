@@ -104,7 +104,7 @@ struct FiringRecord
         NotSent,      // refused: it could not begin to run within its bound, or the socket did not take it
     };
     Result result = Result::NotSent;
-    std::chrono::steady_clock::time_point sentAt;    // when the command was handed over (Sent only)
+    std::chrono::steady_clock::time_point sentAt{};  // when the command was handed over (Sent only)
     SlotAddress address{};                           // where the slot's command went
     bool preloaded = false;                          // a bare PLAY of the clip loaded in the background
     std::chrono::steady_clock::time_point contact{}; // the line change that fired it, or the test fire's click

@@ -47,7 +47,7 @@ bool RecentFirings::copy(const Place &place, Entry &out)
             raw[i] = place.words[i].load(std::memory_order_relaxed);
         std::atomic_thread_fence(std::memory_order_acquire);
         if (place.sequence.load(std::memory_order_relaxed) == before) {
-            std::memcpy(&out, raw.data(), sizeof(Entry));
+            std::memcpy(static_cast<void *>(&out), raw.data(), sizeof(Entry)); // trivially copyable
             return true;
         }
     }

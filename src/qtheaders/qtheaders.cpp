@@ -1,0 +1,1 @@
+// The library that carries the precompiled Qt headers has no code of its own.
