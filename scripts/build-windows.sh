@@ -16,10 +16,11 @@ launcher=()
 if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
   export CCACHE_BASEDIR=$ROOT CCACHE_NOHASHDIR=1
+  # Files compiled with a precompiled header are cached only with these.
+  export CCACHE_SLOPPINESS=pch_defines,time_macros,include_file_mtime,include_file_ctime
 fi
 # A unity build (a few translation units per target instead of one per file) takes about half
-# the time of one file at a time; the Linux build compiles each file alone, so every file's
-# includes stay its own.
+# the time of one file at a time, as on Linux (scripts/common.sh).
 cmake -S "$ROOT" -B "$WINDOWS_BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE:-Release} \
   -DCMAKE_TOOLCHAIN_FILE="$("$QT_MINGW" toolchain)" "${launcher[@]}" -DCMAKE_UNITY_BUILD=ON \
   -Dprometheus-cpp_DIR="$deps/lib/cmake/prometheus-cpp" -Dcivetweb_DIR="$deps/lib/cmake/civetweb" \

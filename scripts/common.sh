@@ -80,6 +80,8 @@ build() {
     launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
     # Paths relative to the checkout, so that another clone of it finds the same entries.
     export CCACHE_BASEDIR=$ROOT CCACHE_NOHASHDIR=1
+    # Files compiled with a precompiled header are cached only with these.
+    export CCACHE_SLOPPINESS=pch_defines,time_macros,include_file_mtime,include_file_ctime
   fi
   # A unity build (a few translation units per target instead of one per file) parses Qt's
   # headers once per target rather than once per file: about half the build's time.
