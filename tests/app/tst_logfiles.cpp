@@ -6,8 +6,6 @@
 #include "app/monitor/runmarker.h"
 #include "app/station/csvwriter.h"
 #include "app/station/logfiles.h"
-#include "app/window/clickablelabel.h"
-#include "app/window/lamp.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -91,22 +89,8 @@ struct Station
         f.w().Form_Load();
     }
     QString path(LogFiles::StreamIndex stream) const { return files->writer().fileName(stream, QDate::currentDate()); }
-    void goOnAir()
-    {
-        click("cmdCOMStatus");
-        click("cmdCASPAR");
-        QVERIFY(QTest::qWaitFor([&] { return f.w().findChild<app::Lamp *>("shpCASPAR")->fillColor() == 65280u; }));
-    }
+    void goOnAir() { QVERIFY(f.goOnAir()); }
     void click(const char *name) { f.w().findChild<QPushButton *>(name)->click(); }
-    void arm(int slot, const QString &chosen)
-    {
-        f.w().findChild<QCheckBox *>(QStringLiteral("chkTRIGGER(%1)").arg(slot))->click();
-        if (chosen.isEmpty())
-            return;
-        f.chooser.choices.push_back(chosen);
-        QTest::mouseDClick(f.w().findChild<app::ClickableLabel *>(QStringLiteral("lblTRIGERMOVIE(%1)").arg(slot)),
-                           Qt::LeftButton);
-    }
     int historyCount(const QString &start) const { return countLines(f.window->history(), start); }
 };
 
@@ -125,9 +109,9 @@ private Q_SLOTS:
                                             : AmcpResponder::standardReply(line);
         });
         s.goOnAir();
-        s.arm(0, QStringLiteral("/media/a,\"b\".mov"));
-        s.arm(1, {});
-        s.arm(3, QStringLiteral("/media/missing.mov"));
+        s.f.arm(0, QStringLiteral("/media/a,\"b\".mov"));
+        s.f.w().findChild<QCheckBox *>("chkTRIGGER(1)")->click(); // armed without a movie
+        s.f.arm(3, QStringLiteral("/media/missing.mov"));
         s.f.port.changeCts(true);
         s.f.port.changeDsr(true);
         s.f.port.changeCts(false);
@@ -296,7 +280,7 @@ private Q_SLOTS:
         QVERIFY(regular.open(QIODevice::WriteOnly));
         Station s(regular.fileName() + "/logs");
         s.goOnAir();
-        s.arm(0, "/media/on.mov");
+        s.f.arm(0, "/media/on.mov");
         for (int i = 0; i < 5; ++i) {
             s.f.w().SetStatus(QStringLiteral("line %1").arg(i));
             s.f.w().SetStatus1(QStringLiteral("port line %1").arg(i));
@@ -319,7 +303,7 @@ private Q_SLOTS:
         QVERIFY(reader >= 0);
         Station s(dir.path());
         s.goOnAir();
-        s.arm(0, "/media/on.mov");
+        s.f.arm(0, "/media/on.mov");
         s.f.port.changeCts(true);
         QTRY_COMPARE(s.f.server.lineCount(), 1);
         QTRY_COMPARE(s.historyCount("***Log files not written: " + history + ": not a regular file"), 1);
