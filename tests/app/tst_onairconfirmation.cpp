@@ -2,6 +2,7 @@
 // (tools/amcp-monitor: its command answers, and its OSC from OscPlayout, main on 127.0.0.1 and
 // backup on 127.0.0.2) plays or fails to, and the verdict reaches History, the window, the
 // as-run record, the metrics and the tally contact. Without --confirm nothing of it shows.
+#include "filetext.h"
 #include "logmessages.h"
 #include "windowfixture.h"
 
@@ -137,19 +138,9 @@ struct Station
     // The as-run record's rows, header first, once it has `rows` of them.
     QList<QStringList> asRun(int rows)
     {
-        QList<QStringList> out;
         const QString path = files->writer().fileName(app::LogFiles::AsRun, QDate::currentDate());
-        (void)QTest::qWaitFor(
-            [&] {
-                QFile file(path);
-                out.clear();
-                if (file.open(QIODevice::ReadOnly))
-                    for (const QByteArray &line : file.readAll().split('\n'))
-                        if (!line.isEmpty())
-                            out << QString::fromUtf8(line.trimmed()).split(QLatin1Char(','));
-                return out.size() >= rows;
-            },
-            10000);
+        QList<QStringList> out;
+        (void)QTest::qWaitFor([&] { return (out = parseCsv(fileText(path))).size() >= rows; }, 10000);
         return out;
     }
     double metric(const QByteArray &series)
