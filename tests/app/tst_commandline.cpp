@@ -3,6 +3,7 @@
 // No display: the answers need none, and the window runs on the offscreen platform.
 #include "app/station/setuplock.h"
 #include "errortrap/childprocess.h"
+#include "filetext.h"
 #include "pseudoterminal.h"
 
 #include <QDate>
@@ -49,12 +50,6 @@ struct Listener : ChildProcess
     }
 };
 
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 QString historyFile(const QString &dir)
 {
     return QDir(dir).filePath("history-" + QDate::currentDate().toString(Qt::ISODate) + ".log");
@@ -62,7 +57,7 @@ QString historyFile(const QString &dir)
 
 bool waitForHistory(const QString &dir, const QByteArray &text)
 {
-    return QTest::qWaitFor([&] { return readAll(historyFile(dir)).contains(text); }, 15000);
+    return QTest::qWaitFor([&] { return fileBytes(historyFile(dir)).contains(text); }, 15000);
 }
 
 struct RecordingBox : vantor::app::RefusalBox
@@ -179,7 +174,7 @@ private Q_SLOTS:
         Listener run({"--restore", file.toStdString(), "--log-dir", dir.filePath("logs").toStdString()}, true);
         QVERIFY2(waitForHistory(dir.filePath("logs"), "No set-up in " + file.toUtf8() + " yet: starting empty"),
                  run.describe().constData());
-        QVERIFY(QTest::qWaitFor([&] { return readAll(file).contains("[triggers]"); }, 15000));
+        QVERIFY(QTest::qWaitFor([&] { return fileBytes(file).contains("[triggers]"); }, 15000));
         QVERIFY2(run.terminate(), run.describe().constData());
     }
 
@@ -196,7 +191,7 @@ private Q_SLOTS:
         Listener run({"--restore", file.toStdString(), "--log-dir", dir.path().toStdString()}, true);
         QVERIFY2(run.waitForError("***Set-up file " + file.toUtf8() + " damaged ("), run.describe().constData());
         QVERIFY(waitForHistory(dir.path(), "Set-up restored from " + file.toUtf8()));
-        QCOMPARE(readAll(file + ".bad").left(4),
+        QCOMPARE(fileBytes(file + ".bad").left(4),
                  QByteArray("\x7f"
                             "ELF"));
         QVERIFY2(run.terminate(), run.describe().constData());
@@ -282,7 +277,7 @@ private Q_SLOTS:
                                 "On-air confirmation: the servers' state on UDP port " + QByteArray::number(free)),
                  run.describe().constData());
         QVERIFY2(run.terminate(), run.describe().constData()); // the save of the damaged file is written first
-        QVERIFY(readAll(file.fileName()).contains("\nbackup_address=127.0.0.3\nconfirm=false\n"));
+        QVERIFY(fileBytes(file.fileName()).contains("\nbackup_address=127.0.0.3\nconfirm=false\n"));
     }
 
     // A log folder that cannot be made is told, and the program runs.

@@ -1,13 +1,12 @@
 // The station's records on disk: the logs as daily files, the as-run record with the
 // server's replies, and what happens when the disk fails or stalls.
+#include "filetext.h"
 #include "logmessages.h"
 #include "windowfixture.h"
 
 #include "app/monitor/runmarker.h"
 #include "app/station/csvwriter.h"
 #include "app/station/logfiles.h"
-#include "app/window/clickablelabel.h"
-#include "app/window/lamp.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -27,42 +26,6 @@ using namespace vantor;
 using app::LogFiles;
 
 namespace {
-
-// Reads CSV as a spreadsheet would: quoted fields, doubled quotes, CR LF row ends.
-QList<QStringList> parseCsv(const QString &text)
-{
-    QList<QStringList> rows;
-    QStringList row;
-    QString field;
-    bool quoted = false;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (quoted) {
-            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"')
-                field += text[++i];
-            else if (c == '"')
-                quoted = false;
-            else
-                field += c;
-        } else if (c == '"') {
-            quoted = true;
-        } else if (c == ',') {
-            row << std::exchange(field, {});
-        } else if (c == '\n') {
-            row << std::exchange(field, {});
-            rows << std::exchange(row, {});
-        } else if (c != '\r') {
-            field += c;
-        }
-    }
-    return rows;
-}
-
-QString readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
 
 int countLines(const app::ActivityLog &log, const QString &start)
 {
@@ -91,22 +54,8 @@ struct Station
         f.w().Form_Load();
     }
     QString path(LogFiles::StreamIndex stream) const { return files->writer().fileName(stream, QDate::currentDate()); }
-    void goOnAir()
-    {
-        click("cmdCOMStatus");
-        click("cmdCASPAR");
-        QVERIFY(QTest::qWaitFor([&] { return f.w().findChild<app::Lamp *>("shpCASPAR")->fillColor() == 65280u; }));
-    }
+    void goOnAir() { QVERIFY(f.goOnAir()); }
     void click(const char *name) { f.w().findChild<QPushButton *>(name)->click(); }
-    void arm(int slot, const QString &chosen)
-    {
-        f.w().findChild<QCheckBox *>(QStringLiteral("chkTRIGGER(%1)").arg(slot))->click();
-        if (chosen.isEmpty())
-            return;
-        f.chooser.choices.push_back(chosen);
-        QTest::mouseDClick(f.w().findChild<app::ClickableLabel *>(QStringLiteral("lblTRIGERMOVIE(%1)").arg(slot)),
-                           Qt::LeftButton);
-    }
     int historyCount(const QString &start) const { return countLines(f.window->history(), start); }
 };
 
@@ -125,23 +74,23 @@ private Q_SLOTS:
                                             : AmcpResponder::standardReply(line);
         });
         s.goOnAir();
-        s.arm(0, QStringLiteral("/media/a,\"b\".mov"));
-        s.arm(1, {});
-        s.arm(3, QStringLiteral("/media/missing.mov"));
+        s.f.arm(0, QStringLiteral("/media/a,\"b\".mov"));
+        s.f.w().findChild<QCheckBox *>("chkTRIGGER(1)")->click(); // armed without a movie
+        s.f.arm(3, QStringLiteral("/media/missing.mov"));
         s.f.port.changeCts(true);
         s.f.port.changeDsr(true);
         s.f.port.changeCts(false);
         QTRY_COMPARE(s.f.server.lineCount(), 2);
-        QTRY_COMPARE(parseCsv(readAll(s.path(LogFiles::AsRun))).size(), 4);
+        QTRY_COMPARE(parseCsv(fileText(s.path(LogFiles::AsRun))).size(), 4);
         s.click("cmdCASPAR");
         s.f.port.changeCts(true);
 
-        const QString text = readAll(s.path(LogFiles::AsRun));
+        const QString text = fileText(s.path(LogFiles::AsRun));
         QVERIFY(text.contains(QStringLiteral(",\"a,\"\"b\"\".mov\",")));
-        QTRY_COMPARE(parseCsv(readAll(s.path(LogFiles::AsRun))).size(), 5);
+        QTRY_COMPARE(parseCsv(fileText(s.path(LogFiles::AsRun))).size(), 5);
         s.files->restarted("Started again");
         QList<QStringList> rows;
-        QTRY_COMPARE((rows = parseCsv(readAll(s.path(LogFiles::AsRun)))).size(), 6);
+        QTRY_COMPARE((rows = parseCsv(fileText(s.path(LogFiles::AsRun)))).size(), 6);
         for (const QStringList &row : rows)
             QCOMPARE(row.size(), 9); // every column in every row
         QCOMPARE(rows[5].mid(1, 4), (QStringList{"restart", "", "", "Started again"}));
@@ -166,7 +115,7 @@ private Q_SLOTS:
             QStringList expectedLines;
             for (const QString &line : log->lines())
                 expectedLines << QDate::currentDate().toString(Qt::ISODate) + ' ' + LogFiles::escapeControls(line);
-            QTRY_COMPARE(readAll(s.path(stream)).split('\n', Qt::SkipEmptyParts), expectedLines);
+            QTRY_COMPARE(fileText(s.path(stream)).split('\n', Qt::SkipEmptyParts), expectedLines);
         }
     }
 
@@ -196,7 +145,7 @@ private Q_SLOTS:
         LogFiles files(dir.path(), f.w(), f.port, onAirColumns);
         files.restarted("Started again");
         QList<QStringList> rows;
-        QTRY_COMPARE((rows = parseCsv(readAll(path))).size(), 2);
+        QTRY_COMPARE((rows = parseCsv(fileText(path))).size(), 2);
         QCOMPARE(rows[0], app::AsRunRecord::header(begunWith < 0 ? onAirColumns : begunWith == 1));
         QCOMPARE(rows[1].size(), rows[0].size());
     }
@@ -254,7 +203,7 @@ private Q_SLOTS:
         QVERIFY(QFile::remove(history)); // space frees; the port log, failed too, has nothing new
         s.f.w().SetStatus(QStringLiteral("after"));
         QTRY_COMPARE(s.historyCount("Log files written again in " + dir.path()), 1);
-        const auto lines = [&] { return readAll(history).split('\n', Qt::SkipEmptyParts); };
+        const auto lines = [&] { return fileText(history).split('\n', Qt::SkipEmptyParts); };
         QTRY_VERIFY(lines().value(lines().size() - 1).endsWith(" : Log files written again in " + dir.path()));
         QVERIFY2(QRegularExpression(R"(^\S+ \S+ : \*\*\* [3-9] lines missing here: not a regular file$)")
                      .match(lines().first())
@@ -296,7 +245,7 @@ private Q_SLOTS:
         QVERIFY(regular.open(QIODevice::WriteOnly));
         Station s(regular.fileName() + "/logs");
         s.goOnAir();
-        s.arm(0, "/media/on.mov");
+        s.f.arm(0, "/media/on.mov");
         for (int i = 0; i < 5; ++i) {
             s.f.w().SetStatus(QStringLiteral("line %1").arg(i));
             s.f.w().SetStatus1(QStringLiteral("port line %1").arg(i));
@@ -319,12 +268,12 @@ private Q_SLOTS:
         QVERIFY(reader >= 0);
         Station s(dir.path());
         s.goOnAir();
-        s.arm(0, "/media/on.mov");
+        s.f.arm(0, "/media/on.mov");
         s.f.port.changeCts(true);
         QTRY_COMPARE(s.f.server.lineCount(), 1);
         QTRY_COMPARE(s.historyCount("***Log files not written: " + history + ": not a regular file"), 1);
-        QTRY_VERIFY(readAll(s.path(LogFiles::AsRun)).contains(",on.mov,"));
-        QTRY_VERIFY(readAll(s.path(LogFiles::Port)).contains("Opening COM Port"));
+        QTRY_VERIFY(fileText(s.path(LogFiles::AsRun)).contains(",on.mov,"));
+        QTRY_VERIFY(fileText(s.path(LogFiles::Port)).contains("Opening COM Port"));
         char byte = 0;
         QCOMPARE(::read(reader, &byte, 1), 0);
         ::close(reader);
@@ -355,7 +304,7 @@ private Q_SLOTS:
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
         writer.post(0, now, {"stuck"});
         writer.post(1, now, {"written"});
-        QTRY_COMPARE_WITH_TIMEOUT(readAll(writer.fileName(1, QDate::currentDate())), QString("written\n"), 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(fileText(writer.fileName(1, QDate::currentDate())), QString("written\n"), 60000);
         QTRY_VERIFY_WITH_TIMEOUT(!failed.isEmpty(), 60000);
         QVERIFY2(failed[0][1].toString().startsWith("a write has been pending for "),
                  qPrintable(failed[0][1].toString()));
@@ -367,7 +316,7 @@ private Q_SLOTS:
         QTRY_COMPARE(dropped.size(), 1);
         release.release(1 << 20);
         QVERIFY(recovered.wait(60000));
-        QTRY_VERIFY(readAll(writer.fileName(0, QDate::currentDate()))
+        QTRY_VERIFY(fileText(writer.fileName(0, QDate::currentDate()))
                         .endsWith(QString(8192, 'x') + " …[91808 more characters cut]\n"));
     }
 

@@ -4,7 +4,6 @@
 #include "windowfixture.h"
 
 #include "app/window/clickablelabel.h"
-#include "app/window/lamp.h"
 #include "playout/preloader.h"
 #include "serial/service/commevent.h"
 
@@ -24,9 +23,7 @@ struct Road
     explicit Road(std::chrono::milliseconds debounce = std::chrono::milliseconds(0))
         : f(options(debounce))
     {
-        f.w().findChild<QPushButton *>("cmdCOMStatus")->click();
-        f.w().findChild<QPushButton *>("cmdCASPAR")->click();
-        QTRY_COMPARE(f.w().findChild<app::Lamp *>("shpCASPAR")->fillColor(), 65280u);
+        QVERIFY(f.goOnAir());
         f.w().history().clear();
     }
     static app::Options options(std::chrono::milliseconds debounce)
@@ -38,11 +35,8 @@ struct Road
 
     void arm(int slot, const QString &movie)
     {
-        f.w().findChild<QCheckBox *>(QStringLiteral("chkTRIGGER(%1)").arg(slot))->click();
-        f.chooser.choices.push_back("/media/" + movie);
-        auto *label = f.w().findChild<app::ClickableLabel *>(QStringLiteral("lblTRIGERMOVIE(%1)").arg(slot));
-        QTest::mouseDClick(label, Qt::LeftButton);
-        QCOMPARE(label->text(), movie);
+        f.arm(slot, "/media/" + movie);
+        QCOMPARE(f.w().findChild<QLabel *>(QStringLiteral("lblTRIGERMOVIE(%1)").arg(slot))->text(), movie);
     }
     QStringList history() const { return logMessages(f.window->history()); }
     // Lets queued port events run.

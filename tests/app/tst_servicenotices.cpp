@@ -8,13 +8,9 @@
 #include "app/monitor/operatorclose.h"
 #include "app/monitor/servicenotifier.h"
 #include "app/monitor/stationstatus.h"
-#include "app/window/clickablelabel.h"
-#include "app/window/lamp.h"
 
-#include <QCheckBox>
 #include <QCloseEvent>
 #include <QFile>
-#include <QPushButton>
 #include <QRegularExpression>
 #include <QtTest/qtestspontaneevent.h>
 
@@ -71,13 +67,10 @@ private Q_SLOTS:
         notifier.ready(status.text());
         QVERIFY(m_socket.waitFor("STATUS=COM 1 closed, Caspar not connected, no fire yet", start) >= 0);
 
-        f.w().findChild<QPushButton *>("cmdCOMStatus")->click();
-        f.w().findChild<QPushButton *>("cmdCASPAR")->click();
+        QVERIFY(f.goOnAir());
         QVERIFY(m_socket.waitFor("STATUS=COM 1 open, Caspar connected, no fire yet", start) >= 0);
 
-        f.w().findChild<QCheckBox *>("chkTRIGGER(0)")->click();
-        f.chooser.choices.push_back("/media/intro.mov");
-        QTest::mouseDClick(f.w().findChild<app::ClickableLabel *>("lblTRIGERMOVIE(0)"), Qt::LeftButton);
+        f.arm(0, "/media/intro.mov");
         f.port.changeCts(true);
         const int fired = m_socket.waitFor(" CTS ON intro.mov", start);
         QVERIFY(fired >= 0);

@@ -5,6 +5,7 @@
 // open is opened once its server is there. The server's fixed port is taken in a network
 // namespace of the test's own.
 #include "amcpresponder.h"
+#include "filetext.h"
 #include "notifysocket.h"
 #include "privatenetwork.h"
 #include "pseudoterminal.h"
@@ -18,12 +19,6 @@
 
 namespace {
 
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 struct Station
 {
     QTemporaryDir dir;
@@ -32,7 +27,7 @@ struct Station
     QString device() const { return dir.filePath("tty4"); }
     QByteArray log(const char *prefix, const char *suffix) const
     {
-        return readAll(dir.filePath(
+        return fileBytes(dir.filePath(
             QStringLiteral("logs/%1%2%3").arg(prefix, QDate::currentDate().toString(Qt::ISODate), suffix)));
     }
     bool waitForHistory(const QByteArray &text, int count = 1) const

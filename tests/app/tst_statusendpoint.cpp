@@ -11,19 +11,15 @@
 #include "app/monitor/statuspage.h"
 #include "app/monitor/statusserver.h"
 #include "app/station/asrunrecord.h"
-#include "app/window/clickablelabel.h"
-#include "app/window/lamp.h"
 #include "errortrap/errortrap.h"
 #include "serial/service/portbackend.h"
 
-#include <QCheckBox>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTcpSocket>
@@ -105,15 +101,9 @@ private Q_SLOTS:
         feed.addServer(0, *f.caspar);
         StatusServer server(board);
         QCOMPARE(server.start("127.0.0.1", 0), QString());
-        f.w().findChild<QPushButton *>("cmdCOMStatus")->click();
-        f.w().findChild<QPushButton *>("cmdCASPAR")->click();
-        QTRY_COMPARE(f.w().findChild<Lamp *>("shpCASPAR")->fillColor(), 65280u);
-        for (const auto &[slot, movie] : {std::pair{2, "a.mov"}, std::pair{3, "bad.mov"}}) {
-            f.w().findChild<QCheckBox *>(QStringLiteral("chkTRIGGER(%1)").arg(slot))->click();
-            f.chooser.choices.push_back(QStringLiteral("/media/") + movie);
-            QTest::mouseDClick(f.w().findChild<ClickableLabel *>(QStringLiteral("lblTRIGERMOVIE(%1)").arg(slot)),
-                               Qt::LeftButton);
-        }
+        QVERIFY(f.goOnAir());
+        f.arm(2, "/media/a.mov");
+        f.arm(3, "/media/bad.mov");
         constexpr int N = 10;
         for (int i = 0; i < N; ++i)
             f.port.changeCts(i % 2 == 0);
@@ -227,12 +217,8 @@ private Q_SLOTS:
         f.w().firing().setRecord(&asRun, [&](const vantor::playout::FiringRecord &r) { asRun.fired(r, "CTS ON"); });
         StatusServer server(board);
         QCOMPARE(server.start("127.0.0.1", 0), QString());
-        f.w().findChild<QPushButton *>("cmdCOMStatus")->click();
-        f.w().findChild<QPushButton *>("cmdCASPAR")->click();
-        QTRY_COMPARE(f.w().findChild<Lamp *>("shpCASPAR")->fillColor(), 65280u);
-        f.w().findChild<QCheckBox *>("chkTRIGGER(0)")->click();
-        f.chooser.choices.push_back("/media/a b.mov");
-        QTest::mouseDClick(f.w().findChild<ClickableLabel *>("lblTRIGERMOVIE(0)"), Qt::LeftButton);
+        QVERIFY(f.goOnAir());
+        f.arm(0, "/media/a b.mov");
         f.port.changeCts(true);
         QTRY_COMPARE(asRunReplies, QStringList{"202 PLAY OK <b>"});
         const QJsonObject status = QJsonDocument::fromJson(get(server.port(), "/status.json").body).object();
@@ -288,8 +274,7 @@ private Q_SLOTS:
         feed.watchBoxes(boxes);
         StatusServer server(board);
         QCOMPARE(server.start("127.0.0.1", 0), QString());
-        f.w().findChild<QPushButton *>("cmdCOMStatus")->click();
-        f.w().findChild<QPushButton *>("cmdCASPAR")->click();
+        QVERIFY(f.goOnAir());
         QTRY_COMPARE(get(server.port(), "/healthz").status, 200);
 
         Answer seen; // while the box is open

@@ -8,13 +8,9 @@
 #include "app/monitor/statusboard.h"
 #include "app/monitor/statusfeed.h"
 #include "app/monitor/statusserver.h"
-#include "app/window/clickablelabel.h"
-#include "app/window/lamp.h"
 
-#include <QCheckBox>
 #include <QDateTime>
 #include <QFile>
-#include <QPushButton>
 #include <QTest>
 
 using namespace vantor::app;
@@ -60,12 +56,8 @@ private Q_SLOTS:
         feed->addServer(0, *f->caspar);
         server = std::make_unique<StatusServer>(board);
         QCOMPARE(server->start("127.0.0.1", 0), QString());
-        f->w().findChild<QPushButton *>("cmdCOMStatus")->click();
-        f->w().findChild<QPushButton *>("cmdCASPAR")->click();
-        QTRY_COMPARE(f->w().findChild<Lamp *>("shpCASPAR")->fillColor(), 65280u);
-        f->w().findChild<QCheckBox *>("chkTRIGGER(0)")->click();
-        f->chooser.choices.push_back("/media/" + Movie);
-        QTest::mouseDClick(f->w().findChild<ClickableLabel *>("lblTRIGERMOVIE(0)"), Qt::LeftButton);
+        QVERIFY(f->goOnAir());
+        f->arm(0, "/media/" + Movie);
 
         browser = std::make_unique<WebDriver>();
         QString error;

@@ -1,6 +1,8 @@
 // The facility's files the package ships (packaging/monitoring): the Grafana dashboard loads,
 // lets the site be chosen, and its panels' expressions and the alert rules name only metrics the
 // program serves, each panel's selected by the chosen site; every metric served has a panel.
+#include "filetext.h"
+
 #include "app/monitor/statusboard.h"
 
 #include <QFile>
@@ -14,12 +16,6 @@
 using vantor::app::StatusBoard;
 
 namespace {
-QByteArray read(const char *path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // The metric families of /metrics, the on-air confirmation's (--confirm) among them.
 QSet<QString> served()
 {
@@ -46,7 +42,7 @@ private Q_SLOTS:
     void dashboardShowsWhatIsServed()
     {
         QJsonParseError error;
-        const QJsonObject dashboard = QJsonDocument::fromJson(read(DASHBOARD), &error).object();
+        const QJsonObject dashboard = QJsonDocument::fromJson(fileBytes(DASHBOARD), &error).object();
         QCOMPARE(error.error, QJsonParseError::NoError);
         QJsonObject site;
         for (const QJsonValue &variable : dashboard["templating"]["list"].toArray())
@@ -80,7 +76,7 @@ private Q_SLOTS:
 
     void alertRulesNameWhatIsServed()
     {
-        const QString rules = QString::fromUtf8(read(ALERT_RULES));
+        const QString rules = QString::fromUtf8(fileBytes(ALERT_RULES));
         const QSet<QString> names = served();
         int named = 0;
         for (const auto &m : Metric.globalMatch(rules)) {

@@ -58,77 +58,68 @@ private Q_SLOTS:
     void judgesWhatTheServerPlays_data()
     {
         QTest::addColumn<Version>("version");
-        QTest::addColumn<QString>("played"); // as given in PLAY, by whichever client
-        QTest::addColumn<QString>("file");   // the file it stands for
-        QTest::addColumn<int>("layer");
+        QTest::addColumn<QString>("played"); // as given in PLAY, by whichever client, of a .mov file
         QTest::addColumn<Fault>("fault");
         QTest::addColumn<int>("framesBeforeSend"); // the server already played it
-        QTest::addColumn<int>("framesAfterSend");  // -1: the server goes silent at the send
+        QTest::addColumn<bool>("silent");          // the server goes silent at the send
         QTest::addColumn<QString>("slotClip");
         QTest::addColumn<QString>("reason"); // empty: on air on the second frame after the send
 
-        const auto row = [](const char *name, Version v, const char *played, const char *file, int layer, Fault f,
-                            int before, int after, const char *clip, const char *reason) {
-            QTest::newRow(name) << v << QString::fromUtf8(played) << QString::fromUtf8(file) << layer << f << before
-                                << after << QString::fromUtf8(clip) << QString::fromUtf8(reason);
+        const auto row = [](const char *name, Version v, const char *played, Fault f, int before, bool silent,
+                            const char *clip, const char *reason) {
+            QTest::newRow(name) << v << QString::fromUtf8(played) << f << before << silent << QString::fromUtf8(clip)
+                                << QString::fromUtf8(reason);
         };
-        row("2.0.7 plays", Version::V207, "intro", "intro.mov", 10, Fault::None, 0, 12, "intro", "");
-        row("2.2 plays", Version::V22, "INTRO", "intro.mov", 10, Fault::None, 0, 12, "intro.mov", "");
-        row("2.3 plays from a folder", Version::V23, "news/intro", "news/intro.mov", 10, Fault::None, 0, 12,
-            "News/Intro", "");
-        row("2.2 spelt otherwise", Version::V22, "NEWS/INTRO.MOV", "news/intro.mov", 10, Fault::None, 0, 12,
-            "news/intro", "");
-        row("2.0.7 the same clip again", Version::V207, "intro", "intro.mov", 10, Fault::None, 30, 12, "intro", "");
-        row("2.0.7 another clip", Version::V207, "other", "other.mov", 10, Fault::None, 0, 12, "intro",
-            "1-10 plays other.mov");
-        row("2.2 another clip", Version::V22, "other", "other.mov", 10, Fault::None, 0, 12, "intro",
-            "1-10 plays other");
-        row("2.0.7 paused", Version::V207, "intro", "intro.mov", 10, Fault::Pause, 0, 12, "intro", "paused");
-        row("2.2 paused", Version::V22, "intro", "intro.mov", 10, Fault::Pause, 0, 12, "intro", "paused");
-        row("2.0.7 stalled", Version::V207, "intro", "intro.mov", 10, Fault::Stall, 0, 12, "intro", "stalled");
-        row("2.3 stalled", Version::V23, "intro", "intro.mov", 10, Fault::Stall, 0, 12, "intro", "stalled");
-        row("2.0.7 on another layer", Version::V207, "intro", "intro.mov", 10, Fault::OtherLayer, 0, 12, "intro",
-            "nothing");
-        row("2.2 on another layer", Version::V22, "intro", "intro.mov", 10, Fault::OtherLayer, 0, 12, "intro",
-            "nothing");
-        row("2.2 silent at the send", Version::V22, "intro", "intro.mov", 10, Fault::None, 30, -1, "intro",
-            "no state from the server");
-        row("2.0.7 never heard", Version::V207, "", "", 10, Fault::None, 0, -1, "intro", "no state from the server");
-        row("2.0.7 nothing plays", Version::V207, "", "", 10, Fault::None, 0, 12, "intro", "nothing");
+        const Fault none = Fault::None;
+        row("2.0.7 plays", Version::V207, "intro", none, 0, false, "intro", "");
+        row("2.2 plays", Version::V22, "INTRO", none, 0, false, "intro.mov", "");
+        row("2.3 plays from a folder", Version::V23, "news/intro", none, 0, false, "News/Intro", "");
+        row("2.2 spelt otherwise", Version::V22, "NEWS/INTRO.MOV", none, 0, false, "news/intro", "");
+        row("2.0.7 the same clip again", Version::V207, "intro", none, 30, false, "intro", "");
+        row("2.0.7 another clip", Version::V207, "other", none, 0, false, "intro", "1-10 plays other.mov");
+        row("2.2 another clip", Version::V22, "other", none, 0, false, "intro", "1-10 plays other");
+        row("2.0.7 paused", Version::V207, "intro", Fault::Pause, 0, false, "intro", "paused");
+        row("2.2 paused", Version::V22, "intro", Fault::Pause, 0, false, "intro", "paused");
+        row("2.0.7 stalled", Version::V207, "intro", Fault::Stall, 0, false, "intro", "stalled");
+        row("2.3 stalled", Version::V23, "intro", Fault::Stall, 0, false, "intro", "stalled");
+        row("2.0.7 on another layer", Version::V207, "intro", Fault::OtherLayer, 0, false, "intro", "nothing");
+        row("2.2 on another layer", Version::V22, "intro", Fault::OtherLayer, 0, false, "intro", "nothing");
+        row("2.2 silent at the send", Version::V22, "intro", none, 30, true, "intro", "no state from the server");
+        row("2.0.7 never heard", Version::V207, "", none, 0, true, "intro", "no state from the server");
+        row("2.0.7 nothing plays", Version::V207, "", none, 0, false, "intro", "nothing");
     }
 
     void judgesWhatTheServerPlays()
     {
         QFETCH(Version, version);
         QFETCH(QString, played);
-        QFETCH(QString, file);
-        QFETCH(int, layer);
         QFETCH(Fault, fault);
         QFETCH(int, framesBeforeSend);
-        QFETCH(int, framesAfterSend);
+        QFETCH(bool, silent);
         QFETCH(QString, slotClip);
         QFETCH(QString, reason);
 
+        const QString file = played.toLower().section('.', 0, 0) + ".mov"; // the file it stands for
         Server server;
         server.playout.setVersion(version);
         if (framesBeforeSend > 0) {
-            server.playout.play(1, layer, played, file);
+            server.playout.play(1, 10, played, file);
             server.frames(framesBeforeSend);
         }
         const TimePoint sentAt = server.clock.t;
-        const OnAirRule rule(server.clock, ClipName(slotClip), 1, layer, QStringLiteral("1-%1").arg(layer), sentAt);
+        const OnAirRule rule(server.clock, ClipName(slotClip), 1, 10, QStringLiteral("1-10"), sentAt);
         server.playout.setFault(fault);
         if (!played.isEmpty())
-            server.playout.play(1, layer, played, file); // the server takes the PLAY at the next frame
-        OnAirRule::Verdict v = rule.judge(viewOf(server.state, 1, layer));
+            server.playout.play(1, 10, played, file); // the server takes the PLAY at the next frame
+        OnAirRule::Verdict v = rule.judge(viewOf(server.state, 1, 10));
         QCOMPARE(v.kind, OnAirRule::Verdict::Kind::Waiting);
-        for (int i = 0; i < framesAfterSend && v.kind == OnAirRule::Verdict::Kind::Waiting; ++i) {
+        for (int i = 0; i < (silent ? 0 : 12) && v.kind == OnAirRule::Verdict::Kind::Waiting; ++i) {
             server.frames(1);
-            v = rule.judge(viewOf(server.state, 1, layer));
+            v = rule.judge(viewOf(server.state, 1, 10));
         }
         server.clock.t = sentAt + 500ms;
         if (v.kind == OnAirRule::Verdict::Kind::Waiting)
-            v = rule.judge(viewOf(server.state, 1, layer));
+            v = rule.judge(viewOf(server.state, 1, 10));
         if (reason.isEmpty()) {
             QCOMPARE(v.kind, OnAirRule::Verdict::Kind::OnAir);
             QCOMPARE(v.at, sentAt + 2 * Frame); // the second bundle that shows it, the first that can

@@ -41,9 +41,7 @@ class TestOscReceiver : public QObject
 {
     Q_OBJECT
 
-    OscReceiver *receiver = nullptr;
-    QUdpSocket *mainSocket = nullptr;
-    QUdpSocket *strangerSocket = nullptr;
+    std::unique_ptr<OscReceiver> receiver; // a fresh one for each test
 
     void send(QUdpSocket &from, const QByteArray &datagram)
     {
@@ -53,21 +51,11 @@ class TestOscReceiver : public QObject
 private Q_SLOTS:
     void init()
     {
-        receiver = new OscReceiver(OscReceiver::Limits{100, 8});
+        receiver = std::make_unique<OscReceiver>(OscReceiver::Limits{100, 8});
         QVERIFY2(receiver->start(0), qPrintable(receiver->errorString()));
         receiver->setServers({MainAddress}, {BackupAddress});
-        mainSocket = new QUdpSocket;
-        QVERIFY(mainSocket->bind(MainAddress, 0));
-        strangerSocket = new QUdpSocket;
-        QVERIFY(strangerSocket->bind(Stranger, 0));
     }
-
-    void cleanup()
-    {
-        delete receiver;
-        delete mainSocket;
-        delete strangerSocket;
-    }
+    void cleanup() { receiver.reset(); }
 
     void mainAndBackupAreToldApartBySourceAddress()
     {
@@ -106,9 +94,11 @@ private Q_SLOTS:
     // What a stranger, an over-long text, too many layers or too many datagrams cannot do.
     void hostileDatagramsAreBounded()
     {
+        QUdpSocket mainSocket, strangerSocket;
+        QVERIFY(mainSocket.bind(MainAddress, 0) && strangerSocket.bind(Stranger, 0));
         const QByteArray path = "/channel/1/stage/layer/%1/file/path";
         // A text of 60 000 bytes is kept as 512.
-        send(*mainSocket, message(QByteArray(path).replace("%1", "1"), QByteArray(60000, 'y')));
+        send(mainSocket, message(QByteArray(path).replace("%1", "1"), QByteArray(60000, 'y')));
         QTRY_COMPARE(pathOf(*receiver, OscReceiver::Main, 1).size(), qsizetype(ServerState::MaxText));
         QVERIFY(receiver->counts().cut >= 1);
         // Layers past the bound are dropped and counted; the state keeps the bound. (One
@@ -120,25 +110,25 @@ private Q_SLOTS:
             layers << osc::BeginMessage(QByteArray(path).replace("%1", QByteArray::number(layer)).constData())
                    << "z.mov" << osc::EndMessage;
         layers << osc::EndBundle;
-        send(*mainSocket, QByteArray(layers.Data(), qsizetype(layers.Size())));
+        send(mainSocket, QByteArray(layers.Data(), qsizetype(layers.Size())));
         QTRY_VERIFY(receiver->counts().droppedLayers > 0);
         QCOMPARE(receiver->state(OscReceiver::Main).layers().size(), std::size_t(8));
         // Not OSC at all: counted.
-        send(*mainSocket, QByteArray("garbage"));
+        send(mainSocket, QByteArray("garbage"));
         QTRY_VERIFY(receiver->counts().malformed > 0);
         // A flood from a known server is parsed up to the rate.
         QElapsedTimer clock;
         clock.start();
         for (int i = 0; i < 3000; ++i)
-            send(*mainSocket, message(QByteArray(path).replace("%1", "1"), "w.mov"));
+            send(mainSocket, message(QByteArray(path).replace("%1", "1"), "w.mov"));
         QTRY_VERIFY(receiver->counts().overRate > 0);
         const OscReceiver::Counts c = receiver->counts();
         QVERIFY2(c.parsed <= quint64(100 * (clock.elapsed() / 1000 + 2)), qPrintable(QString::number(c.parsed)));
         QCOMPARE(receiver->state(OscReceiver::Backup).lastDatagram(), TimePoint{});
         // A stranger's flood is dropped unread, by the system where it can (then uncounted).
         for (int i = 0; i < 2000; ++i)
-            strangerSocket->writeDatagram(message(QByteArray(path).replace("%1", "1"), "x.mov"),
-                                          QHostAddress::LocalHost, receiver->port());
+            strangerSocket.writeDatagram(message(QByteArray(path).replace("%1", "1"), "x.mov"), QHostAddress::LocalHost,
+                                         receiver->port());
         // The backup's datagram comes after them (sent again until one is read: without the
         // system's filter, the flood may have filled the socket's buffer).
         QUdpSocket backupSocket;
@@ -172,7 +162,7 @@ private Q_SLOTS:
     {
         SteadyOnAirClock clock;
         OnAirWatch watch([this](OscReceiver::Server s, int c, int l) { return receiver->view(s, c, l); }, clock);
-        connect(receiver, &OscReceiver::changed, &watch, &OnAirWatch::check);
+        connect(receiver.get(), &OscReceiver::changed, &watch, &OnAirWatch::check);
         QSignalSpy onAir(&watch, &OnAirWatch::onAir);
         QSignalSpy notOnAir(&watch, &OnAirWatch::notOnAir);
         OscPlayout main;

@@ -8,10 +8,16 @@
 #include "scriptedprompter.h"
 
 #include "app/station/storedmoviechooser.h"
+#include "app/window/clickablelabel.h"
+#include "app/window/lamp.h"
 #include "app/window/mainwindow.h"
 #include "app/window/services.h"
 #include "playout/casparconnection.h"
 #include "serial/system/portmap.h"
+
+#include <QCheckBox>
+#include <QPushButton>
+#include <QTest>
 
 #include <memory>
 
@@ -56,4 +62,22 @@ struct WindowFixture
     }
 
     vantor::app::MainWindow &w() { return *window; }
+
+    // Opens the port and connects to the server; whether the window shows it connected in time.
+    [[nodiscard]] bool goOnAir()
+    {
+        w().findChild<QPushButton *>("cmdCOMStatus")->click();
+        w().findChild<QPushButton *>("cmdCASPAR")->click();
+        return QTest::qWaitFor(
+            [this] { return w().findChild<vantor::app::Lamp *>("shpCASPAR")->fillColor() == vantor::app::Lamp::Green; },
+            15000);
+    }
+    // Arms the slot with the movie at `path`, chosen as the operator does (by its label).
+    void arm(int slot, const QString &path)
+    {
+        w().findChild<QCheckBox *>(QStringLiteral("chkTRIGGER(%1)").arg(slot))->click();
+        chooser.choices.push_back(path);
+        QTest::mouseDClick(w().findChild<vantor::app::ClickableLabel *>(QStringLiteral("lblTRIGERMOVIE(%1)").arg(slot)),
+                           Qt::LeftButton);
+    }
 };
